@@ -1,0 +1,12 @@
+#!/bin/sh
+# Creates a fresh Wine prefix for one run: no installer prompts, a virtual desktop so that
+# top-level windows close at once without a window manager.
+set -e
+prefix="$1"
+rm -rf "$prefix"
+mkdir -p "$prefix"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+wineserver -w

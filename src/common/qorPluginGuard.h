@@ -1,0 +1,42 @@
+// The one way into a hosted plugin: every call runs under a frame-based exception guard, so a
+// hardware fault or foreign exception inside the plugin becomes an EqorPluginFault of ours.
+// A frame (not a vectored handler) sees only what the plugin left unhandled, so plugins that
+// raise and handle their own exceptions keep working.
+#pragma once
+
+#include <windows.h>
+#include <tuple>
+#include <type_traits>
+
+#include "common/qorErrors.h"
+
+namespace qor {
+
+using guarded_body = void (*)(void* AContext) noexcept;
+
+// Runs ABody(AContext) under the guard; returns 0, or the code of the exception that ended it.
+DWORD RunGuarded(guarded_body ABody, void* AContext) noexcept;
+
+template <class F, class... A>
+auto GuardedCall(const wchar_t* AEntryPoint, F AFunction, A... AArgs) {
+  using R = decltype(AFunction(AArgs...));
+  struct Call {
+    F Function;
+    std::tuple<A...> Args;
+    std::conditional_t<std::is_void_v<R>, char, R> Result;
+  };
+  Call call{AFunction, std::tuple<A...>(AArgs...), {}};
+  const DWORD code = RunGuarded(
+      [](void* AContext) noexcept {
+        auto& c = *static_cast<Call*>(AContext);
+        if constexpr (std::is_void_v<R>)
+          std::apply(c.Function, c.Args);
+        else
+          c.Result = std::apply(c.Function, c.Args);
+      },
+      &call);
+  if (code != 0) throw EqorPluginFault(AEntryPoint, code);
+  if constexpr (!std::is_void_v<R>) return call.Result;
+}
+
+}  // namespace qor

@@ -1,0 +1,455 @@
+// FAR Manager 3 plugin API records as a 32-bit plugin sees them. Shared by the module and the
+// fixture plugins, so host and test plugins cannot disagree on a layout.
+#pragma once
+
+#include <windows.h>
+#include <cstddef>
+#include <cstdint>
+
+// The module is 32-bit only: every layout below is the i686 one.
+static_assert(sizeof(void*) == 4, "32-bit build expected");
+
+using TFarFlags = std::uint64_t;  // every FAR flag set is 64-bit and 8-byte aligned in records
+
+// Operation modes, open sources, settings commands and advanced-control commands used by the host.
+constexpr TFarFlags OPM_SILENT = 0x1;
+constexpr TFarFlags OPM_PGDN = 0x80;
+constexpr int OPEN_ANALYSE = 9;
+constexpr intptr_t PANEL_STOP = -1;
+
+enum : int {
+  SCTL_CREATE = 0, SCTL_FREE = 1, SCTL_SET = 2, SCTL_GET = 3, SCTL_ENUM = 4, SCTL_DELETE = 5,
+  SCTL_CREATESUBKEY = 6, SCTL_OPENSUBKEY = 7,
+};
+
+enum : int { ACTL_SETPROGRESSSTATE = 21, ACTL_SETPROGRESSVALUE = 22, ACTL_PROGRESSNOTIFY = 27 };
+
+enum : int {
+  DI_TEXT = 0, DI_VTEXT = 1, DI_SINGLEBOX = 2, DI_DOUBLEBOX = 3, DI_EDIT = 4, DI_PSWEDIT = 5,
+  DI_FIXEDIT = 6, DI_BUTTON = 7, DI_CHECKBOX = 8, DI_RADIOBUTTON = 9, DI_COMBOBOX = 10,
+  DI_LISTBOX = 11, DI_USERCONTROL = 255,
+};
+
+struct TVersionInfo {
+  DWORD Major, Minor, Revision, Build;
+  int Stage;
+};
+static_assert(sizeof(TVersionInfo) == 20);
+
+struct TGlobalInfo {
+  size_t StructSize;
+  TVersionInfo MinFarVersion;
+  TVersionInfo Version;
+  GUID Guid;
+  const wchar_t* Title;
+  const wchar_t* Description;
+  const wchar_t* Author;
+  void* Instance;
+};
+static_assert(sizeof(TGlobalInfo) == 76);
+static_assert(offsetof(TGlobalInfo, Guid) == 44);
+static_assert(offsetof(TGlobalInfo, Instance) == 72);
+
+struct TAnalyseInfo {
+  size_t StructSize;
+  const wchar_t* FileName;
+  void* Buffer;
+  size_t BufferSize;
+  TFarFlags OpMode;
+  void* Instance;
+};
+static_assert(sizeof(TAnalyseInfo) == 32);
+static_assert(offsetof(TAnalyseInfo, OpMode) == 16);
+static_assert(offsetof(TAnalyseInfo, Instance) == 24);
+
+struct TOpenAnalyseInfo {
+  size_t StructSize;
+  TAnalyseInfo* Info;
+  HANDLE Handle;
+};
+static_assert(sizeof(TOpenAnalyseInfo) == 12);
+
+struct TOpenInfo {
+  size_t StructSize;
+  int OpenFrom;
+  const GUID* Guid;
+  intptr_t Data;
+  void* Instance;
+};
+static_assert(sizeof(TOpenInfo) == 20);
+static_assert(offsetof(TOpenInfo, Data) == 12);
+
+struct TCloseAnalyseInfo {
+  size_t StructSize;
+  HANDLE Handle;
+  void* Instance;
+};
+static_assert(sizeof(TCloseAnalyseInfo) == 12);
+
+struct TFarPanelItemFreeInfo {
+  size_t StructSize;
+  HANDLE hPlugin;
+};
+static_assert(sizeof(TFarPanelItemFreeInfo) == 8);
+
+using TFarPanelItemFreeCallback = void(WINAPI*)(void* UserData, const TFarPanelItemFreeInfo* Info);
+
+struct TUserDataItem {
+  void* Data;
+  TFarPanelItemFreeCallback FreeData;
+};
+static_assert(sizeof(TUserDataItem) == 8);
+
+struct TPluginPanelItem {
+  FILETIME CreationTime;
+  FILETIME LastAccessTime;
+  FILETIME LastWriteTime;
+  FILETIME ChangeTime;
+  std::uint64_t FileSize;
+  std::uint64_t AllocationSize;
+  const wchar_t* FileName;
+  const wchar_t* AlternateFileName;
+  const wchar_t* Description;
+  const wchar_t* Owner;
+  const wchar_t* const* CustomColumnData;
+  size_t CustomColumnNumber;
+  TFarFlags Flags;
+  TUserDataItem UserData;
+  uintptr_t FileAttributes;
+  uintptr_t NumberOfLinks;
+  uintptr_t CRC32;
+  intptr_t Reserved[2];
+};
+static_assert(sizeof(TPluginPanelItem) == 112);
+static_assert(offsetof(TPluginPanelItem, FileSize) == 32);
+static_assert(offsetof(TPluginPanelItem, AllocationSize) == 40);
+static_assert(offsetof(TPluginPanelItem, FileName) == 48);
+static_assert(offsetof(TPluginPanelItem, Flags) == 72);
+static_assert(offsetof(TPluginPanelItem, UserData) == 80);
+static_assert(offsetof(TPluginPanelItem, FileAttributes) == 88);
+static_assert(offsetof(TPluginPanelItem, Reserved) == 100);
+
+struct TGetFindDataInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  TPluginPanelItem* PanelItem;
+  size_t ItemsNumber;
+  TFarFlags OpMode;
+  void* Instance;
+};
+static_assert(sizeof(TGetFindDataInfo) == 32);
+static_assert(offsetof(TGetFindDataInfo, OpMode) == 16);
+
+struct TFreeFindDataInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  TPluginPanelItem* PanelItem;
+  size_t ItemsNumber;
+  void* Instance;
+};
+static_assert(sizeof(TFreeFindDataInfo) == 20);
+
+// Today's header is 40 bytes; the host announces the older 32-byte size in StructSize but hands
+// over the full record, so a plugin built against today's header reads only zero-filled memory.
+struct TSetDirectoryInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  const wchar_t* Dir;
+  intptr_t Reserved;
+  TFarFlags OpMode;
+  TUserDataItem UserData;
+  void* Instance;
+};
+static_assert(sizeof(TSetDirectoryInfo) == 40);
+static_assert(offsetof(TSetDirectoryInfo, OpMode) == 16);
+static_assert(offsetof(TSetDirectoryInfo, UserData) == 24);
+static_assert(offsetof(TSetDirectoryInfo, Instance) == 32);
+constexpr size_t SetDirectoryInfoAnnouncedSize = 32;
+
+struct TGetFilesInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  TPluginPanelItem* PanelItem;
+  size_t ItemsNumber;
+  BOOL Move;
+  const wchar_t* DestPath;
+  TFarFlags OpMode;
+  void* Instance;
+};
+static_assert(sizeof(TGetFilesInfo) == 40);
+static_assert(offsetof(TGetFilesInfo, DestPath) == 20);
+static_assert(offsetof(TGetFilesInfo, OpMode) == 24);
+static_assert(offsetof(TGetFilesInfo, Instance) == 32);
+
+struct TClosePanelInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  void* Instance;
+};
+static_assert(sizeof(TClosePanelInfo) == 12);
+
+struct TExitInfo {
+  size_t StructSize;
+  void* Instance;
+};
+static_assert(sizeof(TExitInfo) == 8);
+
+struct TPluginMenuItem {
+  const GUID* Guids;
+  const wchar_t* const* Strings;
+  size_t Count;
+};
+static_assert(sizeof(TPluginMenuItem) == 12);
+
+struct TPluginInfo {
+  size_t StructSize;
+  TFarFlags Flags;
+  TPluginMenuItem DiskMenu;
+  TPluginMenuItem PluginMenu;
+  TPluginMenuItem PluginConfig;
+  const wchar_t* CommandPrefix;
+  void* Instance;
+};
+static_assert(sizeof(TPluginInfo) == 64);
+static_assert(offsetof(TPluginInfo, Flags) == 8);
+static_assert(offsetof(TPluginInfo, PluginConfig) == 40);
+static_assert(offsetof(TPluginInfo, Instance) == 56);
+
+struct TConfigureInfo {
+  size_t StructSize;
+  const GUID* Guid;
+  void* Instance;
+};
+static_assert(sizeof(TConfigureInfo) == 12);
+
+struct TFarListItem {
+  TFarFlags Flags;
+  const wchar_t* Text;
+  intptr_t UserData;
+  intptr_t Reserved;
+};
+static_assert(sizeof(TFarListItem) == 24);
+
+struct TFarList {
+  size_t StructSize;
+  size_t ItemsNumber;
+  TFarListItem* Items;
+};
+static_assert(sizeof(TFarList) == 12);
+
+struct TFarDialogItem {
+  int Type;
+  intptr_t X1, Y1, X2, Y2;
+  union {
+    intptr_t Selected;
+    TFarList* ListItems;
+    void* VBuf;
+    intptr_t Reserved0;
+  };
+  const wchar_t* History;
+  const wchar_t* Mask;
+  TFarFlags Flags;
+  const wchar_t* Data;
+  size_t MaxLength;
+  intptr_t UserData;
+  intptr_t Reserved[2];
+};
+static_assert(sizeof(TFarDialogItem) == 64);
+static_assert(offsetof(TFarDialogItem, Selected) == 20);
+static_assert(offsetof(TFarDialogItem, Flags) == 32);
+static_assert(offsetof(TFarDialogItem, Data) == 40);
+static_assert(offsetof(TFarDialogItem, MaxLength) == 44);
+static_assert(offsetof(TFarDialogItem, Reserved) == 52);
+
+struct TFarSettingsCreate {
+  size_t StructSize;
+  GUID Guid;
+  HANDLE Handle;
+};
+static_assert(sizeof(TFarSettingsCreate) == 24);
+static_assert(offsetof(TFarSettingsCreate, Handle) == 20);
+
+struct TFarSettingsItem {
+  size_t StructSize;
+  size_t Root;
+  const wchar_t* Name;
+  int Type;
+  union {
+    std::uint64_t Number;
+    const wchar_t* String;
+    struct {
+      size_t Size;
+      const void* Data;
+    } Data;
+  };
+};
+static_assert(sizeof(TFarSettingsItem) == 24);
+static_assert(offsetof(TFarSettingsItem, Number) == 16);
+
+struct TFarSettingsName {
+  const wchar_t* Name;
+  int Type;
+};
+static_assert(sizeof(TFarSettingsName) == 8);
+
+struct TFarSettingsEnum {
+  size_t StructSize;
+  size_t Root;
+  size_t Count;
+  const TFarSettingsName* Items;
+};
+static_assert(sizeof(TFarSettingsEnum) == 16);
+static_assert(offsetof(TFarSettingsEnum, Count) == 8);
+
+struct TFarSettingsValue {
+  size_t StructSize;
+  size_t Root;
+  const wchar_t* Value;
+};
+static_assert(sizeof(TFarSettingsValue) == 12);
+static_assert(offsetof(TFarSettingsValue, Value) == 8);
+
+// Host callbacks. Every flag argument is 64-bit: a 32-bit declaration would pop too few bytes.
+using TFarApiDialogProc = intptr_t(WINAPI*)(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2);
+using TFarStdCompare = int(WINAPI*)(const void*, const void*, void*);
+using TFarRecursiveSearchFunc = int(WINAPI*)(const TPluginPanelItem*, const wchar_t*, void*);
+
+struct FarStandardFunctions {
+  size_t StructSize;
+  int(WINAPI* atoi)(const wchar_t* s);
+  std::int64_t(WINAPI* atoi64)(const wchar_t* s);
+  wchar_t*(WINAPI* itoa)(int value, wchar_t* Str, int radix);
+  wchar_t*(WINAPI* itoa64)(std::int64_t value, wchar_t* Str, int radix);
+  int(__cdecl* sprintf)(wchar_t* Buffer, const wchar_t* Format, ...);
+  int(__cdecl* sscanf)(const wchar_t* Buffer, const wchar_t* Format, ...);
+  void(WINAPI* qsort)(void* base, size_t nelem, size_t width, TFarStdCompare fcmp, void* user);
+  void*(WINAPI* bsearch)(const void* key, const void* base, size_t nelem, size_t width,
+                         TFarStdCompare fcmp, void* user);
+  int(__cdecl* snprintf)(wchar_t* Buffer, size_t Sizebuf, const wchar_t* Format, ...);
+  int(WINAPI* LIsLower)(wchar_t Ch);
+  int(WINAPI* LIsUpper)(wchar_t Ch);
+  int(WINAPI* LIsAlpha)(wchar_t Ch);
+  int(WINAPI* LIsAlphanum)(wchar_t Ch);
+  wchar_t(WINAPI* LUpper)(wchar_t LowerChar);
+  wchar_t(WINAPI* LLower)(wchar_t UpperChar);
+  void(WINAPI* LUpperBuf)(wchar_t* Buf, intptr_t Length);
+  void(WINAPI* LLowerBuf)(wchar_t* Buf, intptr_t Length);
+  void(WINAPI* LStrupr)(wchar_t* s1);
+  void(WINAPI* LStrlwr)(wchar_t* s1);
+  int(WINAPI* LStricmp)(const wchar_t* s1, const wchar_t* s2);
+  int(WINAPI* LStrnicmp)(const wchar_t* s1, const wchar_t* s2, intptr_t n);
+  void(WINAPI* Unquote)(wchar_t* Str);
+  wchar_t*(WINAPI* LTrim)(wchar_t* Str);
+  wchar_t*(WINAPI* RTrim)(wchar_t* Str);
+  wchar_t*(WINAPI* Trim)(wchar_t* Str);
+  wchar_t*(WINAPI* TruncStr)(wchar_t* Str, intptr_t MaxLength);
+  wchar_t*(WINAPI* TruncPathStr)(wchar_t* Str, intptr_t MaxLength);
+  wchar_t*(WINAPI* QuoteSpaceOnly)(wchar_t* Str);
+  const wchar_t*(WINAPI* PointToName)(const wchar_t* Path);
+  size_t(WINAPI* GetPathRoot)(const wchar_t* Path, wchar_t* Root, size_t DestSize);
+  BOOL(WINAPI* AddEndSlash)(wchar_t* Path);
+  BOOL(WINAPI* CopyToClipboard)(int Type, const wchar_t* Data);
+  size_t(WINAPI* PasteFromClipboard)(int Type, wchar_t* Data, size_t Size);
+  size_t(WINAPI* FarInputRecordToName)(const INPUT_RECORD* Key, wchar_t* KeyText, size_t Size);
+  BOOL(WINAPI* FarNameToInputRecord)(const wchar_t* Name, INPUT_RECORD* Key);
+  wchar_t*(WINAPI* XLat)(wchar_t* Line, intptr_t StartPos, intptr_t EndPos, TFarFlags Flags);
+  size_t(WINAPI* GetFileOwner)(const wchar_t* Computer, const wchar_t* Name, wchar_t* Owner,
+                               size_t Size);
+  size_t(WINAPI* GetNumberOfLinks)(const wchar_t* Name);
+  void(WINAPI* FarRecursiveSearch)(const wchar_t* InitDir, const wchar_t* Mask,
+                                   TFarRecursiveSearchFunc Func, TFarFlags Flags, void* Param);
+  size_t(WINAPI* MkTemp)(wchar_t* Dest, size_t DestSize, const wchar_t* Prefix);
+  size_t(WINAPI* ProcessName)(const wchar_t* param1, wchar_t* param2, size_t size, TFarFlags flags);
+  BOOL(WINAPI* MkLink)(const wchar_t* Src, const wchar_t* Dest, int Type, TFarFlags Flags);
+  size_t(WINAPI* ConvertPath)(int Mode, const wchar_t* Src, wchar_t* Dest, size_t DestSize);
+  size_t(WINAPI* GetReparsePointInfo)(const wchar_t* Src, wchar_t* Dest, size_t DestSize);
+  size_t(WINAPI* GetCurrentDirectory)(size_t Size, wchar_t* Buffer);
+  size_t(WINAPI* FormatFileSize)(std::uint64_t Size, intptr_t Width, TFarFlags Flags, wchar_t* Dest,
+                                 size_t DestSize);
+  // Appended by later FAR3 headers; the host announces the older size but fills these too.
+  std::uint64_t(WINAPI* FarClock)();
+  int(WINAPI* CompareStrings)(const wchar_t* Str1, size_t Size1, const wchar_t* Str2, size_t Size2);
+  uintptr_t(WINAPI* DetectCodePage)(void* Info);
+};
+static_assert(sizeof(FarStandardFunctions) == 200);
+static_assert(offsetof(FarStandardFunctions, FormatFileSize) == 184);
+static_assert(offsetof(FarStandardFunctions, DetectCodePage) == 196);
+constexpr size_t FarStandardFunctionsAnnouncedSize = 188;
+
+struct PluginStartupInfo {
+  size_t StructSize;
+  const wchar_t* ModuleName;
+  intptr_t(WINAPI* Menu)(const GUID* PluginId, const GUID* Id, intptr_t X, intptr_t Y,
+                         intptr_t MaxHeight, TFarFlags Flags, const wchar_t* Title,
+                         const wchar_t* Bottom, const wchar_t* HelpTopic, const void* BreakKeys,
+                         intptr_t* BreakCode, const void* Item, size_t ItemsNumber);
+  intptr_t(WINAPI* Message)(const GUID* PluginId, const GUID* Id, TFarFlags Flags,
+                            const wchar_t* HelpTopic, const wchar_t* const* Items,
+                            size_t ItemsNumber, intptr_t ButtonsNumber);
+  const wchar_t*(WINAPI* GetMsg)(const GUID* PluginId, intptr_t MsgId);
+  intptr_t(WINAPI* PanelControl)(HANDLE hPanel, int Command, intptr_t Param1, void* Param2);
+  HANDLE(WINAPI* SaveScreen)(intptr_t X1, intptr_t Y1, intptr_t X2, intptr_t Y2);
+  void(WINAPI* RestoreScreen)(HANDLE hScreen);
+  intptr_t(WINAPI* GetDirList)(const wchar_t* Dir, TPluginPanelItem** pPanelItem,
+                               size_t* pItemsNumber);
+  intptr_t(WINAPI* GetPluginDirList)(const GUID* PluginId, HANDLE hPanel, const wchar_t* Dir,
+                                     TPluginPanelItem** pPanelItem, size_t* pItemsNumber);
+  void(WINAPI* FreeDirList)(TPluginPanelItem* PanelItem, size_t nItemsNumber);
+  void(WINAPI* FreePluginDirList)(HANDLE hPanel, TPluginPanelItem* PanelItem, size_t nItemsNumber);
+  intptr_t(WINAPI* Viewer)(const wchar_t* FileName, const wchar_t* Title, intptr_t X1, intptr_t Y1,
+                           intptr_t X2, intptr_t Y2, TFarFlags Flags, uintptr_t CodePage);
+  intptr_t(WINAPI* Editor)(const wchar_t* FileName, const wchar_t* Title, intptr_t X1, intptr_t Y1,
+                           intptr_t X2, intptr_t Y2, TFarFlags Flags, intptr_t StartLine,
+                           intptr_t StartChar, uintptr_t CodePage);
+  void(WINAPI* Text)(intptr_t X, intptr_t Y, const void* Color, const wchar_t* Str);
+  intptr_t(WINAPI* EditorControl)(intptr_t EditorID, int Command, intptr_t Param1, void* Param2);
+  FarStandardFunctions* FSF;
+  BOOL(WINAPI* ShowHelp)(const wchar_t* ModuleName, const wchar_t* Topic, TFarFlags Flags);
+  intptr_t(WINAPI* AdvControl)(const GUID* PluginId, int Command, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* InputBox)(const GUID* PluginId, const GUID* Id, const wchar_t* Title,
+                             const wchar_t* SubTitle, const wchar_t* HistoryName,
+                             const wchar_t* SrcText, wchar_t* DestText, size_t DestSize,
+                             const wchar_t* HelpTopic, TFarFlags Flags);
+  BOOL(WINAPI* ColorDialog)(const GUID* PluginId, TFarFlags Flags, void* Color);
+  HANDLE(WINAPI* DialogInit)(const GUID* PluginId, const GUID* Id, intptr_t X1, intptr_t Y1,
+                             intptr_t X2, intptr_t Y2, const wchar_t* HelpTopic,
+                             const TFarDialogItem* Item, size_t ItemsNumber, intptr_t Reserved,
+                             TFarFlags Flags, TFarApiDialogProc DlgProc, void* Param);
+  intptr_t(WINAPI* DialogRun)(HANDLE hDlg);
+  void(WINAPI* DialogFree)(HANDLE hDlg);
+  intptr_t(WINAPI* SendDlgMessage)(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* DefDlgProc)(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* ViewerControl)(intptr_t ViewerID, int Command, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* PluginsControl)(HANDLE hHandle, int Command, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* FileFilterControl)(HANDLE hHandle, int Command, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* RegExpControl)(HANDLE hHandle, int Command, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* MacroControl)(const GUID* PluginId, int Command, intptr_t Param1, void* Param2);
+  intptr_t(WINAPI* SettingsControl)(HANDLE hHandle, int Command, intptr_t Param1, void* Param2);
+  const void* Private;
+  void* Instance;
+  // Appended by later FAR3 headers; the host announces the older size but fills it too.
+  void(WINAPI* FreeScreen)(HANDLE hScreen);
+};
+static_assert(sizeof(PluginStartupInfo) == 140);
+static_assert(offsetof(PluginStartupInfo, GetMsg) == 16);
+static_assert(offsetof(PluginStartupInfo, FSF) == 64);
+static_assert(offsetof(PluginStartupInfo, AdvControl) == 72);
+static_assert(offsetof(PluginStartupInfo, DialogInit) == 84);
+static_assert(offsetof(PluginStartupInfo, SettingsControl) == 124);
+static_assert(offsetof(PluginStartupInfo, Instance) == 132);
+constexpr size_t PluginStartupInfoAnnouncedSize = 136;
+
+// Plugin entry points: stdcall, one record pointer each.
+using TGetGlobalInfoW = void(WINAPI*)(TGlobalInfo* AInfo);
+using TSetStartupInfoW = void(WINAPI*)(const PluginStartupInfo* AInfo);
+using TAnalyseW = HANDLE(WINAPI*)(const TAnalyseInfo* AInfo);
+using TCloseAnalyseW = void(WINAPI*)(const TCloseAnalyseInfo* AInfo);
+using TOpenW = HANDLE(WINAPI*)(const TOpenInfo* AInfo);
+using TGetFindDataW = intptr_t(WINAPI*)(TGetFindDataInfo* AInfo);
+using TFreeFindDataW = void(WINAPI*)(const TFreeFindDataInfo* AInfo);
+using TSetDirectoryW = intptr_t(WINAPI*)(const TSetDirectoryInfo* AInfo);
+using TGetFilesW = intptr_t(WINAPI*)(TGetFilesInfo* AInfo);
+using TClosePanelW = void(WINAPI*)(const TClosePanelInfo* AInfo);
+using TExitFARW = void(WINAPI*)(const TExitInfo* AInfo);
+using TGetPluginInfoW = void(WINAPI*)(TPluginInfo* AInfo);
+using TConfigureW = intptr_t(WINAPI*)(const TConfigureInfo* AInfo);

@@ -1,0 +1,172 @@
+// Plugin hosting: the registry of loaded FAR3 plugin DLLs, one plugin module, one open archive
+// (archive panel) and the depth-first walk through the plugin's folders (panel tree walker).
+// Calls into plugins go only through TqorFarPlugin, each under the plugin guard.
+#pragma once
+
+#include <windows.h>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/qorHandles.h"
+#include "hosting/qorFarPluginW.h"
+
+namespace qor {
+
+class TqorFarPluginList;
+
+// One loaded plugin DLL with its resolved entry points.
+class TqorFarPlugin {
+ public:
+  TqorFarPlugin(TqorFarPluginList* AOwner, std::wstring AFileName);
+  ~TqorFarPlugin();
+  TqorFarPlugin(const TqorFarPlugin&) = delete;
+  TqorFarPlugin& operator=(const TqorFarPlugin&) = delete;
+
+  // Loads and starts the plugin; raises when the DLL cannot be used.
+  void Load();
+  // Tells the plugin to shut down and unloads it; safe to call more than once.
+  void Unload() noexcept;
+
+  const std::wstring& FileName() const noexcept { return FFileName; }
+  const TGlobalInfo& GlobalInfo() const noexcept { return FGlobalInfoW; }
+  bool CanConfigure() const;
+  void Configure();
+
+  HANDLE Analyse(const TAnalyseInfo& AInfo) const;
+  bool HasCloseAnalyse() const noexcept { return FCloseAnalyseW != nullptr; }
+  void CloseAnalyse(const TCloseAnalyseInfo& AInfo) const;
+  HANDLE Open(const TOpenInfo& AInfo) const;
+  intptr_t GetFindData(TGetFindDataInfo& AInfo) const;
+  bool HasFreeFindData() const noexcept { return FFreeFindDataW != nullptr; }
+  void FreeFindData(const TFreeFindDataInfo& AInfo) const;
+  void FreeData(const TUserDataItem& AUserData, const TFarPanelItemFreeInfo& AInfo) const;
+  bool HasSetDirectory() const noexcept { return FSetDirectoryW != nullptr; }
+  intptr_t SetDirectory(const TSetDirectoryInfo& AInfo) const;
+  intptr_t GetFiles(TGetFilesInfo& AInfo) const;
+  bool HasClosePanel() const noexcept { return FClosePanelW != nullptr; }
+  void ClosePanel(const TClosePanelInfo& AInfo) const;
+
+ private:
+  bool read_plugin_config(TPluginMenuItem& AConfig) const;
+
+  TqorFarPluginList* FOwner;
+  std::wstring FFileName;
+  unique_module FModule;
+  TGlobalInfo FGlobalInfoW{};
+  TAnalyseW FAnalyseW = nullptr;
+  TCloseAnalyseW FCloseAnalyseW = nullptr;
+  TClosePanelW FClosePanelW = nullptr;
+  TConfigureW FConfigureW = nullptr;
+  TExitFARW FExitFARW = nullptr;
+  TFreeFindDataW FFreeFindDataW = nullptr;
+  TGetFilesW FGetFilesW = nullptr;
+  TGetFindDataW FGetFindDataW = nullptr;
+  TGetPluginInfoW FGetPluginInfoW = nullptr;
+  TOpenW FOpenW = nullptr;
+  TSetDirectoryW FSetDirectoryW = nullptr;
+};
+
+// The single list of loaded plugin modules, in discovery order.
+class TqorFarPluginList {
+ public:
+  TqorFarPluginList() = default;
+  ~TqorFarPluginList();
+  TqorFarPluginList(const TqorFarPluginList&) = delete;
+  TqorFarPluginList& operator=(const TqorFarPluginList&) = delete;
+
+  // Scans Plugins32 beside the module and loads every DLL that passes the export-name filter.
+  void Discover();
+
+  int Count() const noexcept { return static_cast<int>(FList.size()); }
+  TqorFarPlugin* GetPlugin(int AIndex) const;
+  TqorFarPlugin* FindPlugin(const std::wstring& AFileName) const;
+  TqorFarPlugin* FindPluginAndOpen(const std::wstring& AFileName, HANDLE& AHandle) const;
+  TqorFarPlugin* FindPluginByGuid(const GUID& AGuid) const;
+
+ private:
+  TqorFarPlugin* FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const;
+  void register_file(const std::wstring& AFileName);
+
+  std::vector<std::unique_ptr<TqorFarPlugin>> FList;
+};
+
+// The registry, created by the first caller under the unit's critical section.
+TqorFarPluginList& PluginRegistry();
+// True once the registry exists (for callers that must not create it).
+bool PluginRegistryCreated() noexcept;
+
+void PluginsStartup() noexcept;
+// Frees the registry: every plugin gets ExitFARW and is unloaded, last discovered first.
+void PluginsShutdown() noexcept;
+
+// Validates a 32- or 64-bit PE DLL with an export table; appends its export names to AList when
+// given. Raises for every file it cannot accept.
+void ReadExportNames(const std::wstring& AFileName, bool& AIs64Bit, std::vector<std::wstring>* AList);
+
+// The first bytes of a file (at most 128 KiB) as a plugin's AnalyseW sees them.
+std::vector<unsigned char> ReadFileHead(const std::wstring& AFileName);
+constexpr DWORD MaxFileHeadSize = 0x20000;
+
+class TqorFarPluginPanel;
+
+// One folder level of the depth-first walk; owns the walker of the sub-folder being walked.
+class TqorFarPluginEnum {
+ public:
+  TqorFarPluginEnum(TqorFarPluginEnum* AOwner, TqorFarPluginPanel* APanel,
+                    std::wstring ASubFolderName);
+  ~TqorFarPluginEnum();
+  TqorFarPluginEnum(const TqorFarPluginEnum&) = delete;
+  TqorFarPluginEnum& operator=(const TqorFarPluginEnum&) = delete;
+
+  // Enters the level's folder (when ASubFolder is given) and lists it.
+  void Open(const TPluginPanelItem* ASubFolder);
+  TPluginPanelItem* GetNextFile(std::wstring& AFileName);
+  // Releases this level and everything below it and returns the plugin to the parent folder.
+  // Every step is tried; the first error is raised afterwards.
+  void Close();
+
+ private:
+  size_t item_count() const noexcept;
+  void close_child();
+
+  TqorFarPluginEnum* FOwner;
+  TqorFarPluginPanel* FPanel;
+  std::wstring FFolderName;
+  std::wstring FFullPath;
+  TGetFindDataInfo FGetFindDataInfo{};
+  std::vector<std::wstring> FFileNames;
+  bool FValidSetDirectory = false;
+  bool FValidGetFindData = false;
+  size_t FIndex = 0;  // position after the item handed out last
+  bool FReadSubFolder = false;
+  std::unique_ptr<TqorFarPluginEnum> FEnum;
+};
+
+// One open archive: the plugin's panel handle and the walk through it.
+class TqorFarPluginPanel {
+ public:
+  TqorFarPluginPanel(TqorFarPlugin* APlugin, HANDLE AHandle) noexcept;
+  ~TqorFarPluginPanel();
+  TqorFarPluginPanel(const TqorFarPluginPanel&) = delete;
+  TqorFarPluginPanel& operator=(const TqorFarPluginPanel&) = delete;
+
+  TqorFarPlugin* Plugin() const noexcept { return FPlugin; }
+  HANDLE Handle() const noexcept { return FHandle; }
+  TPluginPanelItem* GetNextFile(std::wstring& AFileName);
+  // GetFilesW for the current entry alone; -1 cancelled, 0 failure, other success.
+  intptr_t Extract(const std::wstring& ADestPath);
+  // Returns the plugin to the root, releases every listing, then ClosePanelW; raises the first
+  // error after trying every step.
+  void Close();
+
+ private:
+  TqorFarPlugin* FPlugin;
+  HANDLE FHandle;
+  std::unique_ptr<TqorFarPluginEnum> FEnum;
+  TPluginPanelItem* FCurrentItem = nullptr;
+  bool FClosed = false;
+};
+
+}  // namespace qor

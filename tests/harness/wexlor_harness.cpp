@@ -1,0 +1,264 @@
+#include "wexlor_harness.h"
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace wxt {
+
+std::wstring widen(const std::string& AText) {
+  if (AText.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, AText.data(), (int)AText.size(), nullptr, 0);
+  std::wstring out(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, AText.data(), (int)AText.size(), out.data(), n);
+  return out;
+}
+
+std::string narrow(const std::wstring& AText) {
+  if (AText.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, AText.data(), (int)AText.size(), nullptr, 0, nullptr, nullptr);
+  std::string out(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, AText.data(), (int)AText.size(), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring exe_folder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  std::wstring p = path;
+  return p.substr(0, p.find_last_of(L"\\/") + 1);
+}
+
+std::wstring make_temp_folder() {
+  static std::atomic<unsigned> counter{0};
+  wchar_t temp[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, temp);
+  for (;;) {
+    std::wstring path = std::wstring(temp) + L"wexlor-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++) + L"\\";
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+  }
+}
+
+void remove_tree(const std::wstring& APath) {
+  std::wstring folder = APath;
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        remove_tree(folder + name);
+      else {
+        SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW((folder + name).c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+void write_file(const std::wstring& APath, const std::string& ABytes) {
+  std::ofstream out(APath.c_str(), std::ios::binary | std::ios::trunc);
+  out << ABytes;
+}
+
+std::string read_file(const std::wstring& APath) {
+  std::ifstream in(APath.c_str(), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::vector<std::string> read_lines(const std::wstring& APath) {
+  std::vector<std::string> lines;
+  std::istringstream in(read_file(APath));
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+bool file_exists(const std::wstring& APath) { return GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// ---------------------------------------------------------------------------------------------
+
+FileManager::FileManager(std::initializer_list<PluginSpec> APlugins, bool ALoad)
+    : FileManager(std::vector<PluginSpec>(APlugins), ALoad) {}
+
+FileManager::FileManager(const std::vector<PluginSpec>& APlugins, bool ALoad) : FRoot(make_temp_folder()) {
+  const std::wstring bin = exe_folder();
+  CopyFileW((bin + L"Wexlor.wcx").c_str(), (FRoot + L"Wexlor.wcx").c_str(), FALSE);
+  CreateDirectoryW((FRoot + L"archives").c_str(), nullptr);
+  CreateDirectoryW((FRoot + L"Plugins32").c_str(), nullptr);
+  for (const auto& plugin : APlugins) {
+    std::wstring folder = FRoot + L"Plugins32\\";
+    if (!plugin.folder.empty()) {
+      folder += plugin.folder + L"\\";
+      CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    if (!plugin.binary.empty()) {
+      const std::wstring name = plugin.as_name.empty() ? plugin.binary : plugin.as_name;
+      CopyFileW((bin + plugin.binary).c_str(), (folder + name).c_str(), FALSE);
+    }
+    for (const auto& [name, bytes] : plugin.extra_files) write_file(folder + name, bytes);
+  }
+  if (ALoad) Load();
+}
+
+FileManager::~FileManager() {
+  Unload();
+  remove_tree(FRoot);
+}
+
+template <class T>
+static void bind(HMODULE AModule, T& ASlot, const char* AName) {
+  ASlot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule, AName)));
+}
+
+void FileManager::Load() {
+  if (FModule) return;
+  FModule = LoadLibraryW((FRoot + L"Wexlor.wcx").c_str());
+  if (!FModule) return;
+  bind(FModule, GetPackerCaps, "GetPackerCaps");
+  bind(FModule, GetBackgroundFlags, "GetBackgroundFlags");
+  bind(FModule, PackSetDefaultParams, "PackSetDefaultParams");
+  bind(FModule, CanYouHandleThisFileW, "CanYouHandleThisFileW");
+  bind(FModule, CanYouHandleThisFile, "CanYouHandleThisFile");
+  bind(FModule, OpenArchiveW, "OpenArchiveW");
+  bind(FModule, OpenArchive, "OpenArchive");
+  bind(FModule, ReadHeaderExW, "ReadHeaderExW");
+  bind(FModule, ReadHeaderEx, "ReadHeaderEx");
+  bind(FModule, ReadHeader, "ReadHeader");
+  bind(FModule, ProcessFileW, "ProcessFileW");
+  bind(FModule, ProcessFile, "ProcessFile");
+  bind(FModule, CloseArchive, "CloseArchive");
+  bind(FModule, SetChangeVolProc, "SetChangeVolProc");
+  bind(FModule, SetChangeVolProcW, "SetChangeVolProcW");
+  bind(FModule, SetProcessDataProc, "SetProcessDataProc");
+  bind(FModule, SetProcessDataProcW, "SetProcessDataProcW");
+}
+
+void FileManager::Unload() {
+  if (!FModule) return;
+  FreeLibrary(FModule);
+  FModule = nullptr;
+}
+
+std::wstring FileManager::PluginFile(const std::wstring& AFolder, const std::wstring& AName) const {
+  return FRoot + L"Plugins32\\" + (AFolder.empty() ? L"" : AFolder + L"\\") + AName;
+}
+
+std::vector<std::string> FileManager::Log(const std::wstring& AFolder, const std::wstring& AName) const {
+  return read_lines(PluginFile(AFolder, AName) + L".log");
+}
+
+void FileManager::ClearLog(const std::wstring& AFolder, const std::wstring& AName) const {
+  DeleteFileW((PluginFile(AFolder, AName) + L".log").c_str());
+}
+
+std::wstring FileManager::WriteArchive(const std::wstring& AName, const std::string& AContent) const {
+  const std::wstring path = FRoot + L"archives\\" + AName;
+  write_file(path, AContent);
+  return path;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+BoxWatcher::BoxWatcher() : FThread([this] { run(); }) {}
+
+BoxWatcher::~BoxWatcher() {
+  FStop = true;
+  FThread.join();
+}
+
+std::vector<std::wstring> BoxWatcher::Texts() {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FTexts;
+}
+
+std::vector<std::wstring> BoxWatcher::Take() {
+  std::lock_guard<std::mutex> guard(FLock);
+  std::vector<std::wstring> texts;
+  texts.swap(FTexts);
+  return texts;
+}
+
+void BoxWatcher::run() {
+  while (!FStop) {
+    EnumWindows(on_window, reinterpret_cast<LPARAM>(this));
+    Sleep(5);
+  }
+}
+
+namespace {
+BOOL CALLBACK find_text(HWND AChild, LPARAM AOut) {
+  wchar_t cls[32] = {};
+  GetClassNameW(AChild, cls, 32);
+  if (lstrcmpiW(cls, L"Static") != 0) return TRUE;
+  wchar_t text[1024] = {};
+  GetWindowTextW(AChild, text, 1024);
+  if (!text[0]) return TRUE;
+  *reinterpret_cast<std::wstring*>(AOut) = text;
+  return FALSE;
+}
+}  // namespace
+
+BOOL CALLBACK BoxWatcher::on_window(HWND AWnd, LPARAM AThis) {
+  auto* self = reinterpret_cast<BoxWatcher*>(AThis);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(AWnd, &pid);
+  if (pid != GetCurrentProcessId() || !IsWindowVisible(AWnd)) return TRUE;
+  wchar_t cls[32] = {}, caption[64] = {};
+  GetClassNameW(AWnd, cls, 32);
+  GetWindowTextW(AWnd, caption, 64);
+  if (std::wcscmp(cls, L"#32770") != 0 || std::wcscmp(caption, L"Callback") != 0) return TRUE;
+  {
+    std::lock_guard<std::mutex> guard(self->FLock);
+    for (auto it = self->FSeen.begin(); it != self->FSeen.end();)
+      it = IsWindow(*it) ? std::next(it) : self->FSeen.erase(it);
+    if (!self->FSeen.insert(AWnd).second) return TRUE;
+  }
+  std::wstring text;
+  EnumChildWindows(AWnd, find_text, reinterpret_cast<LPARAM>(&text));
+  {
+    std::lock_guard<std::mutex> guard(self->FLock);
+    self->FTexts.push_back(text);
+  }
+  PostMessageW(AWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::vector<ListedEntry> ListArchive(FileManager& AFm, const std::wstring& AArchive, int* AOpenResult,
+                                     int* ALastResult) {
+  std::vector<ListedEntry> entries;
+  std::wstring name = AArchive;
+  wcx::tOpenArchiveDataW open{};
+  open.ArcName = name.data();
+  open.OpenMode = wcx::PK_OM_LIST;
+  HANDLE archive = AFm.OpenArchiveW(&open);
+  if (AOpenResult) *AOpenResult = open.OpenResult;
+  if (!archive) return entries;
+  auto header = std::make_unique<wcx::tHeaderDataExW>();
+  int result;
+  while ((result = AFm.ReadHeaderExW(archive, header.get())) == 0) {
+    ListedEntry e;
+    e.name = header->FileName;
+    e.size = (static_cast<unsigned long long>(header->UnpSizeHigh) << 32) | header->UnpSize;
+    e.packed = (static_cast<unsigned long long>(header->PackSizeHigh) << 32) | header->PackSize;
+    e.time = header->FileTime;
+    e.attr = header->FileAttr;
+    entries.push_back(e);
+    AFm.ProcessFileW(archive, wcx::PK_SKIP, nullptr, nullptr);
+  }
+  if (ALastResult) *ALastResult = result;
+  AFm.CloseArchive(archive);
+  return entries;
+}
+
+}  // namespace wxt
