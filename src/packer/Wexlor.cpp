@@ -13,6 +13,7 @@
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
 #include "services/qorFarStartupInfoW.h"
+#include "ui/qorShellForm.h"
 #include "ui/qorShellThemes.h"
 
 using namespace qor;
@@ -312,6 +313,7 @@ namespace {
 // Start-up sections of the units, in the order the design gives; shut-down runs them backwards.
 void module_startup() noexcept {
   ThemesStartup();
+  FormStartup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -322,6 +324,7 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
+  FormShutdown();
   ThemesShutdown();
 }
 
