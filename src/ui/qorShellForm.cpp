@@ -427,10 +427,14 @@ void TqorShellUI::SetButtonSize(TqorWinControl& AButton) {
   int width = Max(::MulDiv(50, unit.cx, 4), 3 * unit.cx + extent.cx);
   const int height = Max(::MulDiv(14, unit.cy, 8), extent.cy);
   if ((GOSMajor == 5 && GOSMinor >= 1) || GOSMajor > 5) {
+    // Looked up in the comctl32 the button came from; without one loaded there is no image list.
+    using icon_size_fn = BOOL(WINAPI*)(HIMAGELIST, int*, int*);
+    HMODULE comctl = ::GetModuleHandleW(L"comctl32.dll");
+    auto icon_size = comctl ? reinterpret_cast<icon_size_fn>(::GetProcAddress(comctl, "ImageList_GetIconSize")) : nullptr;
     BUTTON_IMAGELIST images{};
     int icon_width = 0, icon_height = 0;
-    if (::SendMessageW(wnd, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) && images.himl &&
-        ::ImageList_GetIconSize(images.himl, &icon_width, &icon_height)) {
+    if (icon_size && ::SendMessageW(wnd, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) && images.himl &&
+        icon_size(images.himl, &icon_width, &icon_height)) {
       if (images.uAlign == BUTTON_IMAGELIST_ALIGN_LEFT) width += images.margin.left + icon_width;
       if (images.uAlign == BUTTON_IMAGELIST_ALIGN_RIGHT) width += images.margin.right + icon_width;
     }

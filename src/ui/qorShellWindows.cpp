@@ -464,6 +464,10 @@ void TqorCheckBox::SetChecked(bool AValue) {
   if (HWND wnd = HandleIfExists()) ::SendMessageW(wnd, BM_SETCHECK, AValue ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+void TqorCheckBox::HandleCreated() {
+  if (FChecked) ::SendMessageW(HandleIfExists(), BM_SETCHECK, BST_CHECKED, 0);
+}
+
 // ---- custom-drawn controls ----
 
 void TqorCustomControl::CreateParams(TqorCreateParams& AParams) { TqorWinControl::CreateParams(AParams); }

@@ -209,6 +209,9 @@ class TqorCheckBox : public TqorSystemControl {
   bool Checked() const;
   void SetChecked(bool AValue);
 
+ protected:
+  void HandleCreated() override;
+
  private:
   bool FChecked = false;
 };
