@@ -405,7 +405,12 @@ TEST(ShellUIForm, ScreenshotAtThePrefixDpi) {
   wxt::pump_for(500);
   const std::wstring path =
       wxt::artifacts_folder() + L"form_" + std::to_wstring(wxt::expected_dpi()) + L"dpi.png";
-  ASSERT_TRUE(wxt::save_window_png(wnd, path));
+  wxt::capture_stats stats;
+  ASSERT_TRUE(wxt::save_window_png(wnd, path, GetSysColor(COLOR_BTNFACE), stats));
+  // Mostly dialog background, with text and frames on it: not a blank or covered capture.
+  EXPECT_GT(stats.matching, stats.pixels / 3);
+  EXPECT_GT(stats.dark, stats.pixels / 100);
+  EXPECT_LT(stats.dark, stats.pixels / 2);
   const std::string png = wxt::read_file(path);
   ASSERT_GT(png.size(), 1000u);
   EXPECT_EQ(png.substr(1, 3), "PNG");

@@ -64,7 +64,8 @@ std::vector<uint8_t> encode_png(int AWidth, int AHeight, const std::vector<uint8
 
 }  // namespace
 
-bool save_window_png(HWND AWnd, const std::wstring& APath) {
+bool save_window_png(HWND AWnd, const std::wstring& APath, COLORREF AColour, capture_stats& AStats) {
+  AStats = capture_stats{};
   RECT rect{};
   if (!GetWindowRect(AWnd, &rect)) return false;
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -82,6 +83,7 @@ bool save_window_png(HWND AWnd, const std::wstring& APath) {
   bool ok = false;
   if (bitmap) {
     HGDIOBJ old = SelectObject(memory, bitmap);
+    // From the screen: Wine's PrintWindow paints neither the frame nor the child windows.
     ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
     GdiFlush();
     SelectObject(memory, old);
@@ -95,6 +97,9 @@ bool save_window_png(HWND AWnd, const std::wstring& APath) {
       for (int x = 0; x < width; ++x) {
         const uint8_t* p = pixels + (static_cast<size_t>(y) * width + x) * 4;
         rows.insert(rows.end(), {p[2], p[1], p[0]});
+        ++AStats.pixels;
+        if (RGB(p[2], p[1], p[0]) == AColour) ++AStats.matching;
+        if (p[0] + p[1] + p[2] < 3 * 128) ++AStats.dark;
       }
     }
   }
