@@ -680,13 +680,15 @@ void TqorShellUIForm::CreateParams(TqorCreateParams& AParams) {
 }
 
 void TqorShellUIForm::SetOwnerWnd(HWND AWnd) {
-  if (!AWnd) return;
+  // A window the system already destroyed (with its owner) is not made again by the retry timer.
+  HWND self = HandleIfExists();
+  if (!AWnd || !self) return;
   HWND root = GetRootWindow(AWnd);
   DWORD_PTR answer = 0;
   if (::SendMessageTimeoutW(root, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer)) {
     // The previous owner is 0 on the first attach: success is told by the last error.
     ::SetLastError(0);
-    const LONG_PTR previous = ::SetWindowLongPtrW(Handle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(root));
+    const LONG_PTR previous = ::SetWindowLongPtrW(self, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(root));
     if (previous != 0 || ::GetLastError() == 0) {
       if (FSetOwnerWndTimer) FSetOwnerWndTimer->SetEnabled(false);
       return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
@@ -20,7 +21,9 @@ critical_section GClassLock;
 bool GWindowClassRegistered = false;
 bool GTimerClassRegistered = false;
 
-thread_local std::exception_ptr TPendingError;
+// A plain pointer: a thread-local with a destructor would be run from a module that a host may
+// already have unloaded when the thread ends.
+thread_local std::exception_ptr* TPendingError = nullptr;
 
 void ensure_classes() {
   lock_guard<critical_section> guard(GClassLock);
@@ -52,7 +55,7 @@ TqorWinControl* control_of(HWND AWnd) noexcept {
 }
 
 void keep_error() noexcept {
-  if (!TPendingError) TPendingError = std::current_exception();
+  if (!TPendingError) TPendingError = new (std::nothrow) std::exception_ptr(std::current_exception());
 }
 
 }  // namespace
@@ -73,7 +76,8 @@ void UnregisterWindowClasses() noexcept {
 
 void RaisePendingWindowError() {
   if (TPendingError) {
-    std::exception_ptr error = TPendingError;
+    const std::exception_ptr error = *TPendingError;
+    delete TPendingError;
     TPendingError = nullptr;
     std::rethrow_exception(error);
   }

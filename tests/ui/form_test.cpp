@@ -396,6 +396,35 @@ TEST(ShellUIForm, DpiChangesAreAppliedInArrivalOrderNeverNested) {
   EXPECT_EQ(rect.top, suggested.top);
 }
 
+// Sends a DPI change while construction is still under way.
+class EarlyDpiChangeForm : public TestForm {
+ public:
+  EarlyDpiChangeForm() : TestForm(nullptr, nullptr) {}
+  void GetInitialClientSize(SIZE& ASize) override {
+    ASize = SIZE{0, 0};
+    RECT suggested{0, 0, 800, 600};
+    const UINT dpi = UI().DpiY() + 48;
+    SendMessageW(Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+  }
+};
+
+TEST(ShellUIForm, DpiChangeBeforeConstructionEndsIsNeitherQueuedNorApplied) {
+  auto form = qor::MakeForm<EarlyDpiChangeForm>();
+  EXPECT_EQ(form->UI().DpiY(), qor::GetSystemDpi());
+  for (UINT dpi : form->SizeDpis) EXPECT_EQ(dpi, qor::GetSystemDpi());
+  EXPECT_LT(window_rect(form->Handle()).right - window_rect(form->Handle()).left, 800);
+}
+
+TEST(ShellUIForm, OwnerDestroyedWithTheFormLeavesNoWindowBehind) {
+  auto owner = std::make_unique<host_window>(RECT{40, 40, 640, 480});
+  auto form = qor::MakeForm<TestForm>(owner->wnd, nullptr);
+  ASSERT_EQ(GetWindow(form->Handle(), GW_OWNER), owner->wnd);
+  owner.reset();  // Windows destroys the owned form window with it
+  EXPECT_FALSE(form->HandleAllocated());
+  form->SetOwnerWnd(form->OwnerWnd());  // as the retry timer would
+  EXPECT_FALSE(form->HandleAllocated()) << "not made again";
+}
+
 TEST(ShellUIForm, ScreenshotAtThePrefixDpi) {
   auto form = qor::MakeForm<TestForm>(nullptr, nullptr);
   EXPECT_EQ(form->UI().DpiY(), wxt::expected_dpi());
