@@ -304,12 +304,20 @@ int TqorWinControl::ClientHeight() const {
   ::GetClientRect(FHandle, &rect);
   return rect.bottom;
 }
-void TqorWinControl::SetClientWidth(int AValue) {
-  TqorWinControl::SetWidth(AValue + TqorWinControl::Width() - TqorWinControl::ClientWidth());
+// The frame around the client area. A window smaller than its frame reports an empty client
+// area, which says nothing about the frame: the styles tell it then.
+SIZE TqorWinControl::FrameSize() const {
+  if (!FHandle) return SIZE{0, 0};
+  RECT window{}, client{};
+  ::GetWindowRect(FHandle, &window);
+  ::GetClientRect(FHandle, &client);
+  RECT styled{0, 0, 0, 0};
+  ::AdjustWindowRectEx(&styled, Style(), FALSE, ExStyle());
+  return SIZE{client.right > 0 ? (window.right - window.left) - client.right : styled.right - styled.left,
+              client.bottom > 0 ? (window.bottom - window.top) - client.bottom : styled.bottom - styled.top};
 }
-void TqorWinControl::SetClientHeight(int AValue) {
-  TqorWinControl::SetHeight(AValue + TqorWinControl::Height() - TqorWinControl::ClientHeight());
-}
+void TqorWinControl::SetClientWidth(int AValue) { TqorWinControl::SetWidth(AValue + FrameSize().cx); }
+void TqorWinControl::SetClientHeight(int AValue) { TqorWinControl::SetHeight(AValue + FrameSize().cy); }
 
 void TqorWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   if (FHandle) {

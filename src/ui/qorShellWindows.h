@@ -130,6 +130,7 @@ class TqorWinControl : public TqorComponent {
   virtual void WndProc(TqorMessage& AMessage);
   void DefaultHandler(TqorMessage& AMessage);
   bool Destroying() const noexcept { return FDestroying; }
+  SIZE FrameSize() const;
 
   // Typed handlers; each one's own behaviour is the default procedure.
   virtual void OnNcCreate(TqorMessage& AMessage) { DefaultHandler(AMessage); }

@@ -254,6 +254,13 @@ TEST_F(ControlSizing, EditHeightAndLabelAlignment) {
   edit.SetBounds(100, 40, 200, 60);
   FUI->SetEditHeight(edit);
   EXPECT_EQ(edit.ClientHeight(), text_extent(edit, L"qW").cy);
+  // A new edit has no size yet (layouts size controls before they place them), so its client
+  // area tells nothing about its border.
+  auto& fresh = add<qor::TqorEdit>();
+  FUI->SetEditHeight(fresh);
+  EXPECT_EQ(fresh.Height(), edit.Height());
+  fresh.SetWidth(200);
+  EXPECT_EQ(fresh.ClientHeight(), text_extent(fresh, L"qW").cy);
 
   auto& label = add<qor::TqorLabel>();
   label.SetBounds(10, 40, 80, 13);
