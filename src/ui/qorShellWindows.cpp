@@ -482,8 +482,6 @@ void TqorCheckBox::HandleCreated() {
 
 // ---- custom-drawn controls ----
 
-void TqorCustomControl::CreateParams(TqorCreateParams& AParams) { TqorWinControl::CreateParams(AParams); }
-
 void TqorCustomControl::OnPaint(TqorMessage& AMessage) {
   PAINTSTRUCT paint{};
   HDC dc = ::BeginPaint(HandleIfExists(), &paint);

@@ -223,7 +223,6 @@ class TqorCustomControl : public TqorWinControl {
   explicit TqorCustomControl(TqorComponent* AOwner) : TqorWinControl(AOwner) {}
 
  protected:
-  void CreateParams(TqorCreateParams& AParams) override;
   void OnPaint(TqorMessage& AMessage) override;
   virtual void Paint(HDC ADC, const RECT& AClient);
 };
