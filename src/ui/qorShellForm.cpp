@@ -67,7 +67,7 @@ void load_entries(HMODULE AModule, const char* const* ANames, size_t ACount, FAR
   for (size_t i = 0; i < ACount; ++i) AEntries[i] = AModule ? ::GetProcAddress(AModule, ANames[i]) : nullptr;
 }
 
-const dpi_functions& dpi() {
+const dpi_functions& dpi_table() {
   lock_guard<critical_section> guard(GDpiLock);
   if (!GDpiLoaded) {
     auto entries = reinterpret_cast<FARPROC*>(&GDpi);
@@ -116,7 +116,7 @@ class control_theme {
   control_theme(HWND AWnd, const wchar_t* AClass) {
     FTheme = qor::GetWindowTheme(AWnd);
     if (!FTheme) {
-      FTheme = qor::OpenThemeDataForDpi(AWnd, AClass, GetWindowDpi(AWnd), true);
+      FTheme = qor::OpenThemeDataForDpi(AWnd, AClass, dpi::GetWindowDpi(AWnd), true);
       FOpened = FTheme != nullptr;
     }
   }
@@ -178,53 +178,55 @@ void FormShutdown() noexcept {
 
 DWORD WindowsMajorVersion() noexcept { return GOSMajor; }
 
+namespace dpi {
+
 DPI_AWARENESS_CONTEXT SetThreadDpiContext(DPI_AWARENESS_CONTEXT AContext) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   return f.SetThreadDpiAwarenessContext ? f.SetThreadDpiAwarenessContext(AContext) : nullptr;
 }
 
 UINT GetWindowDpi(HWND AWnd) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   return f.GetDpiForWindow ? f.GetDpiForWindow(AWnd) : dc_dpi(AWnd);
 }
 
 UINT GetSystemDpi() noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   return f.GetDpiForSystem ? f.GetDpiForSystem() : dc_dpi(nullptr);
 }
 
 bool EnableNonClientDpi(HWND AWnd) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   return f.EnableNonClientDpiScaling && f.EnableNonClientDpiScaling(AWnd);
 }
 
 bool SystemParametersInfoDpi(UINT AAction, UINT AParam, void* AData, bool AFallback, UINT ADpi,
                              UINT AWinIni) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   if (f.SystemParametersInfoForDpi) return f.SystemParametersInfoForDpi(AAction, AParam, AData, AWinIni, ADpi);
   return AFallback && ::SystemParametersInfoW(AAction, AParam, AData, AWinIni);
 }
 
 int GetSystemMetricsDpi(int AIndex, UINT ADpi, bool AFallback) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   if (f.GetSystemMetricsForDpi) return f.GetSystemMetricsForDpi(AIndex, ADpi);
   return AFallback ? ::GetSystemMetrics(AIndex) : 0;
 }
 
 bool AdjustWindowRectExDpi(RECT& ARect, DWORD AStyle, bool AMenu, bool AFallback, UINT ADpi,
                            DWORD AExStyle) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   if (f.AdjustWindowRectExForDpi) return f.AdjustWindowRectExForDpi(&ARect, AStyle, AMenu, AExStyle, ADpi);
   return AFallback && ::AdjustWindowRectEx(&ARect, AStyle, AMenu, AExStyle);
 }
 
 HRESULT CompositionEnabled(BOOL& AEnabled) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   return f.DwmIsCompositionEnabled ? f.DwmIsCompositionEnabled(&AEnabled) : E_NOTIMPL;
 }
 
 HRESULT GetWindowAttribute(HWND AWnd, DWORD AAttribute, void* AData, DWORD ASize) noexcept {
-  const dpi_functions& f = dpi();
+  const dpi_functions& f = dpi_table();
   return f.DwmGetWindowAttribute ? f.DwmGetWindowAttribute(AWnd, AAttribute, AData, ASize) : E_NOTIMPL;
 }
 
@@ -238,6 +240,8 @@ void RestoreDpiContext(DPI_AWARENESS_CONTEXT& AContext) noexcept {
     AContext = nullptr;
   }
 }
+
+}  // namespace dpi
 
 // ---- arithmetic ----
 
@@ -293,7 +297,7 @@ int NextDPIQueueCapacity(int ACapacity) noexcept {
 // ---- TqorShellUI ----
 
 TqorShellUI::TqorShellUI(HWND AWnd, UINT ADpiX, UINT ADpiY) : FDpiX(ADpiX), FDpiY(ADpiY) {
-  if (FDpiX == 0 || FDpiY == 0) FDpiX = FDpiY = AWnd ? GetWindowDpi(AWnd) : GetSystemDpi();
+  if (FDpiX == 0 || FDpiY == 0) FDpiX = FDpiY = AWnd ? dpi::GetWindowDpi(AWnd) : dpi::GetSystemDpi();
   FFont.OnChange = [this] { FontChanged(); };
   UpdateFont();
   // Without a system font the framework's default description stands; its metrics still count.
@@ -306,11 +310,11 @@ HFONT TqorShellUI::CreateSysFont() {
   NONCLIENTMETRICSW metrics{};
   const UINT size = WindowsMajorVersion() >= 6 ? 504 : 500;
   metrics.cbSize = size;
-  if (!SystemParametersInfoDpi(SPI_GETNONCLIENTMETRICS, size, &metrics, false, FDpiY, 0)) {
+  if (!dpi::SystemParametersInfoDpi(SPI_GETNONCLIENTMETRICS, size, &metrics, false, FDpiY, 0)) {
     std::memset(&metrics, 0, sizeof(metrics));
     metrics.cbSize = size;
     if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, size, &metrics, 0)) return nullptr;
-    const UINT system_dpi = GetSystemDpi();
+    const UINT system_dpi = dpi::GetSystemDpi();
     if (system_dpi != FDpiY) {
       metrics.lfMessageFont.lfHeight = ::MulDiv(metrics.lfMessageFont.lfHeight, FDpiY, system_dpi);
       metrics.lfMessageFont.lfWidth = 0;
@@ -333,7 +337,7 @@ HFONT TqorShellUI::CreateMSShellDlgFont(int AHeight) {
   LOGFONTA font{};
   font.lfHeight = AHeight;
   std::strcpy(font.lfFaceName, "MS Shell Dlg");
-  const UINT system_dpi = GetSystemDpi();
+  const UINT system_dpi = dpi::GetSystemDpi();
   if (system_dpi != FDpiY) font.lfHeight = ::MulDiv(AHeight, FDpiY, system_dpi);
   return ::CreateFontIndirectA(&font);
 }
@@ -342,7 +346,7 @@ HFONT TqorShellUI::CreateThemeFont_(HTHEME ATheme, bool ADpiTheme, HDC ADC, int 
                                     int APropId) {
   LOGFONTW font{};
   if (FAILED(qor::GetThemeFont(ATheme, ADC, APartId, AStateId, APropId, &font))) return nullptr;
-  const UINT system_dpi = GetSystemDpi();
+  const UINT system_dpi = dpi::GetSystemDpi();
   if (!ADpiTheme && system_dpi != FDpiY) {
     font.lfHeight = ::MulDiv(font.lfHeight, FDpiY, system_dpi);
     font.lfWidth = 0;
@@ -356,7 +360,7 @@ void TqorShellUI::CreateThemeFont(HTHEME ATheme, bool ADpiTheme, HDC ADC, int AP
 }
 
 bool TqorShellUI::UpdateDPI(HWND AWnd, UINT ADpi) {
-  if (ADpi == 0) ADpi = AWnd ? GetWindowDpi(AWnd) : GetSystemDpi();
+  if (ADpi == 0) ADpi = AWnd ? dpi::GetWindowDpi(AWnd) : dpi::GetSystemDpi();
   if (ADpi == FDpiX && ADpi == FDpiY) return false;
   FDpiX = FDpiY = ADpi;
   FFont.SetHandle(CreateDefaultFont());
@@ -364,7 +368,7 @@ bool TqorShellUI::UpdateDPI(HWND AWnd, UINT ADpi) {
 }
 
 bool TqorShellUI::UpdateDPI(HWND AWnd, UINT ADpiX, UINT ADpiY) {
-  if (ADpiX == 0 || ADpiY == 0) ADpiX = ADpiY = AWnd ? GetWindowDpi(AWnd) : GetSystemDpi();
+  if (ADpiX == 0 || ADpiY == 0) ADpiX = ADpiY = AWnd ? dpi::GetWindowDpi(AWnd) : dpi::GetSystemDpi();
   if (ADpiX == FDpiX && ADpiY == FDpiY) return false;
   FDpiX = ADpiX;
   FDpiY = ADpiY;
@@ -542,7 +546,7 @@ void TqorShellUI::SetTrackBarHeight(TqorWinControl& ATrackBar, int ADelta) {
             size.cy >= 0)
           thumb = size.cy;
       }
-      const UINT window_dpi = GetWindowDpi(wnd), system_dpi = GetSystemDpi();
+      const UINT window_dpi = dpi::GetWindowDpi(wnd), system_dpi = dpi::GetSystemDpi();
       if (window_dpi != system_dpi) thumb = ::MulDiv(thumb, window_dpi, system_dpi);
     }
   }
@@ -635,10 +639,10 @@ void TqorShellBaseUIForm::Resize() {
 // ---- TqorShellUIForm ----
 
 TqorShellUIForm::TqorShellUIForm(HWND AOwnerWnd, HWND APositionWnd) : TqorShellBaseUIForm(nullptr) {
-  FPrevContext = SetLibraryDpiContext(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-4));
+  FPrevContext = dpi::SetLibraryDpiContext(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-4));
   FPerMonitorVer2 = true;
   if (!FPrevContext) {
-    FPrevContext = SetLibraryDpiContext(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-3));
+    FPrevContext = dpi::SetLibraryDpiContext(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-3));
     FPerMonitorVer2 = false;
   }
   FOwnerWnd = AOwnerWnd ? AOwnerWnd : APositionWnd;
@@ -646,7 +650,7 @@ TqorShellUIForm::TqorShellUIForm(HWND AOwnerWnd, HWND APositionWnd) : TqorShellB
 }
 
 TqorShellUIForm::~TqorShellUIForm() {
-  RestoreDpiContext(FPrevContext);
+  dpi::RestoreDpiContext(FPrevContext);
   delete FSetOwnerWndTimer;
   FSetOwnerWndTimer = nullptr;
 }
@@ -704,7 +708,7 @@ void TqorShellUIForm::SetOwnerWnd(HWND AWnd) {
 void TqorShellUIForm::AfterConstruction() {
   struct restore_context {
     DPI_AWARENESS_CONTEXT& context;
-    ~restore_context() { RestoreDpiContext(context); }
+    ~restore_context() { dpi::RestoreDpiContext(context); }
   } restore{FPrevContext};
   // The window is made here rather than in the constructor, so that its creation messages reach
   // the complete object; the owner is attached as soon as it exists.
@@ -869,7 +873,7 @@ void TqorShellUIForm::SetInitialPosition() {
 
 void TqorShellUIForm::OnNcCreate(TqorMessage& AMessage) {
   TqorShellBaseUIForm::OnNcCreate(AMessage);
-  EnableNonClientDpi(HandleIfExists());
+  dpi::EnableNonClientDpi(HandleIfExists());
 }
 
 void TqorShellUIForm::OnDpiChanged(TqorMessage& AMessage) {
@@ -903,7 +907,7 @@ void TqorShellUIForm::ApplyDPIChange(const TqorShellDPIChangeRec& AChange) {
   OpenTheme();
   NotifyControls(WM_DPICHANGED_BEFOREPARENT);
   RECT rect{0, 0, ClientWidth(), ClientHeight()};
-  if (!AdjustWindowRectExDpi(rect, Style(), false, true, AChange.DpiY, ExStyle())) rect = RECT{0, 0, Width(), Height()};
+  if (!dpi::AdjustWindowRectExDpi(rect, Style(), false, true, AChange.DpiY, ExStyle())) rect = RECT{0, 0, Width(), Height()};
   WithUpdateBounds([&] {
     FClientWidthDelta = (rect.right - rect.left) - Width();
     FClientHeightDelta = (rect.bottom - rect.top) - Height();
@@ -1010,8 +1014,8 @@ void FitWindowToOwnMonitor(HWND AWnd) { FitWindowToMonitor(AWnd, ::MonitorFromWi
 
 bool GetVisibleWindowRect(HWND AWnd, RECT& ARect) {
   BOOL enabled = FALSE;
-  if (SUCCEEDED(CompositionEnabled(enabled)) && enabled &&
-      GetWindowAttribute(AWnd, 9 /* DWMWA_EXTENDED_FRAME_BOUNDS */, &ARect, sizeof(ARect)) == S_OK)
+  if (SUCCEEDED(dpi::CompositionEnabled(enabled)) && enabled &&
+      dpi::GetWindowAttribute(AWnd, 9 /* DWMWA_EXTENDED_FRAME_BOUNDS */, &ARect, sizeof(ARect)) == S_OK)
     return true;
   return ::GetWindowRect(AWnd, &ARect) != FALSE;
 }

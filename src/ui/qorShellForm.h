@@ -28,6 +28,8 @@ void FormShutdown() noexcept;
 DWORD WindowsMajorVersion() noexcept;
 
 // ---- DPI function layer: newer functions looked up at run time, older ones as fallback ----
+// A namespace of its own: the shell helper unit has a GetWindowDpi of its own as well.
+namespace dpi {
 DPI_AWARENESS_CONTEXT SetThreadDpiContext(DPI_AWARENESS_CONTEXT AContext) noexcept;
 UINT GetWindowDpi(HWND AWnd) noexcept;
 UINT GetSystemDpi() noexcept;
@@ -43,6 +45,7 @@ HRESULT GetWindowAttribute(HWND AWnd, DWORD AAttribute, void* AData, DWORD ASize
 DPI_AWARENESS_CONTEXT SetLibraryDpiContext(DPI_AWARENESS_CONTEXT AContext) noexcept;
 // Puts a saved context back once and clears it.
 void RestoreDpiContext(DPI_AWARENESS_CONTEXT& AContext) noexcept;
+}  // namespace dpi
 
 // ---- arithmetic of the metrics, on its own so that it can be checked as a table ----
 // Rounds to the nearest integer, halves to the even neighbour.

@@ -410,8 +410,8 @@ class EarlyDpiChangeForm : public TestForm {
 
 TEST(ShellUIForm, DpiChangeBeforeConstructionEndsIsNeitherQueuedNorApplied) {
   auto form = qor::MakeForm<EarlyDpiChangeForm>();
-  EXPECT_EQ(form->UI().DpiY(), qor::GetSystemDpi());
-  for (UINT dpi : form->SizeDpis) EXPECT_EQ(dpi, qor::GetSystemDpi());
+  EXPECT_EQ(form->UI().DpiY(), qor::dpi::GetSystemDpi());
+  for (UINT dpi : form->SizeDpis) EXPECT_EQ(dpi, qor::dpi::GetSystemDpi());
   EXPECT_LT(window_rect(form->Handle()).right - window_rect(form->Handle()).left, 800);
 }
 

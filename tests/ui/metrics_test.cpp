@@ -111,7 +111,7 @@ TEST(Metrics, DialogUnitsOfAFontWithKnownExtent) {
 
 TEST(Metrics, SystemFontFollowsThePrefixDpi) {
   const UINT dpi = wxt::expected_dpi();
-  ASSERT_EQ(qor::GetSystemDpi(), dpi) << "the test runs in the prefix made for its DPI";
+  ASSERT_EQ(qor::dpi::GetSystemDpi(), dpi) << "the test runs in the prefix made for its DPI";
   qor::TqorShellUI ui(nullptr, 0, 0);
   EXPECT_EQ(ui.DpiX(), dpi);
   EXPECT_EQ(ui.DpiY(), dpi);
@@ -133,7 +133,7 @@ TEST(Metrics, SystemFontFollowsThePrefixDpi) {
 }
 
 TEST(Metrics, UpdateDpiOnlyWhenTheDpiChanges) {
-  const UINT dpi = qor::GetSystemDpi();
+  const UINT dpi = qor::dpi::GetSystemDpi();
   qor::TqorShellUI ui(nullptr, 0, 0);
   const HFONT before = ui.Font().Handle();
   EXPECT_FALSE(ui.UpdateDPI(nullptr, 0));
