@@ -13,6 +13,7 @@
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
 #include "services/qorFarStartupInfoW.h"
+#include "ui/qorShellBaseExtension.h"
 
 using namespace qor;
 using namespace wcx;
@@ -310,6 +311,7 @@ namespace {
 
 // Start-up sections of the units, in the order the design gives; shut-down runs them backwards.
 void module_startup() noexcept {
+  qor::ShellBaseExtensionStartup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -320,6 +322,7 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
+  qor::ShellBaseExtensionShutdown();
 }
 
 }  // namespace
