@@ -924,6 +924,12 @@ HICON LoadDibIcon(TMyMemoryStream& AStream, int AWidth, int AHeight) {
 HICON LoadPngIcon(TMyMemoryStream& AStream, int AWidth, int AHeight) {
   if (AStream.Remaining() == 0) return nullptr;
   if (AStream.Remaining() > 0xFFFFFFFFu) throw EqorError(L"Image too large", ERROR_INVALID_DATA);
+  // Decoders allocate the claimed size as soon as they open the image: judge the header first.
+  TMyMemoryStream header = AStream;
+  TqorPngDim dim;
+  ReadPngDim(header, dim);
+  if (!png_size_plausible(static_cast<uint32_t>(dim.Size.cx), static_cast<uint32_t>(dim.Size.cy), AStream.Remaining()))
+    throw EqorError(L"PNG image larger than its data", ERROR_INVALID_DATA);
   com_ptr<IWICImagingFactory> factory;
   CreateWicFactory(factory);
   com_ptr<IWICStream> stream;
