@@ -462,7 +462,9 @@ TEST(IconReader, StockIconsFromShell32) {
       }
     }
     // Without a folder the module comes from the library search.
-    EXPECT_TRUE(load(L"shell32.dll," + std::to_wstring(info.iIcon), 32));
+    auto bare = load(L"shell32.dll," + std::to_wstring(info.iIcon), 32);
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(draw(bare.get(), white).Pixels, draw(load(location, 32).get(), white).Pixels);
   }
 }
 
