@@ -286,6 +286,21 @@ TEST(IconReader, PngFileResampledByNearestNeighbour) {
   EXPECT_EQ(size_of(own.get()).cx, 256);
 }
 
+TEST(IconReader, IcoFileMixingPngAndDibImages) {
+  const std::wstring path = temp_file(
+      L"mixed.ico",
+      make_ico({{0, 0, 32, make_png_rgba(256, 256, [](int x, int y) { return quadrant_pixel(x, y, 256); })},
+                {16, 16, 32, make_dib(sized_image(16))},
+                {32, 32, 32, make_dib(sized_image(32))}}));
+  auto small = load(path, 16);
+  ASSERT_TRUE(small);
+  expect_opaque(small.get(), 8, 8, rgb(16, 0x80, 0x11));
+  auto middle = load(path, 24);
+  ASSERT_TRUE(middle);
+  expect_opaque(middle.get(), 12, 12, rgb(32, 0x80, 0x11));
+  expect_quadrants(load(path, 64).get(), 64);
+}
+
 TEST(IconReader, PngOnThreadWithCom) {
   // The factory comes from COM where the thread has it, and from the codec library where not.
   const std::wstring path =
@@ -585,14 +600,19 @@ std::wstring refusal(HICON (*ALoad)(qor::TMyMemoryStream&, int, int), const byte
 }
 
 TEST(IconReader, ClaimedSizesAreBoundedByTheData) {
+  int checked = 0;
   for (const auto& file : lying_files()) {
     const std::string name = file.Name;
     SCOPED_TRACE(name);
-    if (name == "large square" || name == "huge square" || name == "gigantic width" || name == "gigantic height")
+    if (name == "large square" || name == "huge square" || name == "gigantic width" || name == "gigantic height") {
       EXPECT_EQ(refusal(qor::LoadDibIcon, file.Data, 6 + 16), L"Icon image larger than its data");
-    if (name == "png large" || name == "png huge")
+      ++checked;
+    } else if (name == "png large" || name == "png huge") {
       EXPECT_EQ(refusal(qor::LoadPngIcon, file.Data, 0), L"PNG image larger than its data");
+      ++checked;
+    }
   }
+  EXPECT_EQ(checked, 6);
 }
 
 TEST(IconReader, GoodBaseOfTheLyingFilesLoads) {
