@@ -111,6 +111,8 @@ void expect_transparent(HICON AIcon, int AX, int AY) {
   EXPECT_EQ(draw(AIcon, black).at(AX, AY), black) << "at " << AX << "," << AY;
 }
 
+std::wstring resource_dll() { return exe_dir() + L"\\icon_resources.dll"; }
+
 qor::unique_icon load(const std::wstring& ALocation, int ASize, int ABitCount = 32) {
   return qor::unique_icon(qor::LoadIconFromLocation(ALocation, ASize, ASize, ABitCount));
 }
@@ -381,8 +383,6 @@ TEST(IconReader, MonochromeIconResampled) {
 
 // ---- Modules and locations -------------------------------------------------------------------
 
-std::wstring resource_dll() { return exe_dir() + L"\\icon_resources.dll"; }
-
 TEST(IconReader, ModuleIconGroups) {
   const std::wstring dll = resource_dll();
   // No number: the first group (the named one) is used.
@@ -481,6 +481,32 @@ TEST(IconReader, StockIconsFromShell32) {
     ASSERT_TRUE(bare);
     EXPECT_EQ(draw(bare.get(), white).Pixels, draw(load(location, 32).get(), white).Pixels);
   }
+}
+
+TEST(ShellHelpers, TablesLoadOnceWhileThreadsRace) {
+  // Back to the unloaded state, then several threads make the first calls at the same time.
+  qor::ShellBaseExtensionShutdown();
+  qor::ShellBaseExtensionStartup();
+  const std::wstring ico = temp_file(L"race.ico", multi_ico());
+  const std::wstring png =
+      temp_file(L"race.png", make_png_rgba(64, 64, [](int x, int y) { return quadrant_pixel(x, y, 64); }));
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        if (!qor::IsThemingActive()) ++failures[t];
+        SHSTOCKICONINFO info{};
+        info.cbSize = sizeof(info);
+        if (qor::GetStockIconInfo(SIID_WARNING, 0, &info) != S_OK) ++failures[t];
+        qor::unique_icon a(qor::LoadIconFromLocation(t % 2 ? ico : png, 24, 24, 32));
+        qor::unique_icon b(qor::LoadIconFromLocation(resource_dll() + L",2", 16, 16, 32));
+        if (!a || !b || qor::GetIconSize(a.get()).cx != 24 || qor::GetIconSize(b.get()).cx != 16) ++failures[t];
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+  expect_quadrants(load(png, 24).get(), 24);
 }
 
 TEST(ShellHelpers, PlatformQueries) {
