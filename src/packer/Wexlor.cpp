@@ -311,7 +311,7 @@ namespace {
 
 // Start-up sections of the units, in the order the design gives; shut-down runs them backwards.
 void module_startup() noexcept {
-  qor::ShellBaseExtensionStartup();
+  qor::ShellBaseExtension::Startup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -322,7 +322,7 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
-  qor::ShellBaseExtensionShutdown();
+  qor::ShellBaseExtension::Shutdown();
 }
 
 }  // namespace
