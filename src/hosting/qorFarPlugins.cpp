@@ -218,11 +218,17 @@ void ReadExportNames(const std::wstring& AFileName, bool& AIs64Bit, std::vector<
   std::vector<DWORD> name_rvas(number_of_names);
   if (number_of_names) file.read(name_rvas.data(), name_rvas.size() * sizeof(DWORD));
 
+  // Distinct names cannot hold more bytes than the file: a table that points many times at one
+  // long string would otherwise cost count x length in time and memory.
+  std::uint64_t name_bytes = 0;
   std::string name;
   for (DWORD rva : name_rvas) {
     file.seek(RvaToFileOffset(sections, rva));
     name.clear();
-    for (char c; (c = file.read_value<char>()) != 0;) name.push_back(c);
+    for (char c; (c = file.read_value<char>()) != 0;) {
+      if (++name_bytes > file.size()) raise_bad_format();
+      name.push_back(c);
+    }
     AList->push_back(AnsiToWide(name.c_str()));
   }
 }
