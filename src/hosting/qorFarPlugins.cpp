@@ -211,10 +211,11 @@ void ReadExportNames(const std::wstring& AFileName, bool& AIs64Bit, std::vector<
   DWORD number_of_names, address_of_names;
   std::memcpy(&number_of_names, directory + 24, 4);
   std::memcpy(&address_of_names, directory + 32, 4);
-  // Each name needs a 4-byte slot in the file: a larger count is a lie, not an allocation.
-  if (number_of_names > file.size() / 4) raise_read_error();
+  // The name array must lie inside the file: a larger count is a lie, not an allocation.
+  const std::uint64_t names_offset = RvaToFileOffset(sections, address_of_names);
+  if (names_offset > file.size() || number_of_names > (file.size() - names_offset) / 4) raise_read_error();
 
-  file.seek(RvaToFileOffset(sections, address_of_names));
+  file.seek(names_offset);
   std::vector<DWORD> name_rvas(number_of_names);
   if (number_of_names) file.read(name_rvas.data(), name_rvas.size() * sizeof(DWORD));
 
