@@ -129,7 +129,9 @@ class file_reader {
     FWindowStart = FPosition;
   }
 
-  static constexpr size_t kWindow = 0x10000;
+  // Headers and export tables are small and close together: a small window keeps scanning
+  // hundreds of DLLs cheap.
+  static constexpr size_t kWindow = 0x1000;
   unique_handle FFile;
   std::uint64_t FSize = 0;
   std::uint64_t FPosition = 0;
