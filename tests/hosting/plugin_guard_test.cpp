@@ -86,3 +86,20 @@ TEST(PluginGuard, HundredThousandCallsAfterFaults) {
   EXPECT_EQ(fault_code([] { qor::GuardedCall(L"divide", divide, 7); }), EXCEPTION_INT_DIVIDE_BY_ZERO);
   EXPECT_EQ(exception_list(), list);
 }
+
+namespace {
+volatile bool GForever = true;
+__attribute__((noinline)) int recurse(volatile char* ADepth) {
+  volatile char frame[1024];
+  frame[0] = ADepth ? ADepth[0] + 1 : 0;
+  return GForever ? recurse(frame) + frame[1] : 0;
+}
+int WINAPI overflow(int) { return recurse(nullptr); }
+}  // namespace
+
+TEST(PluginGuard, StackOverflowIsReportedEveryTime) {
+  // The first overflow uses up the thread's guard page; the guard re-arms it for the next one.
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(fault_code([] { qor::GuardedCall(L"overflow", overflow, 0); }), EXCEPTION_STACK_OVERFLOW) << i;
+  EXPECT_EQ(qor::GuardedCall(L"add", add, 1, 2), 3);
+}
