@@ -123,3 +123,32 @@ TEST_F(PluginModule, RejectedPluginsRaiseAndAreUnloaded) {
     }
   }
 }
+
+TEST_F(PluginModule, EmptyRegistryFindsNothing) {
+  qor::TqorFarPluginList registry;
+  EXPECT_EQ(registry.Count(), 0);
+  for (int index : {-1, 0, 1}) {
+    try {
+      registry.GetPlugin(index);
+      ADD_FAILURE() << index;
+    } catch (const qor::EqorError& e) {
+      EXPECT_EQ(e.Message(), L"List index out of bounds");
+    }
+  }
+  const std::wstring file = FRoot + L"a.fix";
+  write_file(file, "WXFIX\n");
+  EXPECT_EQ(registry.FindPlugin(file), nullptr);
+  HANDLE handle = reinterpret_cast<HANDLE>(1);
+  EXPECT_EQ(registry.FindPluginAndOpen(file, handle), nullptr);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(registry.FindPluginByGuid(GUID{}), nullptr);
+  // Reading the file is not guarded here: the caller gets the error, the handle slot is 0.
+  handle = reinterpret_cast<HANDLE>(1);
+  try {
+    registry.FindPluginAndOpen(FRoot + L"missing.fix", handle);
+    ADD_FAILURE() << "no error";
+  } catch (const qor::EqorError& e) {
+    EXPECT_EQ(e.Code(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
+  EXPECT_EQ(handle, nullptr);
+}
