@@ -101,3 +101,23 @@ TEST(PluginFaults, FaultWhileStartingSkipsThePluginAndDiscoveryGoesOn) {
     }
   }
 }
+
+TEST(PluginFaults, FaultInExitStillUnloadsEveryPlugin) {
+  const std::string cfg = "fault=ExitFARW\nfault_kind=fault\n";
+  FileManager fm({{L"a", L"fixture_full.dll", L"", {{L"fixture.cfg", cfg}}},
+                  {L"b", L"fixture_full.dll", L"", {{L"fixture.cfg", cfg}}}});
+  const std::wstring archive = fm.WriteArchive(L"good.fix", kGood);
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+  fm.Unload();
+  const auto calls = read_lines(fm.Root() + L"Plugins32\\calls.log");
+  int exits = 0, detaches = 0;
+  for (const auto& line : calls) {
+    exits += line.find(" ExitFARW") != std::string::npos;
+    detaches += line.find(" DllMain detach") != std::string::npos;
+  }
+  EXPECT_EQ(exits, 2);
+  EXPECT_EQ(detaches, 2);
+  // The file manager goes on: a fresh load works.
+  fm.Load();
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+}
