@@ -212,3 +212,14 @@ TEST(Registry, SixtyFourBitDllPassesTheNameFilterAndIsSkippedWhenLoading) {
                                              "ExitFARW"};
   EXPECT_EQ(log, expected);
 }
+
+TEST(Registry, EveryPluginIsAskedAboutAnEmptyFileWithoutABuffer) {
+  FileManager fm({{L"a", L"fixture_full.dll"}, {L"b", L"fixture_min.dll"}});
+  const std::wstring empty = fm.WriteArchive(L"empty.bin", "");
+  EXPECT_EQ(fm.CanYouHandleThisFileW(empty.c_str()), 0);
+  const std::string expected = "AnalyseW file=" + narrow(empty) + " size=0 buffer=null opmode=128 struct=32";
+  for (const auto& log : {fm.Log(L"a", L"fixture_full.dll"), fm.Log(L"b", L"fixture_min.dll")}) {
+    EXPECT_EQ(count_prefix(log, "AnalyseW"), 1);
+    EXPECT_NE(std::find(log.begin(), log.end(), expected), log.end());
+  }
+}
