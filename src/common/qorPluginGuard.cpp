@@ -33,6 +33,30 @@ extern "C" int __cdecl guard_handler(EXCEPTION_RECORD* ARecord, void* AFrame, CO
   __builtin_longjmp(frame->JumpBuffer, 1);
 }
 
+// A stack overflow uses up the thread's guard page; without a new one the next overflow on this
+// thread cannot be reported and ends the process. Re-arm the lowest usable page of the stack,
+// once we are back far above it.
+void restore_stack_guard() noexcept {
+  volatile char probe = 0;
+  char* const here = const_cast<char*>(&probe);
+  MEMORY_BASIC_INFORMATION info;
+  if (!::VirtualQuery(here, &info, sizeof(info))) return;
+  SYSTEM_INFO system;
+  ::GetSystemInfo(&system);
+  const size_t page = system.dwPageSize;
+  char* p = static_cast<char*>(info.AllocationBase);
+  while (p < here) {
+    if (!::VirtualQuery(p, &info, sizeof(info))) return;
+    // Already guarded: nothing to restore.
+    if (info.State == MEM_COMMIT && (info.Protect & PAGE_GUARD)) return;
+    if (info.State == MEM_COMMIT && !(info.Protect & PAGE_NOACCESS)) break;
+    p = static_cast<char*>(info.BaseAddress) + info.RegionSize;
+  }
+  if (p + 4 * page > here) return;
+  DWORD old = 0;
+  ::VirtualProtect(p, page, PAGE_READWRITE | PAGE_GUARD, &old);
+}
+
 }  // namespace
 
 __attribute__((noinline)) DWORD RunGuarded(guarded_body ABody, void* AContext) noexcept {
@@ -47,6 +71,7 @@ __attribute__((noinline)) DWORD RunGuarded(guarded_body ABody, void* AContext) n
     return 0;
   }
   set_exception_list(self->Next);
+  if (self->ExceptionCode == EXCEPTION_STACK_OVERFLOW) restore_stack_guard();
   return self->ExceptionCode;
 }
 

@@ -129,7 +129,9 @@ class file_reader {
     FWindowStart = FPosition;
   }
 
-  static constexpr size_t kWindow = 0x10000;
+  // Headers and export tables are small and close together: a small window keeps scanning
+  // hundreds of DLLs cheap.
+  static constexpr size_t kWindow = 0x1000;
   unique_handle FFile;
   std::uint64_t FSize = 0;
   std::uint64_t FPosition = 0;
@@ -211,18 +213,25 @@ void ReadExportNames(const std::wstring& AFileName, bool& AIs64Bit, std::vector<
   DWORD number_of_names, address_of_names;
   std::memcpy(&number_of_names, directory + 24, 4);
   std::memcpy(&address_of_names, directory + 32, 4);
-  // Each name needs a 4-byte slot in the file: a larger count is a lie, not an allocation.
-  if (number_of_names > file.size() / 4) raise_read_error();
+  // The name array must lie inside the file: a larger count is a lie, not an allocation.
+  const std::uint64_t names_offset = RvaToFileOffset(sections, address_of_names);
+  if (names_offset > file.size() || number_of_names > (file.size() - names_offset) / 4) raise_read_error();
 
-  file.seek(RvaToFileOffset(sections, address_of_names));
+  file.seek(names_offset);
   std::vector<DWORD> name_rvas(number_of_names);
   if (number_of_names) file.read(name_rvas.data(), name_rvas.size() * sizeof(DWORD));
 
+  // Distinct names cannot hold more bytes than the file: a table that points many times at one
+  // long string would otherwise cost count x length in time and memory.
+  std::uint64_t name_bytes = 0;
   std::string name;
   for (DWORD rva : name_rvas) {
     file.seek(RvaToFileOffset(sections, rva));
     name.clear();
-    for (char c; (c = file.read_value<char>()) != 0;) name.push_back(c);
+    for (char c; (c = file.read_value<char>()) != 0;) {
+      if (++name_bytes > file.size()) raise_bad_format();
+      name.push_back(c);
+    }
     AList->push_back(AnsiToWide(name.c_str()));
   }
 }

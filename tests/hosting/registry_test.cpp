@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
+#include "pe_builder.h"
 #include "wexlor_harness.h"
 
 using namespace wxt;
@@ -77,19 +80,95 @@ TEST(Registry, DiscoveryKeepsOnlyDllsInFirstLevelFoldersWithTheFiveExports) {
 }
 
 TEST(Registry, FirstDiscoveredPluginWinsAndPluginsUnloadInReverseOrder) {
-  // Find order inside Plugins32 is the file system's; a and b are listed in that order by Wine.
-  FileManager fm({{L"a", L"fixture_full.dll"}, {L"b", L"fixture_full.dll"}});
+  FileManager fm({{L"a", L"fixture_full.dll"}, {L"b", L"fixture_full.dll"}, {L"c", L"fixture_full.dll"}});
   const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
   fm.Unload();
+  // The shared log shows the order across plugins: "<folder> <entry> ...".
+  const auto calls = read_lines(fm.Root() + L"Plugins32\\calls.log");
+  std::vector<std::string> discovered, analysed, exited, detached;
+  for (const auto& line : calls) {
+    const std::string folder = line.substr(0, line.find(' '));
+    const std::string rest = line.substr(line.find(' ') + 1);
+    if (rest.compare(0, 14, "GetGlobalInfoW") == 0) discovered.push_back(folder);
+    if (rest.compare(0, 8, "AnalyseW") == 0) analysed.push_back(folder);
+    if (rest.compare(0, 8, "ExitFARW") == 0) {
+      exited.push_back(folder);
+      // Still loaded when told to exit.
+      EXPECT_EQ(std::count(detached.begin(), detached.end(), folder), 0) << folder;
+    }
+    if (rest == "DllMain detach") detached.push_back(folder);
+  }
+  ASSERT_EQ(discovered.size(), 3u);
+  // Only the first discovered plugin is asked: it accepts.
+  EXPECT_EQ(analysed, std::vector<std::string>{discovered[0]});
+  // ExitFARW exactly once each, last discovered first; then every DLL is unloaded.
+  EXPECT_EQ(exited, std::vector<std::string>(discovered.rbegin(), discovered.rend()));
+  std::sort(detached.begin(), detached.end());
+  EXPECT_EQ(detached, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST(Registry, CreatedOnceWhenManyThreadsAskFirst) {
+  FileManager fm({{L"a", L"fixture_full.dll"}, {L"b", L"fixture_min.dll"}});
+  const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
+  constexpr int kThreads = 6;
+  std::atomic<int> ready{0};
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&] {
+      ++ready;
+      while (ready < kThreads) std::this_thread::yield();
+      if (fm.CanYouHandleThisFileW(archive.c_str()) == -1) ++accepted;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(accepted, kThreads);
+  fm.Unload();
+  const auto a = fm.Log(L"a", L"fixture_full.dll");
+  const auto b = fm.Log(L"b", L"fixture_min.dll");
+  EXPECT_EQ(count_prefix(a, "GetGlobalInfoW"), 1);
+  EXPECT_EQ(count_prefix(a, "SetStartupInfoW"), 1);
+  EXPECT_EQ(count_prefix(b, "GetGlobalInfoW"), 1);
+  // Whichever of the two was discovered first answered every thread.
+  EXPECT_EQ(count_prefix(a, "AnalyseW") + count_prefix(b, "AnalyseW"), kThreads);
+}
+
+TEST(Registry, FindPluginClosesItsAnalysisAndFindPluginAndOpenDoesNot) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}});
+  const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
+  const std::string file = narrow(archive);
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+  auto log = fm.Log(L"Fix", L"fixture_full.dll");
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2], "AnalyseW file=" + file + " size=" + std::to_string(kArchive.size()) +
+                        " buffer=set opmode=128 struct=32");
+  EXPECT_EQ(log[3], "CloseAnalyseW handle=0xa11a");
+
+  fm.ClearLog(L"Fix", L"fixture_full.dll");
+  int open_result = -1;
+  const auto entries = ListArchive(fm, archive, &open_result);
+  EXPECT_EQ(open_result, 0);
+  EXPECT_EQ(entries.size(), 1u);
+  log = fm.Log(L"Fix", L"fixture_full.dll");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0].substr(0, log[0].find(" size=")), "AnalyseW file=" + file);
+  // OPEN_ANALYSE, and Data leads to the analyse handle and the same file.
+  EXPECT_EQ(log[1], "OpenW from=9 handle=0xa11a file=" + file);
+  EXPECT_EQ(count_prefix(log, "CloseAnalyseW"), 0);
+}
+
+TEST(Registry, OpenWReturningZeroEndsTheSearch) {
+  FileManager fm({{L"a", L"fixture_full.dll"}, {L"b", L"fixture_full.dll"}});
+  const std::wstring archive = fm.WriteArchive(L"zero.fix", "WXFIX\noption open_zero\n");
+  int open_result = -1;
+  EXPECT_TRUE(ListArchive(fm, archive, &open_result).empty());
+  EXPECT_EQ(open_result, 15);  // E_EOPEN
+  fm.Unload();
   const auto a = fm.Log(L"a", L"fixture_full.dll");
   const auto b = fm.Log(L"b", L"fixture_full.dll");
-  EXPECT_EQ(count_prefix(a, "AnalyseW"), 1);
-  EXPECT_EQ(count_prefix(b, "AnalyseW"), 0);
-  // Unload order: b's ExitFARW happened first. Both logs stamp nothing global, so compare via a
-  // shared log: the plugins append to separate files; use file times of the final lines instead.
-  EXPECT_EQ(count_prefix(a, "ExitFARW"), 1);
-  EXPECT_EQ(count_prefix(b, "ExitFARW"), 1);
+  // One of them was discovered first, opened with 0, and the other was never asked.
+  EXPECT_EQ(count_prefix(a, "OpenW") + count_prefix(b, "OpenW"), 1);
+  EXPECT_EQ(count_prefix(a, "AnalyseW") + count_prefix(b, "AnalyseW"), 1);
 }
 
 TEST(Registry, AnalyseReceivesHeadOfAtMost128KiBOrNullForEmptyFile) {
@@ -114,4 +193,33 @@ TEST(Registry, NoPluginsFolderMeansNoArchive) {
   const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), 0);
   EXPECT_EQ(fm.CanYouHandleThisFile(narrow(archive).c_str()), 0);
+}
+
+TEST(Registry, SixtyFourBitDllPassesTheNameFilterAndIsSkippedWhenLoading) {
+  PeOptions options;
+  options.amd64 = true;
+  options.names = {"AnalyseW", "GetFilesW", "GetFindDataW", "GetGlobalInfoW", "OpenW"};
+  const std::string x64 = BuildPe(options).bytes;
+  // Around the good plugin in find order, whichever order the file system gives.
+  FileManager fm({{L"a", L"", L"", {{L"x64.dll", x64}}},
+                  {L"b", L"fixture_full.dll", L"", {{L"0.dll", x64}, {L"z.dll", x64}}},
+                  {L"c", L"", L"", {{L"x64.dll", x64}}}});
+  const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+  fm.Unload();
+  const auto log = entries_of(fm.Log(L"b", L"fixture_full.dll"));
+  const std::vector<std::string> expected = {"GetGlobalInfoW", "SetStartupInfoW", "AnalyseW", "CloseAnalyseW",
+                                             "ExitFARW"};
+  EXPECT_EQ(log, expected);
+}
+
+TEST(Registry, EveryPluginIsAskedAboutAnEmptyFileWithoutABuffer) {
+  FileManager fm({{L"a", L"fixture_full.dll"}, {L"b", L"fixture_min.dll"}});
+  const std::wstring empty = fm.WriteArchive(L"empty.bin", "");
+  EXPECT_EQ(fm.CanYouHandleThisFileW(empty.c_str()), 0);
+  const std::string expected = "AnalyseW file=" + narrow(empty) + " size=0 buffer=null opmode=128 struct=32";
+  for (const auto& log : {fm.Log(L"a", L"fixture_full.dll"), fm.Log(L"b", L"fixture_min.dll")}) {
+    EXPECT_EQ(count_prefix(log, "AnalyseW"), 1);
+    EXPECT_NE(std::find(log.begin(), log.end(), expected), log.end());
+  }
 }
