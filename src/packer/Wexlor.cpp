@@ -148,6 +148,8 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   // The plugin writes the entry under its own name: only the target's folder is handed over.
   const size_t cut = target.find_last_of(L"\\:");
   const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
+  // Without a folder the plugin would write into whatever the process's current folder is.
+  if (folder.empty()) throw EqorError(L"No destination folder");
   const intptr_t result = panel_of(hArcData).Extract(folder);
   if (result == -1) return E_EABORTED;
   if (result == 0) return E_BAD_DATA;
