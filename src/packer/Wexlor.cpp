@@ -90,9 +90,10 @@ int dos_file_time(const FILETIME& AUtc) {
 
 int read_header_wide(HANDLE hArcData, tHeaderDataExW& AHeader) {
   std::memset(&AHeader, 0, sizeof(AHeader));
-  std::wstring path;
-  const TPluginPanelItem* item = panel_of(hArcData).GetNextFile(path);
+  TqorFarPluginPanel& panel = panel_of(hArcData);
+  const TPluginPanelItem* item = panel.GetNextFile();
   if (!item) return E_END_ARCHIVE;
+  const std::wstring& path = panel.CurrentFileName();
   const size_t length = std::min<size_t>(path.size(), 1023);
   std::memcpy(AHeader.FileName, path.data(), length * sizeof(wchar_t));
   AHeader.FileName[length] = L'\0';
