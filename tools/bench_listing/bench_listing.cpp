@@ -284,22 +284,26 @@ int main(int argc, char** argv) {
   std::printf("  %6llu entries: module %8zu bytes   direct %8zu bytes\n", host_big.entries, host_big.peak_growth,
               direct_big.peak_growth);
 
-  // 3. Detection.
-  const int calls = 2000;
+  // 3. Detection; plain reads and detections alternate in rounds, the best round of each counts.
+  const int calls = 1000;
   std::vector<char> buffer(128 * 1024);
-  double start = now();
-  for (int i = 0; i < calls; ++i) {
-    HANDLE h = CreateFileW(detect.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD got = 0;
-    ReadFile(h, buffer.data(), (DWORD)buffer.size(), &got, nullptr);
-    CloseHandle(h);
-  }
-  const double read_seconds = now() - start;
-  start = now();
+  double read_seconds = 1e9, detect_seconds = 1e9;
   int accepted = 0;
-  for (int i = 0; i < calls; ++i) accepted += m.CanYouHandleThisFileW(detect.c_str()) == -1;
-  const double detect_seconds = now() - start;
-  std::printf("detection: 200 KiB file, %d calls (%d accepted)\n", calls, accepted);
+  for (int round = 0; round < 5; ++round) {
+    double start = now();
+    for (int i = 0; i < calls; ++i) {
+      HANDLE h = CreateFileW(detect.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      DWORD got = 0;
+      ReadFile(h, buffer.data(), (DWORD)buffer.size(), &got, nullptr);
+      CloseHandle(h);
+    }
+    read_seconds = std::min(read_seconds, now() - start);
+    start = now();
+    accepted = 0;
+    for (int i = 0; i < calls; ++i) accepted += m.CanYouHandleThisFileW(detect.c_str()) == -1;
+    detect_seconds = std::min(detect_seconds, now() - start);
+  }
+  std::printf("detection: 200 KiB file, %d calls per round, best of 5 rounds (%d accepted)\n", calls, accepted);
   std::printf("  CanYouHandleThisFileW : %10.0f calls/s\n", calls / detect_seconds);
   std::printf("  read of first 128 KiB : %10.0f reads/s\n", calls / read_seconds);
   std::printf("  ratio                 : %.2f\n", detect_seconds / read_seconds);
