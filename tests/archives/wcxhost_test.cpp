@@ -103,6 +103,7 @@ TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
   const std::wstring foreign = fm.WriteArchive(L"foreign.bin", "plain");
   const std::wstring broken = fm.WriteArchive(L"broken.fix", "WXFIX\noption fault GetFindDataW\nfile x size=1\n");
   const std::wstring failing = fm.WriteArchive(L"failing.fix", "WXFIX\nfile x data=x result=0\nfile y data=y\n");
+  const std::wstring unsafe = fm.WriteArchive(L"unsafe.fix", "WXFIX\nfile C:evil data=e\nfile fine data=f\n");
   const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
   const std::wstring out = quoted(fm.Root() + L"out");
   struct Case {
@@ -115,6 +116,8 @@ TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
       {wcx + L"extract " + quoted(failing) + L" " + out, 1, "extracting x: E_BAD_DATA (12)"},
       {wcx + L"extract " + quoted(failing) + L" " + out + L" missing", 1, "not in the archive: missing"},
       {L"--wcx " + quoted(fm.Root() + L"nothing.wcx") + L" list " + quoted(foreign), 3, "cannot load"},
+      // A name that would leave the destination folder is not handed to the plugin.
+      {wcx + L"extract " + quoted(unsafe) + L" " + out, 1, "refusing unsafe name C:evil"},
       {L"list", 2, "usage"},
       {L"frobnicate x", 2, "usage"},
   };
@@ -126,4 +129,6 @@ TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
   }
   // The failing entry does not stop the others.
   EXPECT_EQ(read_file(fm.Root() + L"out\\y"), "y");
+  EXPECT_EQ(read_file(fm.Root() + L"out\\fine"), "f");
+  EXPECT_FALSE(file_exists(fm.Root() + L"out\\evil"));
 }
