@@ -575,7 +575,7 @@ TPluginPanelItem* TqorFarPluginEnum::GetNextFile(std::wstring& AFileName) {
       // A file manager reads "." and ".." (and an empty name) as path components: never hand
       // them out, never enter them.
       if (name.empty() || name == L"." || name == L"..") continue;
-      AFileName = FFullPath + name;
+      AFileName.assign(FFullPath).append(name);  // reuses the caller's buffer
       FReadSubFolder = (item->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                        FPanel->Plugin()->HasSetDirectory();
       return item;

@@ -155,6 +155,9 @@ class TqorFarPluginPanel {
   TqorFarPlugin* Plugin() const noexcept { return FPlugin; }
   HANDLE Handle() const noexcept { return FHandle; }
   TPluginPanelItem* GetNextFile(std::wstring& AFileName);
+  // As above, keeping the path in CurrentFileName(): one buffer for the whole listing.
+  TPluginPanelItem* GetNextFile() { return GetNextFile(FCurrentFileName); }
+  const std::wstring& CurrentFileName() const noexcept { return FCurrentFileName; }
   // GetFilesW for the current entry alone; -1 cancelled, 0 failure, other success.
   intptr_t Extract(const std::wstring& ADestPath);
   // Returns the plugin to the root, releases every listing, then ClosePanelW; raises the first
@@ -166,6 +169,7 @@ class TqorFarPluginPanel {
   HANDLE FHandle;
   std::unique_ptr<TqorFarPluginEnum> FEnum;
   TPluginPanelItem* FCurrentItem = nullptr;
+  std::wstring FCurrentFileName;
   bool FClosed = false;
 };
 

@@ -93,9 +93,10 @@ int dos_file_time(const FILETIME& AUtc) {
 
 int read_header_wide(HANDLE hArcData, tHeaderDataExW& AHeader) {
   std::memset(&AHeader, 0, sizeof(AHeader));
-  std::wstring path;
-  const TPluginPanelItem* item = panel_of(hArcData).GetNextFile(path);
+  TqorFarPluginPanel& panel = panel_of(hArcData);
+  const TPluginPanelItem* item = panel.GetNextFile();
   if (!item) return E_END_ARCHIVE;
+  const std::wstring& path = panel.CurrentFileName();
   const size_t length = std::min<size_t>(path.size(), 1023);
   std::memcpy(AHeader.FileName, path.data(), length * sizeof(wchar_t));
   AHeader.FileName[length] = L'\0';
@@ -151,6 +152,8 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   // The plugin writes the entry under its own name: only the target's folder is handed over.
   const size_t cut = target.find_last_of(L"\\:");
   const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
+  // Without a folder the plugin would write into whatever the process's current folder is.
+  if (folder.empty()) throw EqorError(L"No destination folder");
   const intptr_t result = panel_of(hArcData).Extract(folder);
   if (result == -1) return E_EABORTED;
   if (result == 0) return E_BAD_DATA;

@@ -1,0 +1,100 @@
+// Helpers shared by the archive tests: a file manager's extraction loop and a trace that
+// interleaves the file manager's calls with the plugin's call log.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "wexlor_harness.h"
+
+namespace wxt {
+
+inline std::string fixture_log_name(const std::string& ALine) { return ALine.substr(0, ALine.find(' ')); }
+
+// Records each file-manager step followed by the plugin calls it caused, indented.
+class CallTrace {
+ public:
+  CallTrace(FileManager& AFm, std::wstring AFolder, std::wstring ADll)
+      : FFm(AFm), FFolder(std::move(AFolder)), FDll(std::move(ADll)) {
+    Sync();
+  }
+  // Forgets everything logged so far (plugin start-up, analysis, open).
+  void Sync() { FSeen = FFm.Log(FFolder, FDll).size(); }
+  void Step(const std::string& ALabel) {
+    FLines.push_back(ALabel);
+    const auto log = FFm.Log(FFolder, FDll);
+    for (size_t i = FSeen; i < log.size(); ++i) FLines.push_back("  " + log[i]);
+    FSeen = log.size();
+  }
+  const std::vector<std::string>& Lines() const { return FLines; }
+
+ private:
+  FileManager& FFm;
+  std::wstring FFolder, FDll;
+  size_t FSeen = 0;
+  std::vector<std::string> FLines;
+};
+
+inline HANDLE open_archive(FileManager& AFm, const std::wstring& AArchive, int AMode, int* AResult = nullptr) {
+  std::wstring name = AArchive;
+  wcx::tOpenArchiveDataW open{};
+  open.ArcName = name.data();
+  open.OpenMode = AMode;
+  HANDLE h = AFm.OpenArchiveW(&open);
+  if (AResult) *AResult = open.OpenResult;
+  return h;
+}
+
+// What a file manager does to unpack chosen entries: folders are made by the file manager
+// itself, files are handed to ProcessFileW with the full target path; the rest is skipped.
+// Returns "name=result" per entry read, and the final header result last.
+inline std::vector<std::string> extract_entries(FileManager& AFm, const std::wstring& AArchive,
+                                                const std::wstring& ADest,
+                                                const std::vector<std::wstring>& AChosen) {
+  std::vector<std::string> results;
+  HANDLE h = open_archive(AFm, AArchive, wcx::PK_OM_EXTRACT);
+  if (!h) return {"open failed"};
+  auto header = std::make_unique<wcx::tHeaderDataExW>();
+  int rc;
+  while ((rc = AFm.ReadHeaderExW(h, header.get())) == 0) {
+    const std::wstring name = header->FileName;
+    bool chosen = AChosen.empty();
+    for (const auto& c : AChosen) chosen = chosen || c == name;
+    int result;
+    if (chosen && (header->FileAttr & FILE_ATTRIBUTE_DIRECTORY)) {
+      CreateDirectoryW((ADest + name).c_str(), nullptr);
+      result = AFm.ProcessFileW(h, wcx::PK_SKIP, nullptr, nullptr);
+    } else if (chosen) {
+      const std::wstring target = ADest + name;
+      // Parent folders as the file manager creates them before asking for the file.
+      for (size_t p = ADest.size(); (p = target.find(L'\\', p)) != std::wstring::npos; ++p)
+        CreateDirectoryW(target.substr(0, p).c_str(), nullptr);
+      result = AFm.ProcessFileW(h, wcx::PK_EXTRACT, ADest.c_str(), name.c_str());
+    } else {
+      result = AFm.ProcessFileW(h, wcx::PK_SKIP, nullptr, nullptr);
+    }
+    results.push_back(narrow(name) + "=" + std::to_string(result));
+  }
+  results.push_back("end=" + std::to_string(rc));
+  results.push_back("close=" + std::to_string(AFm.CloseArchive(h)));
+  return results;
+}
+
+inline int count_prefix(const std::vector<std::string>& ALog, const std::string& APrefix) {
+  int n = 0;
+  for (const auto& l : ALog) n += l.compare(0, APrefix.size(), APrefix) == 0;
+  return n;
+}
+
+// 2021-06-15 13:45:30 UTC as a FILETIME value.
+constexpr unsigned long long kJune2021 = 132682383300000000ULL;
+
+inline int dos_time(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond) {
+  const unsigned date = ((AYear - 1980) << 9) | (AMonth << 5) | ADay;
+  const unsigned time = (AHour << 11) | (AMinute << 5) | (ASecond / 2);
+  return static_cast<int>((date << 16) | time);
+}
+
+}  // namespace wxt

@@ -1,0 +1,134 @@
+// The command-line WCX host run as its own process against the built module and a fixture plugin:
+// its listing, extraction, detection, error names and exit statuses.
+#include <gtest/gtest.h>
+
+#include "archive_util.h"
+
+using namespace wxt;
+
+namespace {
+
+struct HostRun {
+  DWORD status = 0xFFFFFFFF;
+  std::string out, err;
+};
+
+std::string drain(HANDLE APipe) {
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(APipe, buffer, sizeof(buffer), &got, nullptr) && got) text.append(buffer, got);
+  return text;
+}
+
+HostRun run_host(const std::wstring& AArgs) {
+  HostRun run;
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE out_read, out_write, err_read, err_write;
+  CreatePipe(&out_read, &out_write, &sa, 0);
+  CreatePipe(&err_read, &err_write, &sa, 0);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = out_write;
+  si.hStdError = err_write;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring command = L"\"" + exe_folder() + L"wcxhost.exe\" " + AArgs;
+  PROCESS_INFORMATION pi{};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(out_write);
+    CloseHandle(err_write);
+    // Two pipes read one after the other: stderr output is small enough for its pipe buffer.
+    run.out = drain(out_read);
+    run.err = drain(err_read);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    GetExitCodeProcess(pi.hProcess, &run.status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  } else {
+    CloseHandle(out_write);
+    CloseHandle(err_write);
+  }
+  CloseHandle(out_read);
+  CloseHandle(err_read);
+  return run;
+}
+
+std::wstring quoted(const std::wstring& A) { return L"\"" + A + L"\""; }
+
+std::string without_cr(std::string AText) {
+  for (size_t p; (p = AText.find('\r')) != std::string::npos;) AText.erase(p, 1);
+  return AText;
+}
+
+}  // namespace
+
+TEST(WcxHost, ListsExtractsAndChecksThroughTheModule) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
+  const std::string t = std::to_string(kJune2021);
+  const std::wstring archive = fm.WriteArchive(
+      L"a.fix", "WXFIX\ndir docs time=" + t + "\nfile docs\\r\xC3\xA9sum\xC3\xA9.txt data=cv attr=0x21 time=" + t +
+                    "\nfile big.bin size=5000000000\nfile note.txt data=hello\n");
+  const std::wstring foreign = fm.WriteArchive(L"foreign.bin", "plain");
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+
+  for (const wchar_t* mode : {L"", L"--ansi "}) {
+    SCOPED_TRACE(narrow(mode));
+    const HostRun list = run_host(wcx + mode + L"list " + quoted(archive));
+    EXPECT_EQ(list.status, 0u) << list.err;
+    const std::string expected_list = std::string("2021-06-15 13:45:30  D....               0  docs\n") +
+                                      "2021-06-15 13:45:30  .R..A               2  docs\\r\xC3\xA9sum\xC3\xA9.txt\n" +
+                                      "                     ....A      5000000000  big.bin\n" +
+                                      "                     ....A               5  note.txt\n" +
+                                      "4 entries, 5000000007 bytes\n";
+    EXPECT_EQ(without_cr(list.out), expected_list);
+
+    const std::wstring dest = fm.Root() + L"out" + (mode[0] ? L"a" : L"w");
+    const HostRun extract = run_host(wcx + mode + L"extract " + quoted(archive) + L" " + quoted(dest) + L" docs note.txt");
+    EXPECT_EQ(extract.status, 0u) << extract.err;
+    EXPECT_EQ(read_file(dest + L"\\docs\\r\u00e9sum\u00e9.txt"), "cv");
+    EXPECT_EQ(read_file(dest + L"\\note.txt"), "hello");
+    EXPECT_FALSE(file_exists(dest + L"\\big.bin"));
+
+    const HostRun check = run_host(wcx + mode + L"check " + quoted(archive) + L" " + quoted(foreign));
+    EXPECT_EQ(check.status, 1u);
+    EXPECT_EQ(without_cr(check.out), narrow(archive) + ": archive\n" + narrow(foreign) + ": not an archive\n");
+  }
+}
+
+TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
+  const std::wstring foreign = fm.WriteArchive(L"foreign.bin", "plain");
+  const std::wstring broken = fm.WriteArchive(L"broken.fix", "WXFIX\noption fault GetFindDataW\nfile x size=1\n");
+  const std::wstring failing = fm.WriteArchive(L"failing.fix", "WXFIX\nfile x data=x result=0\nfile y data=y\n");
+  const std::wstring unsafe = fm.WriteArchive(L"unsafe.fix", "WXFIX\nfile C:evil data=e\nfile fine data=f\n");
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring out = quoted(fm.Root() + L"out");
+  struct Case {
+    std::wstring args;
+    DWORD status;
+    std::string message;
+  } cases[] = {
+      {wcx + L"list " + quoted(foreign), 1, "E_EOPEN (15)"},
+      {wcx + L"list " + quoted(broken), 1, "E_EREAD (18)"},
+      {wcx + L"extract " + quoted(failing) + L" " + out, 1, "extracting x: E_BAD_DATA (12)"},
+      {wcx + L"extract " + quoted(failing) + L" " + out + L" missing", 1, "not in the archive: missing"},
+      {L"--wcx " + quoted(fm.Root() + L"nothing.wcx") + L" list " + quoted(foreign), 3, "cannot load"},
+      // A name that would leave the destination folder is not handed to the plugin.
+      {wcx + L"extract " + quoted(unsafe) + L" " + out, 1, "refusing unsafe name C:evil"},
+      {L"list", 2, "usage"},
+      {L"frobnicate x", 2, "usage"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(narrow(c.args));
+    const HostRun run = run_host(c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  // The failing entry does not stop the others.
+  EXPECT_EQ(read_file(fm.Root() + L"out\\y"), "y");
+  EXPECT_EQ(read_file(fm.Root() + L"out\\fine"), "f");
+  EXPECT_FALSE(file_exists(fm.Root() + L"out\\evil"));
+}

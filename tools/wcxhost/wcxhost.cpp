@@ -1,0 +1,446 @@
+// Command-line WCX host: loads a packer plugin (by default Wexlor.wcx beside this program) and
+// drives its exports in the order a file manager uses them.
+//
+//   wcxhost [--wcx PATH] [--ansi] list ARCHIVE
+//   wcxhost [--wcx PATH] [--ansi] extract ARCHIVE DEST [NAME...]
+//   wcxhost [--wcx PATH] [--ansi] check FILE...
+//
+// Exit status: 0 success, 1 an operation failed, 2 bad command line, 3 the plugin cannot be used.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "packer/Wexlor.h"
+
+using namespace wcx;
+
+namespace {
+
+enum : int { kOk = 0, kFailed = 1, kUsage = 2, kNoPlugin = 3 };
+
+// --- output ------------------------------------------------------------------------------------
+
+std::string utf8(const std::wstring& AText) {
+  if (AText.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, AText.data(), (int)AText.size(), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, AText.data(), (int)AText.size(), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// A console gets UTF-16; a pipe or file gets UTF-8.
+void write_to(DWORD AStream, const std::wstring& AText) {
+  HANDLE h = GetStdHandle(AStream);
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(h, &mode)) {
+    WriteConsoleW(h, AText.data(), (DWORD)AText.size(), &written, nullptr);
+  } else {
+    const std::string bytes = utf8(AText);
+    WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+  }
+}
+void out(const std::wstring& AText) { write_to(STD_OUTPUT_HANDLE, AText + L"\n"); }
+void err(const std::wstring& AText) { write_to(STD_ERROR_HANDLE, L"wcxhost: " + AText + L"\n"); }
+
+std::wstring error_name(int ACode) {
+  static const wchar_t* const names[] = {
+      L"E_END_ARCHIVE", L"E_NO_MEMORY", L"E_BAD_DATA",  L"E_BAD_ARCHIVE", L"E_UNKNOWN_FORMAT",
+      L"E_EOPEN",       L"E_ECREATE",   L"E_ECLOSE",    L"E_EREAD",       L"E_EWRITE",
+      L"E_SMALL_BUF",   L"E_EABORTED",  L"E_NO_FILES",  L"E_TOO_MANY_FILES", L"E_NOT_SUPPORTED"};
+  const std::wstring number = L" (" + std::to_wstring(ACode) + L")";
+  if (ACode >= 10 && ACode <= 24) return names[ACode - 10] + number;
+  return L"unknown error" + number;
+}
+
+std::wstring format_dos_time(int AFileTime) {
+  if (AFileTime == 0) return L"                   ";
+  const unsigned date = static_cast<unsigned>(AFileTime) >> 16, time = AFileTime & 0xFFFF;
+  wchar_t text[32];
+  swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11,
+           (time >> 5) & 63, (time & 31) * 2);
+  return text;
+}
+
+std::wstring format_attributes(int AAttr) {
+  std::wstring text = L".....";
+  if (AAttr & FILE_ATTRIBUTE_DIRECTORY) text[0] = L'D';
+  if (AAttr & FILE_ATTRIBUTE_READONLY) text[1] = L'R';
+  if (AAttr & FILE_ATTRIBUTE_HIDDEN) text[2] = L'H';
+  if (AAttr & FILE_ATTRIBUTE_SYSTEM) text[3] = L'S';
+  if (AAttr & FILE_ATTRIBUTE_ARCHIVE) text[4] = L'A';
+  return text;
+}
+
+// --- the plugin --------------------------------------------------------------------------------
+
+std::string to_ansi(const std::wstring& AText) {
+  if (AText.empty()) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, AText.data(), (int)AText.size(), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, AText.data(), (int)AText.size(), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring from_ansi(const char* AText) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, AText, -1, nullptr, 0);
+  if (n <= 1) return {};
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, AText, -1, out.data(), n);
+  out.resize(static_cast<size_t>(n - 1));
+  return out;
+}
+
+struct Header {
+  std::wstring name;
+  unsigned long long size = 0;
+  int time = 0, attr = 0;
+};
+
+class Plugin {
+ public:
+  Plugin(const std::wstring& APath, bool AAnsi) : FAnsi(AAnsi) {
+    FModule = LoadLibraryW(APath.c_str());
+    if (!FModule) {
+      FError = L"cannot load " + APath + L" (system error " + std::to_wstring(GetLastError()) + L")";
+      return;
+    }
+    bind(FPackSetDefaultParams, "PackSetDefaultParams");
+    bind(FCanYouHandleThisFileW, "CanYouHandleThisFileW");
+    bind(FCanYouHandleThisFile, "CanYouHandleThisFile");
+    bind(FOpenArchiveW, "OpenArchiveW");
+    bind(FOpenArchive, "OpenArchive");
+    bind(FReadHeaderExW, "ReadHeaderExW");
+    bind(FReadHeaderEx, "ReadHeaderEx");
+    bind(FReadHeader, "ReadHeader");
+    bind(FProcessFileW, "ProcessFileW");
+    bind(FProcessFile, "ProcessFile");
+    bind(FCloseArchive, "CloseArchive");
+    const bool usable = FAnsi ? (FOpenArchive && (FReadHeaderEx || FReadHeader) && FProcessFile && FCloseArchive)
+                              : (FOpenArchiveW && FReadHeaderExW && FProcessFileW && FCloseArchive);
+    if (!usable) {
+      FError = APath + (FAnsi ? L" lacks the ANSI archive exports" : L" lacks the Unicode archive exports");
+      return;
+    }
+    if (FPackSetDefaultParams) {
+      // Once after loading, as a file manager does; the module only keeps the record.
+      PackDefaultParamStruct params{};
+      params.size = sizeof(params);
+      params.PluginInterfaceVersionLow = 10;
+      params.PluginInterfaceVersionHi = 2;
+      std::strcpy(params.DefaultIniName, "wcxhost.ini");
+      FPackSetDefaultParams(&params);
+    }
+  }
+  ~Plugin() {
+    if (FModule) FreeLibrary(FModule);
+  }
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  const std::wstring& Error() const { return FError; }
+
+  // -1 archive, 0 not, 1 the plugin cannot tell (export missing).
+  int CanHandle(const std::wstring& AFile) {
+    if (FAnsi) return FCanYouHandleThisFile ? (FCanYouHandleThisFile(to_ansi(AFile).c_str()) ? -1 : 0) : 1;
+    return FCanYouHandleThisFileW ? (FCanYouHandleThisFileW(AFile.c_str()) ? -1 : 0) : 1;
+  }
+
+  HANDLE Open(const std::wstring& AArchive, int AMode, int& AResult) {
+    if (FAnsi) {
+      std::string name = to_ansi(AArchive);
+      tOpenArchiveData data{};
+      data.ArcName = name.data();
+      data.OpenMode = AMode;
+      HANDLE h = FOpenArchive(&data);
+      AResult = data.OpenResult;
+      return h;
+    }
+    std::wstring name = AArchive;
+    tOpenArchiveDataW data{};
+    data.ArcName = name.data();
+    data.OpenMode = AMode;
+    HANDLE h = FOpenArchiveW(&data);
+    AResult = data.OpenResult;
+    return h;
+  }
+
+  int Read(HANDLE AArchive, Header& AHeader) {
+    int rc;
+    if (!FAnsi) {
+      auto h = std::make_unique<tHeaderDataExW>();
+      rc = FReadHeaderExW(AArchive, h.get());
+      if (rc == 0) {
+        h->FileName[1023] = 0;
+        AHeader = {h->FileName, (static_cast<unsigned long long>(h->UnpSizeHigh) << 32) | h->UnpSize, h->FileTime,
+                   h->FileAttr};
+      }
+    } else if (FReadHeaderEx) {
+      auto h = std::make_unique<tHeaderDataEx>();
+      rc = FReadHeaderEx(AArchive, h.get());
+      if (rc == 0) {
+        h->FileName[1023] = 0;
+        AHeader = {from_ansi(h->FileName), (static_cast<unsigned long long>(h->UnpSizeHigh) << 32) | h->UnpSize,
+                   h->FileTime, h->FileAttr};
+      }
+    } else {
+      tHeaderData h{};
+      rc = FReadHeader(AArchive, &h);
+      if (rc == 0) {
+        h.FileName[259] = 0;
+        AHeader = {from_ansi(h.FileName), static_cast<unsigned>(h.UnpSize), h.FileTime, h.FileAttr};
+      }
+    }
+    return rc;
+  }
+
+  int Skip(HANDLE AArchive) {
+    return FAnsi ? FProcessFile(AArchive, PK_SKIP, nullptr, nullptr) : FProcessFileW(AArchive, PK_SKIP, nullptr, nullptr);
+  }
+
+  // DestPath nil and the full target in DestName, as file managers commonly call it.
+  int Extract(HANDLE AArchive, const std::wstring& ATarget) {
+    if (FAnsi) return FProcessFile(AArchive, PK_EXTRACT, nullptr, to_ansi(ATarget).c_str());
+    return FProcessFileW(AArchive, PK_EXTRACT, nullptr, ATarget.c_str());
+  }
+
+  int Close(HANDLE AArchive) { return FCloseArchive(AArchive); }
+
+ private:
+  template <class T>
+  void bind(T& ASlot, const char* AName) {
+    ASlot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(FModule, AName)));
+  }
+
+  bool FAnsi;
+  HMODULE FModule = nullptr;
+  std::wstring FError;
+  void(WINAPI* FPackSetDefaultParams)(PackDefaultParamStruct*) = nullptr;
+  int(WINAPI* FCanYouHandleThisFileW)(const wchar_t*) = nullptr;
+  int(WINAPI* FCanYouHandleThisFile)(const char*) = nullptr;
+  HANDLE(WINAPI* FOpenArchiveW)(tOpenArchiveDataW*) = nullptr;
+  HANDLE(WINAPI* FOpenArchive)(tOpenArchiveData*) = nullptr;
+  int(WINAPI* FReadHeaderExW)(HANDLE, tHeaderDataExW*) = nullptr;
+  int(WINAPI* FReadHeaderEx)(HANDLE, tHeaderDataEx*) = nullptr;
+  int(WINAPI* FReadHeader)(HANDLE, tHeaderData*) = nullptr;
+  int(WINAPI* FProcessFileW)(HANDLE, int, const wchar_t*, const wchar_t*) = nullptr;
+  int(WINAPI* FProcessFile)(HANDLE, int, const char*, const char*) = nullptr;
+  int(WINAPI* FCloseArchive)(HANDLE) = nullptr;
+};
+
+// --- commands ------------------------------------------------------------------------------------
+
+std::wstring full_path(const std::wstring& APath) {
+  wchar_t buffer[32768];
+  const DWORD n = GetFullPathNameW(APath.c_str(), 32768, buffer, nullptr);
+  return n > 0 && n < 32768 ? std::wstring(buffer, n) : APath;
+}
+
+// An entry name that would land outside the destination folder is never written.
+bool safe_entry_name(const std::wstring& AName) {
+  if (AName.empty() || AName[0] == L'\\' || AName[0] == L'/' || AName.find(L':') != std::wstring::npos) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = AName.find_first_of(L"\\/", start);
+    const std::wstring part = AName.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    if (part == L".." || part == L"." || part.empty()) return false;
+    if (end == std::wstring::npos) return true;
+    start = end + 1;
+  }
+}
+
+bool make_folders(const std::wstring& APath, size_t AFrom) {
+  for (size_t p = AFrom; p <= APath.size(); ++p) {
+    if (p < APath.size() && APath[p] != L'\\') continue;
+    const std::wstring folder = APath.substr(0, p);
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return true;
+}
+
+int run_list(Plugin& APlugin, const std::wstring& AArchive) {
+  int open_result = 0;
+  HANDLE h = APlugin.Open(AArchive, PK_OM_LIST, open_result);
+  if (!h) {
+    err(L"cannot open " + AArchive + L": " + error_name(open_result));
+    return kFailed;
+  }
+  Header e;
+  int rc;
+  unsigned long long count = 0, total = 0;
+  while ((rc = APlugin.Read(h, e)) == 0) {
+    wchar_t size[32];
+    swprintf(size, 32, L"%14llu", e.size);
+    out(format_dos_time(e.time) + L"  " + format_attributes(e.attr) + L"  " + size + L"  " + e.name);
+    ++count;
+    total += e.size;
+    const int skip = APlugin.Skip(h);
+    if (skip != 0) {
+      err(L"skipping " + e.name + L": " + error_name(skip));
+      rc = skip;
+      break;
+    }
+  }
+  const int close = APlugin.Close(h);
+  out(std::to_wstring(count) + L" entries, " + std::to_wstring(total) + L" bytes");
+  if (rc != E_END_ARCHIVE) {
+    err(L"listing " + AArchive + L" stopped: " + error_name(rc));
+    return kFailed;
+  }
+  if (close != 0) {
+    err(L"closing " + AArchive + L": " + error_name(close));
+    return kFailed;
+  }
+  return kOk;
+}
+
+int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADest, const std::vector<std::wstring>& ANames) {
+  ADest = full_path(ADest);
+  if (ADest.back() != L'\\') ADest += L'\\';
+  if (!make_folders(ADest.substr(0, ADest.size() - 1), 3)) {
+    err(L"cannot create " + ADest);
+    return kFailed;
+  }
+  int open_result = 0;
+  HANDLE h = APlugin.Open(AArchive, PK_OM_EXTRACT, open_result);
+  if (!h) {
+    err(L"cannot open " + AArchive + L": " + error_name(open_result));
+    return kFailed;
+  }
+  std::vector<bool> found(ANames.size(), false);
+  auto chosen = [&](const std::wstring& AName) {
+    if (ANames.empty()) return true;
+    bool any = false;
+    for (size_t i = 0; i < ANames.size(); ++i) {
+      const std::wstring& n = ANames[i];
+      // A chosen folder brings everything below it.
+      if (AName == n || (AName.size() > n.size() && AName.compare(0, n.size(), n) == 0 && AName[n.size()] == L'\\')) {
+        found[i] = true;
+        any = true;
+      }
+    }
+    return any;
+  };
+  int status = kOk;
+  unsigned long long files = 0;
+  Header e;
+  int rc;
+  while ((rc = APlugin.Read(h, e)) == 0) {
+    int result = 0;
+    if (!chosen(e.name)) {
+      result = APlugin.Skip(h);
+    } else if (!safe_entry_name(e.name)) {
+      err(L"refusing unsafe name " + e.name);
+      status = kFailed;
+      result = APlugin.Skip(h);
+    } else if (e.attr & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!make_folders(ADest + e.name, ADest.size())) {
+        err(L"cannot create " + ADest + e.name);
+        status = kFailed;
+      }
+      result = APlugin.Skip(h);
+    } else {
+      const std::wstring target = ADest + e.name;
+      if (!make_folders(target.substr(0, target.find_last_of(L'\\')), ADest.size())) {
+        err(L"cannot create the folder of " + target);
+        status = kFailed;
+        result = APlugin.Skip(h);
+      } else {
+        result = APlugin.Extract(h, target);
+        if (result == 0) {
+          out(L"extracted " + e.name);
+          ++files;
+        }
+      }
+    }
+    if (result != 0) {
+      err(L"extracting " + e.name + L": " + error_name(result));
+      status = kFailed;
+      if (result == E_EABORTED) break;
+    }
+  }
+  const int close = APlugin.Close(h);
+  if (rc != 0 && rc != E_END_ARCHIVE) {
+    err(L"reading " + AArchive + L" stopped: " + error_name(rc));
+    status = kFailed;
+  }
+  if (close != 0) {
+    err(L"closing " + AArchive + L": " + error_name(close));
+    status = kFailed;
+  }
+  for (size_t i = 0; i < ANames.size(); ++i)
+    if (!found[i]) {
+      err(L"not in the archive: " + ANames[i]);
+      status = kFailed;
+    }
+  out(std::to_wstring(files) + L" files extracted to " + ADest);
+  return status;
+}
+
+int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
+  int status = kOk;
+  for (const auto& file : AFiles) {
+    const int answer = APlugin.CanHandle(file);
+    if (answer == 1) {
+      err(L"the plugin has no CanYouHandleThisFile export");
+      return kNoPlugin;
+    }
+    out(file + (answer ? L": archive" : L": not an archive"));
+    if (!answer) status = kFailed;
+  }
+  return status;
+}
+
+int usage() {
+  err(L"usage: wcxhost [--wcx PATH] [--ansi] list ARCHIVE\n"
+      L"       wcxhost [--wcx PATH] [--ansi] extract ARCHIVE DEST [NAME...]\n"
+      L"       wcxhost [--wcx PATH] [--ansi] check FILE...");
+  return kUsage;
+}
+
+std::wstring default_module() {
+  wchar_t path[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  std::wstring p = path;
+  return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Wexlor.wcx";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring module = default_module();
+  bool ansi = false;
+  std::vector<std::wstring> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring a = argv[i];
+    if (a == L"--wcx" && i + 1 < argc) {
+      module = full_path(argv[++i]);
+    } else if (a == L"--ansi") {
+      ansi = true;
+    } else if (a.compare(0, 2, L"--") == 0) {
+      return usage();
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (args.empty()) return usage();
+  const std::wstring command = args[0];
+  if (!((command == L"list" && args.size() == 2) || (command == L"extract" && args.size() >= 3) ||
+        (command == L"check" && args.size() >= 2)))
+    return usage();
+
+  Plugin plugin(module, ansi);
+  if (!plugin.Error().empty()) {
+    err(plugin.Error());
+    return kNoPlugin;
+  }
+  if (command == L"list") return run_list(plugin, full_path(args[1]));
+  if (command == L"extract")
+    return run_extract(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
+  std::vector<std::wstring> files;
+  for (size_t i = 1; i < args.size(); ++i) files.push_back(full_path(args[i]));
+  return run_check(plugin, files);
+}
