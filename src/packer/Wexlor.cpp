@@ -12,7 +12,10 @@
 #include "common/qorErrors.h"
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
+#include "services/qorFarLang.h"
 #include "services/qorFarStartupInfoW.h"
+#include "strings/qorShellLang.h"
+#include "strings/qorShellStrings.h"
 
 using namespace qor;
 using namespace wcx;
@@ -310,6 +313,9 @@ namespace {
 
 // Start-up sections of the units, in the order the design gives; shut-down runs them backwards.
 void module_startup() noexcept {
+  FarLangStartup();
+  ShellStringsStartup();
+  ShellLangStartup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -320,6 +326,10 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
+  ShellLangShutdown();
+  ShellStringsShutdown();
+  // Last: message texts handed to plugins outlive every plugin.
+  FarLangShutdown();
 }
 
 }  // namespace
