@@ -74,13 +74,32 @@ std::wstring utf16_to_wide(const unsigned char* AData, size_t ASize, bool ABigEn
   return text;
 }
 
-std::wstring decode_lng_text(const char* AData, size_t ASize) {
+// The length of the first line in bytes with its first break character, for units of AUnit bytes (CR and LF are never part of
+// another character in UTF-8 or in an ANSI code page).
+size_t first_line_bytes(const unsigned char* AData, size_t ASize, int AUnit, bool ABigEndian) {
+  if (AUnit == 1) {
+    for (size_t i = 0; i < ASize; ++i)
+      if (AData[i] == '\r' || AData[i] == '\n') return i + 1;
+    return ASize;
+  }
+  for (size_t i = 0; i + 1 < ASize; i += 2) {
+    const unsigned unit = ABigEndian ? (AData[i] << 8) | AData[i + 1] : (AData[i + 1] << 8) | AData[i];
+    if (unit == '\r' || unit == '\n') return i + 2;
+  }
+  return ASize;
+}
+
+// AFirstLineOnly spares decoding the rest when only the header is wanted.
+std::wstring decode_lng_text(const char* AData, size_t ASize, bool AFirstLineOnly) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(AData);
+  auto cut = [&](size_t AStart, int AUnit, bool ABigEndian) {
+    return AFirstLineOnly ? first_line_bytes(bytes + AStart, ASize - AStart, AUnit, ABigEndian) : ASize - AStart;
+  };
   if (ASize >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
-    return multibyte_to_wide(CP_UTF8, AData + 3, ASize - 3);
-  if (ASize >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return utf16_to_wide(bytes + 2, ASize - 2, false);
-  if (ASize >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return utf16_to_wide(bytes + 2, ASize - 2, true);
-  return multibyte_to_wide(CP_ACP, AData, ASize);
+    return multibyte_to_wide(CP_UTF8, AData + 3, cut(3, 1, false));
+  if (ASize >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return utf16_to_wide(bytes + 2, cut(2, 2, false), false);
+  if (ASize >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return utf16_to_wide(bytes + 2, cut(2, 2, true), true);
+  return multibyte_to_wide(CP_ACP, AData, cut(0, 1, false));
 }
 
 // Chooses the plugin's .lng file for a language: the one whose header names it, else the last
@@ -111,7 +130,7 @@ const wchar_t* text_of(const TqorShellTagValue* AEntry) noexcept {
 }  // namespace
 
 std::vector<std::wstring> DecodeLngLines(const char* AData, size_t ASize, size_t AMaxLines) {
-  const std::wstring text = decode_lng_text(AData, ASize);
+  const std::wstring text = decode_lng_text(AData, ASize, AMaxLines == 1);
   std::vector<std::wstring> lines;
   size_t start = 0;
   const size_t n = text.size();
@@ -134,11 +153,34 @@ bool ParseLngMessage(const std::wstring& ALine, std::wstring& AText) {
   return true;
 }
 
+namespace {
+
+void write_guid_text(const GUID& AGuid, wchar_t* AText) noexcept {
+  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  auto hex = [&](unsigned long AValue, int ADigits, wchar_t*& AOut) {
+    for (int i = ADigits - 1; i >= 0; --i) AOut[i] = kDigits[(AValue >> (4 * (ADigits - 1 - i))) & 0xF];
+    AOut += ADigits;
+  };
+  wchar_t* out = AText;
+  *out++ = L'{';
+  hex(AGuid.Data1, 8, out);
+  *out++ = L'-';
+  hex(AGuid.Data2, 4, out);
+  *out++ = L'-';
+  hex(AGuid.Data3, 4, out);
+  *out++ = L'-';
+  hex(AGuid.Data4[0], 2, out);
+  hex(AGuid.Data4[1], 2, out);
+  *out++ = L'-';
+  for (int i = 2; i < 8; ++i) hex(AGuid.Data4[i], 2, out);
+  *out++ = L'}';
+}
+
+}  // namespace
+
 std::wstring GuidToText(const GUID& AGuid) {
-  wchar_t text[40];
-  std::swprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(AGuid.Data1), AGuid.Data2, AGuid.Data3, AGuid.Data4[0], AGuid.Data4[1],
-                AGuid.Data4[2], AGuid.Data4[3], AGuid.Data4[4], AGuid.Data4[5], AGuid.Data4[6], AGuid.Data4[7]);
+  std::wstring text(38, L'\0');
+  write_guid_text(AGuid, text.data());
   return text;
 }
 
@@ -194,9 +236,16 @@ const wchar_t* TqorFarLang::keep_text(const std::wstring& AText) {
 
 const wchar_t* TqorFarLang::GetString(const GUID& APluginID, int AMsgID) {
   TqorShellLanguage* lang = FarLanguages->Lang();
-  const std::wstring marker = GuidToText(APluginID);
-  const std::wstring key = marker + L"," + IntToTag(AMsgID);
+  // The key is built in a buffer of the thread, so that a lookup allocates nothing.
+  thread_local std::wstring key;
+  wchar_t number[16];
+  std::swprintf(number, 16, L",%d", AMsgID);
+  key.resize(38);
+  write_guid_text(APluginID, key.data());
+  const size_t marker_length = key.size();
+  key += number;
   if (const TqorShellTagValue* entry = lang->Find(key)) return text_of(entry);
+  const std::wstring marker = key.substr(0, marker_length);
 
   // The plugin is looked up before our lock is taken: the registry may still be starting its
   // plugins, and a plugin starting on another thread may call here.

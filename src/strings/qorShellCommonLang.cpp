@@ -265,17 +265,25 @@ void TqorShellLanguages::InitLang(TqorShellLanguage*) {}
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+using get_thread_ui_language = LANGID(WINAPI*)();
+
+// GetThreadUILanguage exists from Vista on; kernel32 is never unloaded, so the lookup is made
+// once (the loader lock it takes would otherwise be contended by every message request).
+get_thread_ui_language resolve_thread_ui_language() noexcept {
+  if (LOBYTE(LOWORD(::GetVersion())) < 6) return nullptr;
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return nullptr;
+  return reinterpret_cast<get_thread_ui_language>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "GetThreadUILanguage")));
+}
+
+}  // namespace
+
 LANGID GetCurrentLangID() noexcept {
-  const DWORD version = ::GetVersion();
-  if (LOBYTE(LOWORD(version)) >= 6) {
-    if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
-      using get_thread_ui_language = LANGID(WINAPI*)();
-      if (auto get = reinterpret_cast<get_thread_ui_language>(
-              reinterpret_cast<void*>(::GetProcAddress(kernel, "GetThreadUILanguage"))))
-        return get();
-    }
-  }
-  return ::GetUserDefaultLangID();
+  static const get_thread_ui_language get = resolve_thread_ui_language();
+  return get ? get() : ::GetUserDefaultLangID();
 }
 
 std::wstring IntToTag(int AValue) { return std::to_wstring(AValue); }

@@ -285,7 +285,12 @@ TEST(LngLines, LineBreaksAndMarks) {
       {std::string("\xFF\xFE" "a\0b", 5), {L"a"}},  // half a character at the end
       {"", {}},
   };
-  for (const auto& c : cases) EXPECT_EQ(DecodeLngLines(c.bytes.data(), c.bytes.size()), c.lines);
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecodeLngLines(c.bytes.data(), c.bytes.size()), c.lines);
+    // The header alone: only the first line, whatever the encoding.
+    const auto first = DecodeLngLines(c.bytes.data(), c.bytes.size(), 1);
+    EXPECT_EQ(first, c.lines.empty() ? c.lines : std::vector<std::wstring>{c.lines[0]});
+  }
 }
 
 TEST(LngLines, LanguageNamesAndGuidText) {
