@@ -47,11 +47,10 @@ class live_keys {
   std::unordered_set<const TqorFarSettings*> FKeys;
 };
 
-live_keys& LiveKeys() {
-  // Never destroyed: roots a plugin never frees live until the process ends.
-  static live_keys* keys = new live_keys;
-  return *keys;
-}
+// Freed with the module, after every plugin has been unloaded.
+live_keys GLiveKeys;
+
+live_keys& LiveKeys() { return GLiveKeys; }
 
 }  // namespace
 

@@ -75,6 +75,8 @@ std::wstring TqorShellStrings::GetString(UINT AID) {
   std::wstring text;
   if (lang->GetValueEx(tag, text)) return text;
   LoadModule();
+  // A null handle would make LoadStringW read the process's own resources.
+  if (!FModule) throw EqorError(L"Cannot load module " + FModuleName);
   // LoadStringW cuts a text silently: a result that fills the buffer may have been cut, so
   // the buffer grows until the text fits.
   int size = 256;

@@ -215,3 +215,16 @@ TEST(Catalogue, DamagedFilesYieldTheMessagesBeforeTheDamage) {
   EXPECT_EQ(msg(log, 2), "after");
   EXPECT_EQ(msg(log, 3), "");
 }
+
+TEST(Catalogue, FileOpenForWritingElsewhereCountsAsUnreadable) {
+  FileManager fm({services_plugin(L"locked", 150,
+                                  {{L"en.lng", kEnglishHeader + "\"Hello\"\r\n"},
+                                   {L"de.lng", ".Language=German,Deutsch\r\n\"Hallo\"\r\n"}})});
+  // A writer that lets others read and write: the catalogue's reader allows no writer, so it fails.
+  HANDLE writer = CreateFileW(fm.PluginFile(L"locked", L"en.lng").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  const auto log = run_script(fm, L"locked", "msg 0\n");
+  CloseHandle(writer);
+  EXPECT_EQ(msg(log, 0), "Hallo") << "the English file is skipped, the German one stands in";
+}
