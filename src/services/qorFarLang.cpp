@@ -1,10 +1,12 @@
 #include "services/qorFarLang.h"
 
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 
 #include "common/qorErrors.h"
 #include "common/qorHandles.h"
+#include "common/qorPluginGuard.h"
 #include "hosting/qorFarPlugins.h"
 
 namespace qor {
@@ -121,6 +123,21 @@ std::wstring choose_lng_file(LANGID ALangID, const std::wstring& APluginFile) {
     if (same_text_ignoring_case(header, L"English")) english = file;
   } while (::FindNextFileW(find.get(), &data));
   return !english.empty() ? english : first;
+}
+
+// Plugin memory is copied under the fault guard: a bad pointer from a plugin ends the request,
+// not the process. Nothing in the guarded copy holds a lock or owns memory.
+bool copy_from_plugin(void* ADest, const void* ASource, size_t ASize) noexcept {
+  struct copy {
+    void* Dest;
+    const void* Source;
+    size_t Size;
+  } c{ADest, ASource, ASize};
+  return RunGuarded([](void* AContext) noexcept {
+           auto& c = *static_cast<copy*>(AContext);
+           std::memcpy(c.Dest, c.Source, c.Size);
+         },
+         &c) == 0;
 }
 
 const wchar_t* text_of(const TqorShellTagValue* AEntry) noexcept {
@@ -282,8 +299,9 @@ void FarLangShutdown() noexcept {
 
 const wchar_t* WINAPI FarApiGetMsg(const GUID* APluginId, intptr_t AMsgId) {
   try {
-    if (!APluginId || !FarLang || !FarLanguages) return kEmptyText;
-    return FarLang->GetString(*APluginId, static_cast<int>(AMsgId));
+    GUID id;
+    if (!APluginId || !FarLang || !FarLanguages || !copy_from_plugin(&id, APluginId, sizeof(id))) return kEmptyText;
+    return FarLang->GetString(id, static_cast<int>(AMsgId));
   } catch (...) {
     return kEmptyText;
   }

@@ -59,3 +59,10 @@ TEST(Settings, UnofferedCommandsWarnOnceAndFail) {
   EXPECT_EQ(line_with(log, "sc free "), "result=1");
   EXPECT_EQ(boxes.Take(), std::vector<std::wstring>(5, L"FarApiSettingsControl"));
 }
+
+TEST(Settings, UnreadableRecordsFailInsteadOfCrashing) {
+  FileManager fm({services_plugin(L"bad", 4, {})});
+  const auto log = run_script(fm, L"bad", "sc badcreate\nsc create\nsc badname\nsc sub Fine\nmsgbad\nsc free\n");
+  EXPECT_EQ(log, (std::vector<std::string>{"sc badcreate -> 0", "sc create result=k1 handle=k1", "sc badname -> 0",
+                                           "sc sub Fine -> k2", "msgbad=[]", "sc free result=1", "done"}));
+}
