@@ -253,16 +253,13 @@ const wchar_t* TqorFarLang::keep_text(const std::wstring& AText) {
 
 const wchar_t* TqorFarLang::GetString(const GUID& APluginID, int AMsgID) {
   TqorShellLanguage* lang = FarLanguages->Lang();
-  // The key is built in a buffer of the thread, so that a lookup allocates nothing.
-  thread_local std::wstring key;
-  wchar_t number[16];
-  std::swprintf(number, 16, L",%d", AMsgID);
-  key.resize(38);
-  write_guid_text(APluginID, key.data());
-  const size_t marker_length = key.size();
-  key += number;
+  // The key is built on the stack, so that a lookup allocates nothing.
+  wchar_t key_text[64];
+  write_guid_text(APluginID, key_text);
+  const int number_length = std::swprintf(key_text + 38, 26, L",%d", AMsgID);
+  const std::wstring_view key(key_text, 38 + static_cast<size_t>(number_length > 0 ? number_length : 0));
   if (const TqorShellTagValue* entry = lang->Find(key)) return text_of(entry);
-  const std::wstring marker = key.substr(0, marker_length);
+  const std::wstring marker(key_text, 38);
 
   // The plugin is looked up before our lock is taken: the registry may still be starting its
   // plugins, and a plugin starting on another thread may call here.

@@ -121,7 +121,7 @@ TqorShellLanguage::~TqorShellLanguage() {
   }
 }
 
-std::uint32_t TqorShellLanguage::hash_of(const std::wstring& ATag) noexcept {
+std::uint32_t TqorShellLanguage::hash_of(std::wstring_view ATag) noexcept {
   std::uint32_t h = 2166136261u;
   for (wchar_t c : ATag) {
     h ^= static_cast<std::uint16_t>(c);
@@ -130,7 +130,7 @@ std::uint32_t TqorShellLanguage::hash_of(const std::wstring& ATag) noexcept {
   return h;
 }
 
-int TqorShellLanguage::locate(const std::wstring& ATag, std::uint32_t AHash) const noexcept {
+int TqorShellLanguage::locate(std::wstring_view ATag, std::uint32_t AHash) const noexcept {
   for (const slot& s : FHash[AHash % kBuckets])
     if (s.Hash == AHash && FList[s.Position]->Tag == ATag) return static_cast<int>(s.Position);
   return -1;
@@ -183,7 +183,7 @@ bool TqorShellLanguage::AddIfAbsent(const std::wstring& ATag, const std::wstring
   return true;
 }
 
-const TqorShellTagValue* TqorShellLanguage::Find(const std::wstring& ATag) const {
+const TqorShellTagValue* TqorShellLanguage::Find(std::wstring_view ATag) const {
   read_hold hold(*this);
   UpdateHash();
   const int position = locate(ATag, hash_of(ATag));

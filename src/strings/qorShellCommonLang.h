@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -98,7 +99,7 @@ class TqorShellLanguage : public TqorShellLockObject {
   bool GetValueEx(const std::wstring& ATag, std::wstring& AValue) const;
   std::wstring GetValue(const std::wstring& ATag) const;
   // The entry of a tag, or null; the entry lives as long as the table.
-  const TqorShellTagValue* Find(const std::wstring& ATag) const;
+  const TqorShellTagValue* Find(std::wstring_view ATag) const;
 
   PqorShellTagValue GetTagValue(int AIndex) const;  // no lock
   int Count() const noexcept { return static_cast<int>(FList.size()); }  // no lock
@@ -109,9 +110,9 @@ class TqorShellLanguage : public TqorShellLockObject {
     std::uint32_t Hash;
     std::uint32_t Position;
   };
-  static std::uint32_t hash_of(const std::wstring& ATag) noexcept;
+  static std::uint32_t hash_of(std::wstring_view ATag) noexcept;
   // Call with a lock held; returns the position or -1.
-  int locate(const std::wstring& ATag, std::uint32_t AHash) const noexcept;
+  int locate(std::wstring_view ATag, std::uint32_t AHash) const noexcept;
   void UpdateHash() const;
   // Call with the write lock held.
   void insert_locked(const std::wstring& ATag, const std::wstring& AValue);

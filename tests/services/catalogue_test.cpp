@@ -155,6 +155,18 @@ TEST(Catalogue, TextsStayValidForTheLifeOfTheModule) {
   EXPECT_EQ(line_with(log, "kept 299="), "text number 299");
 }
 
+TEST(Catalogue, TextsOutliveThePluginsAtUnload) {
+  FileManager fm({services_plugin(L"exit", 72, {{L"exit.lng", kEnglishHeader + "\"first\"\n\"second\"\n"}})});
+  // Requests from other threads too: nothing of them may keep the module loaded.
+  run_script(fm, L"exit", "keep 0\nkeep 1\nthreads 4 0 1\n");
+  fm.ClearLog(L"exit", L"services_plugin.dll");
+  fm.Unload();
+  EXPECT_EQ(GetModuleHandleW((fm.Root() + L"Wexlor.wcx").c_str()), nullptr) << "the module really unloaded";
+  EXPECT_EQ(fm.Log(L"exit", L"services_plugin.dll"),
+            (std::vector<std::string>{"exit kept 0=first", "exit msg 0=first same", "exit kept 1=second",
+                                      "exit msg 1=second same"}));
+}
+
 TEST(Catalogue, EightThreadsAskForTheSameNewCatalogueAtOnce) {
   std::string file = kEnglishHeader;
   for (int i = 0; i < 400; ++i) file += "\"message " + std::to_string(i) + "\"\n";
