@@ -231,12 +231,17 @@ void LoadLngFile(TqorShellLanguage* ALang, const GUID& APluginID, const std::wst
   try {
     const std::string bytes = read_lng_bytes(AFileName);
     const std::vector<std::wstring> lines = DecodeLngLines(bytes.data(), bytes.size());
-    const std::wstring prefix = GuidToText(APluginID) + L",";
+    std::wstring tag = GuidToText(APluginID) + L",";
+    const size_t prefix_length = tag.size();
     int counter = 0;
     std::wstring text;
+    // One write hold for the whole file: the table is locked once, not once per message.
+    write_hold hold(*ALang);
     for (const std::wstring& line : lines) {
       if (!ParseLngMessage(line, text)) continue;
-      ALang->Add(prefix + IntToTag(counter), text);
+      tag.resize(prefix_length);
+      tag += IntToTag(counter);
+      ALang->Add(tag, text);
       ++counter;
     }
   } catch (...) {
