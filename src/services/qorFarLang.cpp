@@ -76,8 +76,8 @@ std::wstring utf16_to_wide(const unsigned char* AData, size_t ASize, bool ABigEn
   return text;
 }
 
-// The length of the first line in bytes with its first break character, for units of AUnit bytes (CR and LF are never part of
-// another character in UTF-8 or in an ANSI code page).
+// The length of the first line in bytes, its first break character included, for units of AUnit
+// bytes (CR and LF are never part of another character in UTF-8 or in an ANSI code page).
 size_t first_line_bytes(const unsigned char* AData, size_t ASize, int AUnit, bool ABigEndian) {
   if (AUnit == 1) {
     for (size_t i = 0; i < ASize; ++i)
