@@ -167,6 +167,16 @@ TEST(Catalogue, TextsOutliveThePluginsAtUnload) {
                                       "exit msg 1=second same"}));
 }
 
+TEST(Catalogue, MessagesWhileThePluginStarts) {
+  PluginSpec early = services_plugin(L"early", 73, {{L"early.lng", kEnglishHeader + "\"ready\"\n"}});
+  early.extra_files[L"services.cfg"] += "startmsg=1\n";
+  FileManager fm({early, services_plugin(L"later", 74, {})});
+  // The registry is created by the first request; the plugin asks for its text from inside it.
+  const auto log = run_script(fm, L"later", "msg 0\n");
+  EXPECT_EQ(fm.Log(L"early", L"services_plugin.dll"), (std::vector<std::string>{"startup msg 0=ready"}));
+  EXPECT_EQ(msg(log, 0), "") << "a plugin without .lng files";
+}
+
 TEST(Catalogue, EightThreadsAskForTheSameNewCatalogueAtOnce) {
   std::string file = kEnglishHeader;
   for (int i = 0; i < 400; ++i) file += "\"message " + std::to_string(i) + "\"\n";
