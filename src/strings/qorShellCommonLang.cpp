@@ -111,6 +111,8 @@ TqorShellLanguage::TqorShellLanguage(TqorShellLanguages* AOwner, LANGID ALangID)
 
 TqorShellLanguage::~TqorShellLanguage() {
   if (FOwner) {
+    TqorShellLanguage* self = this;
+    FOwner->FLastLang.compare_exchange_strong(self, nullptr);
     write_hold hold(*FOwner);
     if (FOwner->FLangs) {
       auto& langs = *FOwner->FLangs;
@@ -218,6 +220,7 @@ PqorShellTagValue TqorShellLanguage::GetTagValue(int AIndex) const {
 // TqorShellLanguages
 
 TqorShellLanguages::~TqorShellLanguages() {
+  FLastLang.store(nullptr);
   if (FLangs) {
     // Each table takes itself out of the list as it goes.
     while (!FLangs->empty()) {
@@ -232,6 +235,14 @@ TqorShellLanguages::~TqorShellLanguages() {
 TqorShellLanguage* TqorShellLanguages::Lang() { return LangByID(GetCurrentLangID()); }
 
 TqorShellLanguage* TqorShellLanguages::LangByID(LANGID ALangID) {
+  if (TqorShellLanguage* last = FLastLang.load(std::memory_order_acquire); last && last->FLangID == ALangID)
+    return last;
+  TqorShellLanguage* found = find_or_create(ALangID);
+  FLastLang.store(found, std::memory_order_release);
+  return found;
+}
+
+TqorShellLanguage* TqorShellLanguages::find_or_create(LANGID ALangID) {
   {
     read_hold hold(*this);
     if (FLangs)

@@ -145,8 +145,12 @@ class TqorShellLanguages : public TqorShellLockObject {
   virtual void InitLang(TqorShellLanguage* ALang);
 
  private:
+  TqorShellLanguage* find_or_create(LANGID ALangID);
+
   friend class TqorShellLanguage;
   std::unique_ptr<std::vector<TqorShellLanguage*>> FLangs;  // owns the tables
+  // The table found last: tables live as long as the store, so a hit needs no lock.
+  std::atomic<TqorShellLanguage*> FLastLang{nullptr};
 };
 
 // The calling thread's UI language (Vista and later), else the user's default language.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -43,27 +44,29 @@ double elapsed(clock_type::time_point AStart) {
   return std::chrono::duration<double>(clock_type::now() - AStart).count();
 }
 
-// Calls ACall(i) from AThreads threads for GSeconds; returns calls per second over all threads.
+// Calls a callable made by AMake (one per thread) from AThreads threads for GSeconds; returns
+// calls per second over all threads.
 template <class F>
-double rate(int AThreads, F ACall) {
+double rate(int AThreads, F AMake) {
   std::atomic<bool> stop{false};
   std::atomic<long long> total{0};
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < AThreads; ++t)
     threads.emplace_back([&, t] {
+      auto call = AMake();
       ++ready;
       while (ready.load() < AThreads) std::this_thread::yield();
       long long calls = 0;
       unsigned i = static_cast<unsigned>(t) * 7919u;
       while (!stop.load(std::memory_order_relaxed)) {
-        for (int k = 0; k < 256; ++k) ACall(static_cast<int>(i++ % kMessages));
+        for (int k = 0; k < 256; ++k) call(static_cast<int>(i++ % kMessages));
         calls += 256;
       }
       total += calls;
     });
-  const auto start = clock_type::now();
   while (ready.load() < AThreads) std::this_thread::yield();
+  const auto start = clock_type::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(GSeconds));
   stop = true;
   for (auto& thread : threads) thread.join();
@@ -132,9 +135,19 @@ int main(int argc, char** argv) {
     std::printf("GetMsg answers wrongly\n");
     return 1;
   }
-  auto getmsg = [](int i) { GSink += FarApiGetMsg(&kGuid, i)[0]; };
-  auto map_with_key = [&](int i) { GSink += map.find(GuidToText(kGuid) + L"," + std::to_wstring(i))->second.size(); };
-  auto map_prebuilt = [&](int i) { GSink += map.find(keys[i])->second.size(); };
+  const std::wstring guid_text = GuidToText(kGuid);
+  auto getmsg = [] { return [](int i) { GSink += FarApiGetMsg(&kGuid, i)[0]; }; };
+  // The key text made per call as GetMsg makes it, in a buffer that keeps its capacity.
+  auto map_with_key = [&] {
+    return [&, key = std::wstring()](int i) mutable {
+      wchar_t number[16];
+      std::swprintf(number, 16, L",%d", i);
+      key.assign(guid_text);
+      key += number;
+      GSink += map.find(key)->second.size();
+    };
+  };
+  auto map_prebuilt = [&] { return [&](int i) { GSink += map.find(keys[i])->second.size(); }; };
 
   for (int threads : {1, 2}) {
     const double g = rate(threads, getmsg);
