@@ -171,7 +171,15 @@ TqorFarSettingValue* TqorFarSettings::GetValueByName(const std::wstring& AName) 
 
 namespace {
 
+// Plugins use their trees from one thread each; this lock only keeps two threads that name the
+// same id (say, freeing it twice) from using a key the other is destroying.
+std::mutex GTreeLock;
+
 intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* AParam2) {
+  std::unique_lock<std::mutex> tree(GTreeLock, std::defer_lock);
+  // Never held across a warning box.
+  if (ACommand == SCTL_CREATE || ACommand == SCTL_FREE || ACommand == SCTL_ENUM || ACommand == SCTL_CREATESUBKEY)
+    tree.lock();
   switch (ACommand) {
     case SCTL_CREATE: {
       auto* create = static_cast<TFarSettingsCreate*>(AParam2);

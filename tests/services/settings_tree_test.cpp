@@ -1,6 +1,9 @@
 // The settings key tree as a table of operations, linked directly.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "services/qorFarSettingsW.h"
 
 using namespace qor;
@@ -67,4 +70,25 @@ TEST(SettingsTree, MissingRecordsAreRefused) {
   EXPECT_EQ(FarApiSettingsControl(create.Handle, SCTL_ENUM, 0, nullptr), 0);
   EXPECT_EQ(FarApiSettingsControl(create.Handle, SCTL_GET, 0, nullptr), 0);
   EXPECT_EQ(FarApiSettingsControl(reinterpret_cast<HANDLE>(root), SCTL_FREE, 0, nullptr), 1);
+}
+
+TEST(SettingsTree, TwoThreadsFreeingTheSameObjectFreeItOnce) {
+  for (int round = 0; round < 200; ++round) {
+    TFarSettingsCreate create{};
+    FarApiSettingsControl(INVALID_HANDLE_VALUE, SCTL_CREATE, 0, &create);
+    TFarSettingsValue sub{};
+    sub.Value = L"Child";
+    FarApiSettingsControl(create.Handle, SCTL_CREATESUBKEY, 0, &sub);
+    std::atomic<int> ready{0};
+    intptr_t results[2] = {};
+    auto free_it = [&](int AIndex) {
+      ++ready;
+      while (ready.load() < 2) std::this_thread::yield();
+      results[AIndex] = FarApiSettingsControl(create.Handle, SCTL_FREE, 0, nullptr);
+    };
+    std::thread a(free_it, 0), b(free_it, 1);
+    a.join();
+    b.join();
+    ASSERT_EQ(results[0] + results[1], 1) << "round " << round;
+  }
 }
