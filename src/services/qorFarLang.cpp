@@ -16,6 +16,8 @@ TqorFarLang* FarLang = nullptr;
 
 namespace {
 
+constexpr size_t kHeaderReadSize = 64u << 10;
+
 // Held by the module: every empty answer points here, so it outlives any plugin.
 constexpr wchar_t kEmptyText[] = L"";
 
@@ -33,16 +35,16 @@ bool same_text_ignoring_case(const std::wstring& A, const std::wstring& B) noexc
                           B.c_str(), static_cast<int>(B.size())) == CSTR_EQUAL;
 }
 
-// The file's bytes up to MaxLngFileSize; a read error keeps what was read before it. Other
-// processes may read along but not write.
-std::string read_lng_bytes(const std::wstring& AFileName) {
+// The file's bytes up to ALimit (at most MaxLngFileSize); a read error keeps what was read
+// before it. Other processes may read along but not write.
+std::string read_lng_bytes(const std::wstring& AFileName, size_t ALimit = MaxLngFileSize) {
   unique_handle file(::CreateFileW(AFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) RaiseLastOSError();
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size)) RaiseLastOSError();
-  const size_t wanted =
-      size.QuadPart > static_cast<LONGLONG>(MaxLngFileSize) ? MaxLngFileSize : static_cast<size_t>(size.QuadPart);
+  const size_t limit = ALimit < MaxLngFileSize ? ALimit : MaxLngFileSize;
+  const size_t wanted = size.QuadPart > static_cast<LONGLONG>(limit) ? limit : static_cast<size_t>(size.QuadPart);
   std::string bytes(wanted, '\0');
   size_t got = 0;
   while (got < wanted) {
@@ -214,12 +216,19 @@ std::wstring GetLocaleLanguageName(LANGID ALangID) {
 
 std::wstring GetLngFileLanguage(const std::wstring& AFileName) {
   try {
-    const std::string bytes = read_lng_bytes(AFileName);
-    const std::vector<std::wstring> lines = DecodeLngLines(bytes.data(), bytes.size(), 1);
+    // The header is near the start: the rest is read only for a first line longer than that.
+    std::string bytes = read_lng_bytes(AFileName, kHeaderReadSize);
+    std::wstring line = decode_lng_text(bytes.data(), bytes.size(), true);
+    const auto ends_at_break = [&] { return !line.empty() && (line.back() == L'\r' || line.back() == L'\n'); };
+    if (bytes.size() == kHeaderReadSize && !ends_at_break()) {
+      bytes = read_lng_bytes(AFileName);
+      line = decode_lng_text(bytes.data(), bytes.size(), true);
+    }
+    if (ends_at_break()) line.pop_back();
     static constexpr wchar_t kKeyword[] = L".Language=";
     constexpr size_t keyword_length = std::size(kKeyword) - 1;
-    if (lines.empty() || lines[0].compare(0, keyword_length, kKeyword) != 0) return {};
-    std::wstring name = lines[0].substr(keyword_length);
+    if (line.compare(0, keyword_length, kKeyword) != 0) return {};
+    std::wstring name = line.substr(keyword_length);
     name = name.substr(0, name.find(L','));
     return trim(name);
   } catch (...) {

@@ -217,6 +217,9 @@ TEST(Catalogue, DamagedFilesYieldTheMessagesBeforeTheDamage) {
       {L"only_mark", "\xEF\xBB\xBF", {}},
       {L"empty", "", {}},
       {L"nul_inside", kEnglishHeader + std::string("\"a\0b\"\r\n\"c\"\r\n", 12), {"a", "c"}},
+      // Headers longer than the part read first for the language.
+      {L"long_header", ".Language=English," + std::string(100000, 'x') + "\r\n\"m\"\r\n", {"m"}},
+      {L"long_blanks", utf16(".Language=English" + std::string(100000, ' ') + "\n\"m\"", true), {"m"}},
   };
   std::vector<PluginSpec> plugins;
   int guid = 100;

@@ -132,7 +132,19 @@ int main(int argc, char** argv) {
         std::ofstream out(file.c_str(), std::ios::binary | std::ios::trunc);
         out << data;
       }
-      if (!GetLngFileLanguage(file).empty()) ++with_language;
+      const std::wstring language = GetLngFileLanguage(file);
+      if (!language.empty()) ++with_language;
+      // The header reader must agree with the first decoded line.
+      std::wstring expected;
+      if (!lines.empty() && lines[0].compare(0, 10, L".Language=") == 0) {
+        expected = lines[0].substr(10);
+        expected = expected.substr(0, expected.find(L','));
+        while (!expected.empty() && expected.back() <= L' ') expected.pop_back();
+        size_t first = 0;
+        while (first < expected.size() && expected[first] <= L' ') ++first;
+        expected.erase(0, first);
+      }
+      if (language != expected) ++mismatches;
       TqorShellLanguage lang(nullptr, 0x0409);
       LoadLngFile(&lang, kGuid, file);
       // The loader must see exactly what the decoder sees.
