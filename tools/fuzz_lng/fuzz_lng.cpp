@@ -47,6 +47,9 @@ std::vector<std::string> seeds() {
       to_utf16(body, false),
       to_utf16(body, true),
       ".Language=German,Deutsch\r\n\"a\"\r\n\"b\"\r\n",
+      // First lines longer than the part the header reader takes first.
+      ".Language=English" + std::string(70000, ' ') + ",x\r\n\"a\"\r\n",
+      to_utf16(L".Language=Russian" + std::wstring(40000, L' ') + L"\n\"b\"", false),
   };
 }
 
