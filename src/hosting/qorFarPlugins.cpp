@@ -468,10 +468,14 @@ namespace {
 std::atomic<TqorFarPluginList*> GRegistry{nullptr};
 TqorFarPluginList* GRegistryInCreation = nullptr;
 critical_section* GRegistryLock = nullptr;
+// Set once unloading has begun: a plugin asking for the registry from its ExitFARW must not
+// start a second discovery while the first registry is being freed.
+std::atomic<bool> GRegistryClosed{false};
 }  // namespace
 
 TqorFarPluginList& PluginRegistry() {
   if (auto* registry = GRegistry.load(std::memory_order_acquire)) return *registry;
+  if (GRegistryClosed.load() || !GRegistryLock) throw EqorError(L"The module is unloading");
   lock_guard<critical_section> guard(*GRegistryLock);
   if (auto* registry = GRegistry.load(std::memory_order_acquire)) return *registry;
   // A plugin that asks its host for itself while it starts re-enters on this thread.
@@ -492,11 +496,13 @@ TqorFarPluginList& PluginRegistry() {
 bool PluginRegistryCreated() noexcept { return GRegistry.load(std::memory_order_acquire) != nullptr; }
 
 void PluginsStartup() noexcept {
+  GRegistryClosed.store(false);
   GRegistry.store(nullptr);
   GRegistryLock = new critical_section;
 }
 
 void PluginsShutdown() noexcept {
+  GRegistryClosed.store(true);
   delete GRegistry.exchange(nullptr);
   delete GRegistryLock;
   GRegistryLock = nullptr;

@@ -12,7 +12,10 @@
 #include "common/qorErrors.h"
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
+#include "services/qorFarLang.h"
 #include "services/qorFarStartupInfoW.h"
+#include "strings/qorShellLang.h"
+#include "strings/qorShellStrings.h"
 #include "ui/qorShellBaseExtension.h"
 #include "ui/qorShellForm.h"
 #include "ui/qorShellThemes.h"
@@ -316,9 +319,12 @@ namespace {
 
 // Start-up sections of the units, in the order the design gives; shut-down runs them backwards.
 void module_startup() noexcept {
+  FarLangStartup();
   ThemesStartup();
   FormStartup();
   qor::ShellBaseExtension::Startup();
+  ShellStringsStartup();
+  ShellLangStartup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -329,9 +335,13 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
+  ShellLangShutdown();
+  ShellStringsShutdown();
   qor::ShellBaseExtension::Shutdown();
   FormShutdown();
   ThemesShutdown();
+  // Last: message texts handed to plugins outlive every plugin.
+  FarLangShutdown();
 }
 
 }  // namespace

@@ -1,13 +1,321 @@
 #include "services/qorFarLang.h"
 
-#include "services/qorFarStartupInfoW.h"
+#include <cstring>
+#include <cwchar>
+#include <iterator>
+
+#include "common/qorErrors.h"
+#include "common/qorHandles.h"
+#include "common/qorPluginGuard.h"
+#include "hosting/qorFarPlugins.h"
 
 namespace qor {
 
-// Not offered yet: warn and hand back an empty text, never a null pointer.
-const wchar_t* WINAPI FarApiGetMsg(const GUID*, intptr_t) {
-  ShowHostWarning(L"FarApiGetMsg");
-  return L"";
+TqorShellLanguages* FarLanguages = nullptr;
+TqorFarLang* FarLang = nullptr;
+
+namespace {
+
+constexpr size_t kHeaderReadSize = 64u << 10;
+
+// Held by the module: every empty answer points here, so it outlives any plugin.
+constexpr wchar_t kEmptyText[] = L"";
+
+bool is_blank(wchar_t AChar) noexcept { return AChar <= L' '; }
+
+std::wstring trim(const std::wstring& AText) {
+  size_t first = 0, last = AText.size();
+  while (first < last && is_blank(AText[first])) ++first;
+  while (last > first && is_blank(AText[last - 1])) --last;
+  return AText.substr(first, last - first);
+}
+
+bool same_text_ignoring_case(const std::wstring& A, const std::wstring& B) noexcept {
+  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, A.c_str(), static_cast<int>(A.size()),
+                          B.c_str(), static_cast<int>(B.size())) == CSTR_EQUAL;
+}
+
+// The file's bytes up to ALimit (at most MaxLngFileSize); a read error keeps what was read
+// before it. Other processes may read along but not write.
+std::string read_lng_bytes(const std::wstring& AFileName, size_t ALimit = MaxLngFileSize) {
+  unique_handle file(::CreateFileW(AFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) RaiseLastOSError();
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size)) RaiseLastOSError();
+  const size_t limit = ALimit < MaxLngFileSize ? ALimit : MaxLngFileSize;
+  const size_t wanted = size.QuadPart > static_cast<LONGLONG>(limit) ? limit : static_cast<size_t>(size.QuadPart);
+  std::string bytes(wanted, '\0');
+  size_t got = 0;
+  while (got < wanted) {
+    DWORD chunk = 0;
+    const DWORD ask = static_cast<DWORD>(wanted - got < (1u << 20) ? wanted - got : (1u << 20));
+    if (!::ReadFile(file.get(), bytes.data() + got, ask, &chunk, nullptr) || chunk == 0) break;
+    got += chunk;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+std::wstring multibyte_to_wide(UINT ACodePage, const char* AData, size_t ASize) {
+  if (ASize == 0) return {};
+  // Invalid sequences become U+FFFD: the lines around them keep their text and their numbers.
+  const int length = ::MultiByteToWideChar(ACodePage, 0, AData, static_cast<int>(ASize), nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<size_t>(length), L'\0');
+  const int written = ::MultiByteToWideChar(ACodePage, 0, AData, static_cast<int>(ASize), text.data(), length);
+  text.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return text;
+}
+
+std::wstring utf16_to_wide(const unsigned char* AData, size_t ASize, bool ABigEndian) {
+  // An odd trailing byte is half a character: it is dropped.
+  std::wstring text(ASize / 2, L'\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned lo = AData[2 * i], hi = AData[2 * i + 1];
+    text[i] = static_cast<wchar_t>(ABigEndian ? (lo << 8) | hi : (hi << 8) | lo);
+  }
+  return text;
+}
+
+// The length of the first line in bytes, its first break character included, for units of AUnit
+// bytes (CR and LF are never part of another character in UTF-8 or in an ANSI code page).
+size_t first_line_bytes(const unsigned char* AData, size_t ASize, int AUnit, bool ABigEndian) {
+  if (AUnit == 1) {
+    for (size_t i = 0; i < ASize; ++i)
+      if (AData[i] == '\r' || AData[i] == '\n') return i + 1;
+    return ASize;
+  }
+  for (size_t i = 0; i + 1 < ASize; i += 2) {
+    const unsigned unit = ABigEndian ? (AData[i] << 8) | AData[i + 1] : (AData[i + 1] << 8) | AData[i];
+    if (unit == '\r' || unit == '\n') return i + 2;
+  }
+  return ASize;
+}
+
+// AFirstLineOnly spares decoding the rest when only the header is wanted.
+std::wstring decode_lng_text(const char* AData, size_t ASize, bool AFirstLineOnly) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(AData);
+  auto cut = [&](size_t AStart, int AUnit, bool ABigEndian) {
+    return AFirstLineOnly ? first_line_bytes(bytes + AStart, ASize - AStart, AUnit, ABigEndian) : ASize - AStart;
+  };
+  if (ASize >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+    return multibyte_to_wide(CP_UTF8, AData + 3, cut(3, 1, false));
+  if (ASize >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return utf16_to_wide(bytes + 2, cut(2, 2, false), false);
+  if (ASize >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return utf16_to_wide(bytes + 2, cut(2, 2, true), true);
+  return multibyte_to_wide(CP_ACP, AData, cut(0, 1, false));
+}
+
+// Chooses the plugin's .lng file for a language: the one whose header names it, else the last
+// English one, else the first one with any language.
+std::wstring choose_lng_file(LANGID ALangID, const std::wstring& APluginFile) {
+  const std::wstring language = GetLocaleLanguageName(ALangID);
+  const std::wstring folder = APluginFile.substr(0, APluginFile.find_last_of(L"\\/") + 1);
+  WIN32_FIND_DATAW data;
+  unique_find find(::FindFirstFileW((folder + L"*.lng").c_str(), &data));
+  if (find.get() == INVALID_HANDLE_VALUE) return {};
+  std::wstring first, english;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::wstring file = folder + data.cFileName;
+    const std::wstring header = GetLngFileLanguage(file);
+    if (header.empty()) continue;
+    if (same_text_ignoring_case(header, language)) return file;
+    if (first.empty()) first = file;
+    if (same_text_ignoring_case(header, L"English")) english = file;
+  } while (::FindNextFileW(find.get(), &data));
+  return !english.empty() ? english : first;
+}
+
+// Plugin memory is copied under the fault guard: a bad pointer from a plugin ends the request,
+// not the process. Nothing in the guarded copy holds a lock or owns memory.
+bool copy_from_plugin(void* ADest, const void* ASource, size_t ASize) noexcept {
+  struct copy {
+    void* Dest;
+    const void* Source;
+    size_t Size;
+  } c{ADest, ASource, ASize};
+  return RunGuarded([](void* AContext) noexcept {
+           auto& c = *static_cast<copy*>(AContext);
+           std::memcpy(c.Dest, c.Source, c.Size);
+         },
+         &c) == 0;
+}
+
+const wchar_t* text_of(const TqorShellTagValue* AEntry) noexcept {
+  return AEntry && !AEntry->Value.empty() ? AEntry->Value.c_str() : kEmptyText;
+}
+
+}  // namespace
+
+std::vector<std::wstring> DecodeLngLines(const char* AData, size_t ASize, size_t AMaxLines) {
+  const std::wstring text = decode_lng_text(AData, ASize, AMaxLines == 1);
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  const size_t n = text.size();
+  while (start < n && lines.size() < AMaxLines) {
+    size_t end = start;
+    while (end < n && text[end] != L'\r' && text[end] != L'\n') ++end;
+    lines.emplace_back(text, start, end - start);
+    if (end < n && text[end] == L'\r' && end + 1 < n && text[end + 1] == L'\n') ++end;
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool ParseLngMessage(const std::wstring& ALine, std::wstring& AText) {
+  const std::wstring line = trim(ALine);
+  if (line.empty() || line[0] != L'"') return false;
+  size_t length = line.size() - 1;
+  if (length > 0 && line.back() == L'"') --length;
+  AText.assign(line, 1, length);
+  return true;
+}
+
+namespace {
+
+void write_guid_text(const GUID& AGuid, wchar_t* AText) noexcept {
+  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  auto hex = [&](unsigned long AValue, int ADigits, wchar_t*& AOut) {
+    for (int i = ADigits - 1; i >= 0; --i) AOut[i] = kDigits[(AValue >> (4 * (ADigits - 1 - i))) & 0xF];
+    AOut += ADigits;
+  };
+  wchar_t* out = AText;
+  *out++ = L'{';
+  hex(AGuid.Data1, 8, out);
+  *out++ = L'-';
+  hex(AGuid.Data2, 4, out);
+  *out++ = L'-';
+  hex(AGuid.Data3, 4, out);
+  *out++ = L'-';
+  hex(AGuid.Data4[0], 2, out);
+  hex(AGuid.Data4[1], 2, out);
+  *out++ = L'-';
+  for (int i = 2; i < 8; ++i) hex(AGuid.Data4[i], 2, out);
+  *out++ = L'}';
+}
+
+}  // namespace
+
+std::wstring GuidToText(const GUID& AGuid) {
+  std::wstring text(38, L'\0');
+  write_guid_text(AGuid, text.data());
+  return text;
+}
+
+std::wstring GetLocaleLanguageName(LANGID ALangID) {
+  const LCID locale = MAKELCID(ALangID, SORT_DEFAULT);
+  const int size = ::GetLocaleInfoW(locale, LOCALE_SENGLANGUAGE, nullptr, 0);
+  if (size < 2) return {};
+  std::wstring name(static_cast<size_t>(size), L'\0');
+  const int written = ::GetLocaleInfoW(locale, LOCALE_SENGLANGUAGE, name.data(), size);
+  if (written < 2) return {};
+  name.resize(static_cast<size_t>(written - 1));
+  return name;
+}
+
+std::wstring GetLngFileLanguage(const std::wstring& AFileName) {
+  try {
+    // The header is near the start: the rest is read only for a first line longer than that.
+    std::string bytes = read_lng_bytes(AFileName, kHeaderReadSize);
+    std::wstring line = decode_lng_text(bytes.data(), bytes.size(), true);
+    const auto ends_at_break = [&] { return !line.empty() && (line.back() == L'\r' || line.back() == L'\n'); };
+    if (bytes.size() == kHeaderReadSize && !ends_at_break()) {
+      bytes = read_lng_bytes(AFileName);
+      line = decode_lng_text(bytes.data(), bytes.size(), true);
+    }
+    if (ends_at_break()) line.pop_back();
+    static constexpr wchar_t kKeyword[] = L".Language=";
+    constexpr size_t keyword_length = std::size(kKeyword) - 1;
+    if (line.compare(0, keyword_length, kKeyword) != 0) return {};
+    std::wstring name = line.substr(keyword_length);
+    name = name.substr(0, name.find(L','));
+    return trim(name);
+  } catch (...) {
+    return {};
+  }
+}
+
+void LoadLngFile(TqorShellLanguage* ALang, const GUID& APluginID, const std::wstring& AFileName) {
+  try {
+    const std::string bytes = read_lng_bytes(AFileName);
+    const std::vector<std::wstring> lines = DecodeLngLines(bytes.data(), bytes.size());
+    std::wstring tag = GuidToText(APluginID) + L",";
+    const size_t prefix_length = tag.size();
+    int counter = 0;
+    std::wstring text;
+    // One write hold for the whole file: the table is locked once, not once per message.
+    write_hold hold(*ALang);
+    for (const std::wstring& line : lines) {
+      if (!ParseLngMessage(line, text)) continue;
+      tag.resize(prefix_length);
+      tag += IntToTag(counter);
+      ALang->Add(tag, text);
+      ++counter;
+    }
+  } catch (...) {
+    // The messages added before the failure stay.
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+const wchar_t* TqorFarLang::keep_text(const std::wstring& AText) {
+  FKeptTexts.push_back(std::make_unique<std::wstring>(AText));
+  return FKeptTexts.back()->c_str();
+}
+
+const wchar_t* TqorFarLang::GetString(const GUID& APluginID, int AMsgID) {
+  TqorShellLanguage* lang = FarLanguages->Lang();
+  // The key is built on the stack, so that a lookup allocates nothing.
+  wchar_t key_text[64];
+  write_guid_text(APluginID, key_text);
+  const int number_length = std::swprintf(key_text + 38, 26, L",%d", AMsgID);
+  const std::wstring_view key(key_text, 38 + static_cast<size_t>(number_length > 0 ? number_length : 0));
+  if (const TqorShellTagValue* entry = lang->Find(key)) return text_of(entry);
+  const std::wstring marker(key_text, 38);
+
+  // The plugin is looked up before our lock is taken: the registry may still be starting its
+  // plugins, and a plugin starting on another thread may call here.
+  TqorFarPlugin* plugin = nullptr;
+  if (!lang->Find(marker)) plugin = PluginRegistry().FindPluginByGuid(APluginID);
+
+  lock_guard<critical_section> guard(FLoadLock);
+  if (lang->AddIfAbsent(marker, L"")) {
+    // The first request of this plugin in this language; the marker stops every later load.
+    if (!plugin) return keep_text(marker);
+    const std::wstring file = choose_lng_file(lang->LangID(), plugin->FileName());
+    if (!file.empty()) LoadLngFile(lang, APluginID, file);
+  }
+  // Requested before, perhaps by a thread that has just finished loading: a missing number is "".
+  return text_of(lang->Find(key));
+}
+
+void FarLangStartup() noexcept {
+  try {
+    FarLanguages = new TqorShellLanguages;
+    FarLang = new TqorFarLang;
+  } catch (...) {
+  }
+}
+
+void FarLangShutdown() noexcept {
+  TqorShellLanguages* store = FarLanguages;
+  FarLanguages = nullptr;
+  delete store;
+  TqorFarLang* lang = FarLang;
+  FarLang = nullptr;
+  delete lang;
+}
+
+const wchar_t* WINAPI FarApiGetMsg(const GUID* APluginId, intptr_t AMsgId) {
+  try {
+    GUID id;
+    if (!APluginId || !FarLang || !FarLanguages || !copy_from_plugin(&id, APluginId, sizeof(id))) return kEmptyText;
+    return FarLang->GetString(id, static_cast<int>(AMsgId));
+  } catch (...) {
+    return kEmptyText;
+  }
 }
 
 }  // namespace qor
