@@ -1,5 +1,7 @@
 #include "common/qorPluginGuard.h"
 
+#include <cstring>
+
 namespace qor {
 namespace {
 
@@ -73,6 +75,20 @@ __attribute__((noinline)) DWORD RunGuarded(guarded_body ABody, void* AContext) n
   set_exception_list(self->Next);
   if (self->ExceptionCode == EXCEPTION_STACK_OVERFLOW) restore_stack_guard();
   return self->ExceptionCode;
+}
+
+bool CopyPluginMemory(void* ADest, const void* ASource, size_t ASize) noexcept {
+  struct copy {
+    void* Dest;
+    const void* Source;
+    size_t Size;
+  } c{ADest, ASource, ASize};
+  return RunGuarded(
+             [](void* AContext) noexcept {
+               auto& c = *static_cast<copy*>(AContext);
+               std::memcpy(c.Dest, c.Source, c.Size);
+             },
+             &c) == 0;
 }
 
 }  // namespace qor

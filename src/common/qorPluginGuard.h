@@ -17,6 +17,10 @@ using guarded_body = void (*)(void* AContext) noexcept;
 // Runs ABody(AContext) under the guard; returns 0, or the code of the exception that ended it.
 DWORD RunGuarded(guarded_body ABody, void* AContext) noexcept;
 
+// Copies plugin memory (either way) under the guard: a bad pointer from a plugin ends the request,
+// not the process. Returns false when the copy faulted.
+bool CopyPluginMemory(void* ADest, const void* ASource, size_t ASize) noexcept;
+
 template <class F, class... A>
 auto GuardedCall(const wchar_t* AEntryPoint, F AFunction, A... AArgs) {
   using R = decltype(AFunction(AArgs...));

@@ -127,21 +127,6 @@ std::wstring choose_lng_file(LANGID ALangID, const std::wstring& APluginFile) {
   return !english.empty() ? english : first;
 }
 
-// Plugin memory is copied under the fault guard: a bad pointer from a plugin ends the request,
-// not the process. Nothing in the guarded copy holds a lock or owns memory.
-bool copy_from_plugin(void* ADest, const void* ASource, size_t ASize) noexcept {
-  struct copy {
-    void* Dest;
-    const void* Source;
-    size_t Size;
-  } c{ADest, ASource, ASize};
-  return RunGuarded([](void* AContext) noexcept {
-           auto& c = *static_cast<copy*>(AContext);
-           std::memcpy(c.Dest, c.Source, c.Size);
-         },
-         &c) == 0;
-}
-
 const wchar_t* text_of(const TqorShellTagValue* AEntry) noexcept {
   return AEntry && !AEntry->Value.empty() ? AEntry->Value.c_str() : kEmptyText;
 }
@@ -311,7 +296,7 @@ void FarLangShutdown() noexcept {
 const wchar_t* WINAPI FarApiGetMsg(const GUID* APluginId, intptr_t AMsgId) {
   try {
     GUID id;
-    if (!APluginId || !FarLang || !FarLanguages || !copy_from_plugin(&id, APluginId, sizeof(id))) return kEmptyText;
+    if (!APluginId || !FarLang || !FarLanguages || !CopyPluginMemory(&id, APluginId, sizeof(id))) return kEmptyText;
     return FarLang->GetString(id, static_cast<int>(AMsgId));
   } catch (...) {
     return kEmptyText;

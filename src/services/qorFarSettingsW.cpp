@@ -54,25 +54,6 @@ live_keys GLiveKeys;
 
 live_keys& LiveKeys() { return GLiveKeys; }
 
-// Plugin memory is copied under the fault guard: a bad pointer from a plugin ends the request,
-// not the process. Nothing in the guarded copy holds a lock or owns memory.
-bool copy_from_plugin(void* ADest, const void* ASource, size_t ASize) noexcept {
-  struct copy {
-    void* Dest;
-    const void* Source;
-    size_t Size;
-  } c{ADest, ASource, ASize};
-  return RunGuarded([](void* AContext) noexcept {
-           auto& c = *static_cast<copy*>(AContext);
-           std::memcpy(c.Dest, c.Source, c.Size);
-         },
-         &c) == 0;
-}
-
-bool copy_to_plugin(void* ADest, const void* ASource, size_t ASize) noexcept {
-  return copy_from_plugin(ADest, ASource, ASize);
-}
-
 // A plugin's zero-terminated name; false when it cannot be read.
 bool read_plugin_name(const wchar_t* AName, std::wstring& AText) {
   AText.clear();
@@ -89,7 +70,7 @@ bool read_plugin_name(const wchar_t* AName, std::wstring& AText) {
       &m) != 0)
     return false;
   AText.resize(length);
-  return copy_from_plugin(AText.data(), AName, length * sizeof(wchar_t));
+  return CopyPluginMemory(AText.data(), AName, length * sizeof(wchar_t));
 }
 
 }  // namespace
@@ -184,10 +165,10 @@ intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* 
     case SCTL_CREATE: {
       auto* create = static_cast<TFarSettingsCreate*>(AParam2);
       GUID guid;
-      if (!create || !copy_from_plugin(&guid, &create->Guid, sizeof(guid))) return 0;
+      if (!create || !CopyPluginMemory(&guid, &create->Guid, sizeof(guid))) return 0;
       auto root = std::make_unique<TqorFarSettings>(static_cast<int>(AParam1), guid);
       HANDLE handle = root.get();
-      if (!copy_to_plugin(&create->Handle, &handle, sizeof(handle))) return 0;
+      if (!CopyPluginMemory(&create->Handle, &handle, sizeof(handle))) return 0;
       return reinterpret_cast<intptr_t>(root.release());
     }
     case SCTL_FREE:
@@ -204,14 +185,14 @@ intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* 
       auto* items = static_cast<TFarSettingsEnum*>(AParam2);
       const size_t none = 0;
       if (!items || !LiveKeys().find(hHandle)) return 0;
-      return copy_to_plugin(&items->Count, &none, sizeof(none)) ? 1 : 0;
+      return CopyPluginMemory(&items->Count, &none, sizeof(none)) ? 1 : 0;
     }
     case SCTL_CREATESUBKEY: {
       const auto* value = static_cast<const TFarSettingsValue*>(AParam2);
       TqorFarSettings* key = LiveKeys().find(hHandle);
       const wchar_t* name_pointer = nullptr;
       std::wstring name;
-      if (!value || !key || !copy_from_plugin(&name_pointer, &value->Value, sizeof(name_pointer)) ||
+      if (!value || !key || !CopyPluginMemory(&name_pointer, &value->Value, sizeof(name_pointer)) ||
           !read_plugin_name(name_pointer, name))
         return 0;
       // Every sub-key hangs below the settings object itself, whatever root the record names.
