@@ -13,6 +13,7 @@
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
 #include "services/qorFarStartupInfoW.h"
+#include "ui/qorShellBaseExtension.h"
 #include "ui/qorShellForm.h"
 #include "ui/qorShellThemes.h"
 
@@ -314,6 +315,7 @@ namespace {
 void module_startup() noexcept {
   ThemesStartup();
   FormStartup();
+  qor::ShellBaseExtensionStartup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -324,6 +326,7 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
+  qor::ShellBaseExtensionShutdown();
   FormShutdown();
   ThemesShutdown();
 }
