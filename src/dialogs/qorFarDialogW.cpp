@@ -172,10 +172,15 @@ void TqorFarText::Paint(HDC ADC, const RECT& AClient) {
   RECT title = measure_item_text(*this, text, FFlags);
   ::OffsetRect(&title, 0, (AClient.bottom - title.bottom) / 2);
   if (IsSeparator()) {
-    ::ExcludeClipRect(ADC, title.left, title.top, title.right, title.bottom);
+    // The line is interrupted behind the title: drawn on both sides of it.
     const int y = AClient.bottom / 2;
-    draw_line(ADC, FOwner->GetSeparatorColor(), AClient.left - 1, y, AClient.right, y);
-    ::SelectClipRgn(ADC, nullptr);
+    const COLORREF color = FOwner->GetSeparatorColor();
+    if (text.empty()) {
+      draw_line(ADC, color, AClient.left - 1, y, AClient.right, y);
+    } else {
+      if (title.left > AClient.left - 1) draw_line(ADC, color, AClient.left - 1, y, title.left, y);
+      if (title.right < AClient.right) draw_line(ADC, color, title.right, y, AClient.right, y);
+    }
   }
   if (text.empty()) return;
   if (!::IsWindowEnabled(HandleIfExists())) ::SetTextColor(ADC, ::GetSysColor(COLOR_GRAYTEXT));
@@ -384,7 +389,9 @@ int TqorFarDialog::GetContentWidth() { return FFarWidth * CellWidth(); }
 
 COLORREF TqorFarDialog::GetSeparatorColor() {
   COLORREF color = 0;
-  if (Theme() && SUCCEEDED(qor::GetThemeColor(Theme(), TdlgFootnoteSeparator, 0, TmtFillColorHint, &color)))
+  // A theme without the property may answer the panel's own colour: the line would vanish.
+  if (Theme() && SUCCEEDED(qor::GetThemeColor(Theme(), TdlgFootnoteSeparator, 0, TmtFillColorHint, &color)) &&
+      color != ::GetSysColor(COLOR_WINDOW))
     return color;
   return ::GetSysColor(COLOR_GRAYTEXT);
 }

@@ -32,6 +32,7 @@ struct Child {
   std::wstring text;
   RECT rect{};  // in the dialog's client coordinates
   bool visible = false;
+  COLORREF middle = CLR_INVALID;  // the screen pixel at the middle of the control
 };
 
 struct Seen {
@@ -71,6 +72,11 @@ BOOL CALLBACK collect_child(HWND AChild, LPARAM AOut) {
   GetWindowRect(AChild, &c.rect);
   MapWindowPoints(nullptr, seen->first, reinterpret_cast<POINT*>(&c.rect), 2);
   c.visible = IsWindowVisible(AChild) != FALSE;
+  RECT screen{};
+  GetWindowRect(AChild, &screen);
+  HDC dc = GetDC(nullptr);
+  c.middle = GetPixel(dc, (screen.left + screen.right) / 2, (screen.top + screen.bottom) / 2);
+  ReleaseDC(nullptr, dc);
   seen->second->children.push_back(c);
   return TRUE;
 }
@@ -396,6 +402,9 @@ TEST(PluginDialogs, PasswordPromptFollowsTheCellGridAndTheListingGoesOn) {
             std::vector<std::string>{"proc password msg=4108 p1=2 p2=77 self=1"});
   EXPECT_EQ(lines_starting(run.log, "run password"), std::vector<std::string>{"run password -1"});
   EXPECT_EQ(lines_starting(run.log, "init password"), std::vector<std::string>{"init password ok"});
+  // The separator's line runs through the middle of its row, visible on the white panel.
+  EXPECT_NE(seen.item(3)->middle, GetSysColor(COLOR_WINDOW));
+  EXPECT_NE(seen.item(3)->middle, CLR_INVALID);
   // A white panel with text and frames on it, not a blank or covered capture.
   EXPECT_GT(seen.stats.matching, seen.stats.pixels / 3);
   EXPECT_GT(seen.stats.dark, seen.stats.pixels / 200);
