@@ -242,10 +242,10 @@ void TqorFarDoubleBox::SetBounds(const RECT& ARect) {
 
 void TqorFarDoubleBox::OpenTheme() {
   FTheme = nullptr;
-  FDpiTheme = IsThemingActive();
+  FDpiTheme = ShellBaseExtension::IsThemingActive();
   HWND wnd = HandleIfExists();
   if (!FDpiTheme || !wnd) return;
-  FTheme = qor::OpenThemeDataForDpi(wnd, L"BUTTON", GetWindowDpi(wnd), false);
+  FTheme = qor::OpenThemeDataForDpi(wnd, L"BUTTON", ShellBaseExtension::GetWindowDpi(wnd), false);
   if (!FTheme) FTheme = qor::OpenThemeData(wnd, L"BUTTON");
 }
 

@@ -315,7 +315,7 @@ namespace {
 void module_startup() noexcept {
   ThemesStartup();
   FormStartup();
-  qor::ShellBaseExtensionStartup();
+  qor::ShellBaseExtension::Startup();
   InitStartupInfo();
   PluginsStartup();
   GPanels = new live_panels;
@@ -326,7 +326,7 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
-  qor::ShellBaseExtensionShutdown();
+  qor::ShellBaseExtension::Shutdown();
   FormShutdown();
   ThemesShutdown();
 }

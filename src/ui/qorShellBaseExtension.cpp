@@ -112,6 +112,8 @@ void TqorShellAmpersands::FindAndSetLetterBusyByString(std::wstring& AString) {
   }
 }
 
+namespace ShellBaseExtension {
+
 // ---- Positioned reader ---------------------------------------------------------------------
 
 namespace {
@@ -269,12 +271,12 @@ struct version_reader {
 
 }  // namespace
 
-void ShellBaseExtensionStartup() noexcept {
+void Startup() noexcept {
   read_os_version();
   for (function_table* table : GTables) table->unload();
 }
 
-void ShellBaseExtensionShutdown() noexcept {
+void Shutdown() noexcept {
   lock_guard<critical_section> guard(GTablesLock);
   for (function_table* table : GTables) table->unload();
 }
@@ -732,13 +734,13 @@ HICON resize_if_needed(unique_icon AIcon, int AImageWidth, int AImageHeight, int
   return ResizeIcon(AIcon.get(), AWidth, AHeight);
 }
 
-struct resource_name {
+struct TEnumResNameProcRec {
   std::wstring Name0;
   LPCWSTR Name = nullptr;
 };
 
 BOOL CALLBACK first_group_name(HMODULE, LPCWSTR, LPWSTR AName, LONG_PTR AParam) {
-  auto* rec = reinterpret_cast<resource_name*>(AParam);
+  auto* rec = reinterpret_cast<TEnumResNameProcRec*>(AParam);
   if (IS_INTRESOURCE(AName)) {
     rec->Name = AName;
   } else {
@@ -1000,7 +1002,7 @@ HICON LoadIconFromModule(const std::wstring& APath, int AIndex, int AWidth, int 
   if (!module) RaiseLastOSError();
   // Beyond 16 bits a number is no resource identifier: passing it on would read it as a pointer.
   if (AIndex < 0 || AIndex > 0xFFFF) return nullptr;
-  resource_name name;
+  TEnumResNameProcRec name;
   if (AIndex == 0) {
     ::EnumResourceNamesW(module.get(), MAKEINTRESOURCEW(14), first_group_name, reinterpret_cast<LONG_PTR>(&name));
     if (!name.Name) return nullptr;
@@ -1065,4 +1067,5 @@ HICON LoadIconFromLocation(const std::wstring& ALocation, int AWidth, int AHeigh
   }
 }
 
+}  // namespace ShellBaseExtension
 }  // namespace qor

@@ -43,17 +43,21 @@ class TqorShellAmpersands {
 
 // ---- Shell and imaging helpers -------------------------------------------------------------
 
-// A failed GDI or icon call: the system's text for the last error, or "OutOfResources".
-class EOutOfResources : public EqorError {
- public:
-  using EqorError::EqorError;
-};
-
 struct TqorPngDim {
   SIZE Size;
   int32_t BitDepth;  // colour bits per pixel
   int32_t Alpha;     // alpha bits per pixel
   std::wstring Format;
+};
+
+// The unit's free functions and helper types live under the unit's name: other toolkit units
+// have functions of the same names (GetWindowDpi) with their own function tables.
+namespace ShellBaseExtension {
+
+// A failed GDI or icon call: the system's text for the last error, or "OutOfResources".
+class EOutOfResources : public EqorError {
+ public:
+  using EqorError::EqorError;
 };
 
 struct TIconSize {
@@ -84,8 +88,8 @@ class TMyMemoryStream {
   size_t FPosition = 0;
 };
 
-void ShellBaseExtensionStartup() noexcept;
-void ShellBaseExtensionShutdown() noexcept;
+void Startup() noexcept;
+void Shutdown() noexcept;
 
 UINT GetWindowDpi(HWND AWnd) noexcept;
 bool IsThemingActive() noexcept;
@@ -110,4 +114,5 @@ HICON ResizeIcon(HICON AIcon, int AWidth, int AHeight);
 HBITMAP ResizeBitmap(HBITMAP ABitmap, int AWidth, int AHeight);
 int BytesPerScanLine(int AWidth, int ABitCount) noexcept;
 
+}  // namespace ShellBaseExtension
 }  // namespace qor

@@ -179,12 +179,12 @@ HICON TqorShellCustomDialogForm::CreateMessageStandardIcon(TqorShellDialogIcon A
     default: return nullptr;
   }
   HICON icon = nullptr;
-  if (IsWindowsVistaOrLater()) {
+  if (ShellBaseExtension::IsWindowsVistaOrLater()) {
     SHSTOCKICONINFO info{};
     info.cbSize = sizeof(info);
-    if (SUCCEEDED(GetStockIconInfo(stock, 0, &info))) {
+    if (SUCCEEDED(ShellBaseExtension::GetStockIconInfo(stock, 0, &info))) {
       const std::wstring location = std::wstring(info.szPath) + L"," + std::to_wstring(info.iIcon);
-      icon = LoadIconFromLocation(location, ARecommendedWidth, ARecommendedHeight, 32);
+      icon = ShellBaseExtension::LoadIconFromLocation(location, ARecommendedWidth, ARecommendedHeight, 32);
     }
   }
   if (!icon) {
@@ -208,7 +208,7 @@ void TqorShellCustomDialogForm::UpdateControlsSize() {
   SIZE icon_size{0, 0};
   if (FMessageIcon) {
     try {
-      icon_size = GetIconSize(FMessageIcon.get());
+      icon_size = ShellBaseExtension::GetIconSize(FMessageIcon.get());
     } catch (...) {
       FMessageIcon.reset();
     }

@@ -16,6 +16,7 @@
 #include "ui/qorShellBaseExtension.h"
 
 using namespace icons;
+namespace sbe = qor::ShellBaseExtension;
 
 namespace {
 
@@ -54,7 +55,7 @@ struct picture {
 };
 
 picture draw(HICON AIcon, uint32_t ABackground) {
-  const SIZE size = qor::GetIconSize(AIcon);
+  const SIZE size = sbe::GetIconSize(AIcon);
   picture result;
   result.Width = size.cx;
   result.Height = size.cy;
@@ -114,10 +115,10 @@ void expect_transparent(HICON AIcon, int AX, int AY) {
 std::wstring resource_dll() { return exe_dir() + L"\\icon_resources.dll"; }
 
 qor::unique_icon load(const std::wstring& ALocation, int ASize, int ABitCount = 32) {
-  return qor::unique_icon(qor::LoadIconFromLocation(ALocation, ASize, ASize, ABitCount));
+  return qor::unique_icon(sbe::LoadIconFromLocation(ALocation, ASize, ASize, ABitCount));
 }
 
-SIZE size_of(HICON AIcon) { return qor::GetIconSize(AIcon); }
+SIZE size_of(HICON AIcon) { return sbe::GetIconSize(AIcon); }
 
 uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return (r << 16) | (g << 8) | b; }
 
@@ -142,11 +143,11 @@ TEST(IconReader, BytesPerScanLine) {
     int Width, Bits, Expected;
   } cases[] = {{13, 1, 4}, {13, 24, 40}, {13, 15, 28}, {13, 16, 28}, {1, 32, 4}, {16, 4, 8}, {33, 1, 8}, {0, 8, 0}};
   for (const auto& c : cases)
-    EXPECT_EQ(qor::BytesPerScanLine(c.Width, c.Bits), c.Expected) << c.Width << " x " << c.Bits;
+    EXPECT_EQ(sbe::BytesPerScanLine(c.Width, c.Bits), c.Expected) << c.Width << " x " << c.Bits;
 }
 
 TEST(IconReader, SelectIconIndex) {
-  const qor::TIconSizes sizes = {{{16, 16}, 32}, {{32, 32}, 32}, {{48, 48}, 32}, {{32, 32}, 8}};
+  const sbe::TIconSizes sizes = {{{16, 16}, 32}, {{32, 32}, 32}, {{48, 48}, 32}, {{32, 32}, 8}};
   const struct {
     int Size, BitCount;
     size_t Expected;
@@ -156,11 +157,11 @@ TEST(IconReader, SelectIconIndex) {
       {32, 4, 3},  // everything is deeper than asked: the shallowest images remain
       {32, 64, 1}, {16, 24, 3}, {1, 32, 0}};
   for (const auto& c : cases)
-    EXPECT_EQ(qor::SelectIconIndex(c.Size, c.Size, c.BitCount, sizes), c.Expected)
+    EXPECT_EQ(sbe::SelectIconIndex(c.Size, c.Size, c.BitCount, sizes), c.Expected)
         << c.Size << " at " << c.BitCount << " bits";
   // Equal areas keep their directory order; a PNG measured as 0x0 without codecs is never preferred.
-  const qor::TIconSizes ties = {{{0, 0}, 0}, {{32, 32}, 32}, {{32, 32}, 32}};
-  EXPECT_EQ(qor::SelectIconIndex(32, 32, 32, ties), 1u);
+  const sbe::TIconSizes ties = {{{0, 0}, 0}, {{32, 32}, 32}, {{32, 32}, 32}};
+  EXPECT_EQ(sbe::SelectIconIndex(32, 32, 32, ties), 1u);
 }
 
 TEST(IconReader, ReadPngDim) {
@@ -170,9 +171,9 @@ TEST(IconReader, ReadPngDim) {
   } cases[] = {{8, 6, 24, 8}, {8, 3, 8, 0}, {16, 4, 16, 16}, {8, 2, 24, 0}, {1, 0, 1, 0}, {8, 5, 0, 0}};
   for (const auto& c : cases) {
     const bytes png = make_png(7, 5, c.Depth, c.ColorType, {bytes(1, 0)});
-    qor::TMyMemoryStream stream(png.data(), png.size());
+    sbe::TMyMemoryStream stream(png.data(), png.size());
     qor::TqorPngDim dim;
-    qor::ReadPngDim(stream, dim);
+    sbe::ReadPngDim(stream, dim);
     EXPECT_EQ(dim.Size.cx, 7);
     EXPECT_EQ(dim.Size.cy, 5);
     EXPECT_EQ(dim.BitDepth, c.BitDepth) << int(c.Depth) << "/" << int(c.ColorType);
@@ -182,13 +183,13 @@ TEST(IconReader, ReadPngDim) {
   bytes png = make_png(3, 9, 8, 6, {bytes(12, 0)});
   const bytes extra = {0, 0, 0, 2, 't', 'E', 'X', 't', 'a', 'b', 1, 2, 3, 4};
   png.insert(png.begin() + 8, extra.begin(), extra.end());
-  qor::TMyMemoryStream stream(png.data(), png.size());
+  sbe::TMyMemoryStream stream(png.data(), png.size());
   qor::TqorPngDim dim;
-  qor::ReadPngDim(stream, dim);
+  sbe::ReadPngDim(stream, dim);
   EXPECT_EQ(dim.Size.cx, 3);
   EXPECT_EQ(dim.Size.cy, 9);
-  qor::TMyMemoryStream truncated(png.data(), 20);
-  EXPECT_THROW(qor::ReadPngDim(truncated, dim), qor::EqorError);
+  sbe::TMyMemoryStream truncated(png.data(), 20);
+  EXPECT_THROW(sbe::ReadPngDim(truncated, dim), qor::EqorError);
 }
 
 // ---- Icon files ------------------------------------------------------------------------------
@@ -244,14 +245,14 @@ TEST(IconReader, EveryDibDepth) {
     };
     image.Transparent = [](int x, int) { return x == 15; };
     const std::wstring path = temp_file(L"depth.ico", make_ico({{16, 8, c.Bits, make_dib(image)}}));
-    qor::unique_icon icon(qor::LoadIconFromLocation(path, 16, 8, 32));
+    qor::unique_icon icon(sbe::LoadIconFromLocation(path, 16, 8, 32));
     ASSERT_TRUE(icon);
     expect_opaque(icon.get(), 2, 4, left_color & 0xFFFFFF);
     expect_opaque(icon.get(), 2, 0, right & 0xFFFFFF);
     expect_opaque(icon.get(), 10, 4, right & 0xFFFFFF);
     expect_transparent(icon.get(), 15, 4);
     // Resampled to twice the size, the same picture.
-    qor::unique_icon twice(qor::LoadIconFromLocation(path, 32, 16, 32));
+    qor::unique_icon twice(sbe::LoadIconFromLocation(path, 32, 16, 32));
     ASSERT_TRUE(twice);
     expect_opaque(twice.get(), 4, 8, left_color & 0xFFFFFF);
     expect_opaque(twice.get(), 4, 1, right & 0xFFFFFF);
@@ -283,7 +284,7 @@ TEST(IconReader, PngFileResampledByNearestNeighbour) {
       make_ico({{0, 0, 32, make_png_rgba(256, 256, [](int x, int y) { return quadrant_pixel(x, y, 256); })}}));
   expect_quadrants(load(ico, 48).get(), 48);
   // Asked for size 0, a PNG keeps its own size.
-  qor::unique_icon own(qor::LoadIconFromLocation(path, 0, 0, 32));
+  qor::unique_icon own(sbe::LoadIconFromLocation(path, 0, 0, 32));
   ASSERT_TRUE(own);
   EXPECT_EQ(size_of(own.get()).cx, 256);
 }
@@ -324,14 +325,14 @@ qor::unique_icon no_alpha_icon() {
   image.Pixel = [](int, int) { return argb(0, 0, 0, 255); };
   image.Transparent = [](int x, int) { return x < 8; };
   const bytes data = make_dib(image);
-  qor::TMyMemoryStream stream(data.data(), data.size());
-  return qor::unique_icon(qor::LoadDibIcon(stream, 0, 0));
+  sbe::TMyMemoryStream stream(data.data(), data.size());
+  return qor::unique_icon(sbe::LoadDibIcon(stream, 0, 0));
 }
 
 TEST(IconReader, ZeroAlphaIconKeepsItsTransparentAreasWhenResampled) {
   auto source = no_alpha_icon();
   ASSERT_TRUE(source);
-  qor::unique_icon resized(qor::ResizeIcon(source.get(), 32, 32));
+  qor::unique_icon resized(sbe::ResizeIcon(source.get(), 32, 32));
   ASSERT_TRUE(resized);
   EXPECT_EQ(size_of(resized.get()).cx, 32);
   for (int y : {0, 31})
@@ -347,7 +348,7 @@ TEST(IconReader, ZeroAlphaIconKeepsItsTransparentAreasWhenResampled) {
 TEST(IconReader, ExactSizeIconIsCopiedNotResampled) {
   auto source = no_alpha_icon();
   ASSERT_TRUE(source);
-  qor::unique_icon copy(qor::ResizeIcon(source.get(), 16, 16));
+  qor::unique_icon copy(sbe::ResizeIcon(source.get(), 16, 16));
   ASSERT_TRUE(copy);
   EXPECT_NE(copy.get(), source.get());
   // A copy keeps the empty alpha channel; resampling would have filled it from the mask.
@@ -371,7 +372,7 @@ TEST(IconReader, MonochromeIconResampled) {
   qor::unique_icon mono(::CreateIcon(::GetModuleHandleW(nullptr), 16, 16, 1, 1, and_bits, xor_bits));
   ASSERT_TRUE(mono);
   EXPECT_EQ(size_of(mono.get()).cy, 16);
-  qor::unique_icon resized(qor::ResizeIcon(mono.get(), 32, 32));
+  qor::unique_icon resized(sbe::ResizeIcon(mono.get(), 32, 32));
   ASSERT_TRUE(resized);
   EXPECT_EQ(size_of(resized.get()).cx, 32);
   EXPECT_EQ(size_of(resized.get()).cy, 32);
@@ -445,13 +446,13 @@ TEST(IconReader, MissingFilesGiveZero) {
 // ---- The system's own icons ------------------------------------------------------------------
 
 TEST(IconReader, StockIconsFromShell32) {
-  ASSERT_TRUE(qor::IsWindowsVistaOrLater());
+  ASSERT_TRUE(sbe::IsWindowsVistaOrLater());
   for (SHSTOCKICONID id : {SIID_ERROR, SIID_HELP, SIID_WARNING, SIID_INFO}) {
     SCOPED_TRACE(static_cast<int>(id));
     SHSTOCKICONINFO info{};
     info.cbSize = sizeof(info);
     static_assert(sizeof(SHSTOCKICONINFO) == 536, "stock icon record");
-    ASSERT_EQ(qor::GetStockIconInfo(id, 0, &info), S_OK);
+    ASSERT_EQ(sbe::GetStockIconInfo(id, 0, &info), S_OK);
     const std::wstring location = std::wstring(info.szPath) + L"," + std::to_wstring(info.iIcon);
     // The system's own choice for the same group at an exact size is the reference.
     qor::unique_module shell(::LoadLibraryExW(info.szPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -485,8 +486,8 @@ TEST(IconReader, StockIconsFromShell32) {
 
 TEST(ShellHelpers, TablesLoadOnceWhileThreadsRace) {
   // Back to the unloaded state, then several threads make the first calls at the same time.
-  qor::ShellBaseExtensionShutdown();
-  qor::ShellBaseExtensionStartup();
+  sbe::Shutdown();
+  sbe::Startup();
   const std::wstring ico = temp_file(L"race.ico", multi_ico());
   const std::wstring png =
       temp_file(L"race.png", make_png_rgba(64, 64, [](int x, int y) { return quadrant_pixel(x, y, 64); }));
@@ -495,13 +496,13 @@ TEST(ShellHelpers, TablesLoadOnceWhileThreadsRace) {
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&, t] {
       for (int i = 0; i < 25; ++i) {
-        if (!qor::IsThemingActive()) ++failures[t];
+        if (!sbe::IsThemingActive()) ++failures[t];
         SHSTOCKICONINFO info{};
         info.cbSize = sizeof(info);
-        if (qor::GetStockIconInfo(SIID_WARNING, 0, &info) != S_OK) ++failures[t];
-        qor::unique_icon a(qor::LoadIconFromLocation(t % 2 ? ico : png, 24, 24, 32));
-        qor::unique_icon b(qor::LoadIconFromLocation(resource_dll() + L",2", 16, 16, 32));
-        if (!a || !b || qor::GetIconSize(a.get()).cx != 24 || qor::GetIconSize(b.get()).cx != 16) ++failures[t];
+        if (sbe::GetStockIconInfo(SIID_WARNING, 0, &info) != S_OK) ++failures[t];
+        qor::unique_icon a(sbe::LoadIconFromLocation(t % 2 ? ico : png, 24, 24, 32));
+        qor::unique_icon b(sbe::LoadIconFromLocation(resource_dll() + L",2", 16, 16, 32));
+        if (!a || !b || sbe::GetIconSize(a.get()).cx != 24 || sbe::GetIconSize(b.get()).cx != 16) ++failures[t];
       }
     });
   for (auto& thread : threads) thread.join();
@@ -510,18 +511,18 @@ TEST(ShellHelpers, TablesLoadOnceWhileThreadsRace) {
 }
 
 TEST(ShellHelpers, PlatformQueries) {
-  EXPECT_TRUE(qor::IsWindowsVistaOrLater());
-  EXPECT_TRUE(qor::IsThemingActive());  // Wine's built-in light theme is on
+  EXPECT_TRUE(sbe::IsWindowsVistaOrLater());
+  EXPECT_TRUE(sbe::IsThemingActive());  // Wine's built-in light theme is on
   HWND window = ::CreateWindowExW(0, L"STATIC", L"dpi", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_TRUE(window);
   HDC dc = ::GetDC(nullptr);
   const int screen_dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
   ::ReleaseDC(nullptr, dc);
-  EXPECT_EQ(qor::GetWindowDpi(window), static_cast<UINT>(screen_dpi));
+  EXPECT_EQ(sbe::GetWindowDpi(window), static_cast<UINT>(screen_dpi));
   ::DestroyWindow(window);
   SHSTOCKICONINFO info{};
   info.cbSize = 12;  // too small: the shell refuses instead of writing past it
-  EXPECT_NE(qor::GetStockIconInfo(SIID_WARNING, 0, &info), S_OK);
+  EXPECT_NE(sbe::GetStockIconInfo(SIID_WARNING, 0, &info), S_OK);
 }
 
 // ---- Files that lie --------------------------------------------------------------------------
@@ -614,8 +615,8 @@ TEST(IconReader, FilesThatLieGiveZero) {
 
 // The process counters under Wine do not show committed memory, so the bound is checked where
 // it acts: a claimed size the data cannot hold is refused before any bitmap is made.
-std::wstring refusal(HICON (*ALoad)(qor::TMyMemoryStream&, int, int), const bytes& AData, size_t AOffset) {
-  qor::TMyMemoryStream stream(AData.data(), AData.size());
+std::wstring refusal(HICON (*ALoad)(sbe::TMyMemoryStream&, int, int), const bytes& AData, size_t AOffset) {
+  sbe::TMyMemoryStream stream(AData.data(), AData.size());
   stream.Seek(AOffset);
   try {
     qor::unique_icon icon(ALoad(stream, 32, 32));
@@ -631,10 +632,10 @@ TEST(IconReader, ClaimedSizesAreBoundedByTheData) {
     const std::string name = file.Name;
     SCOPED_TRACE(name);
     if (name == "large square" || name == "huge square" || name == "gigantic width" || name == "gigantic height") {
-      EXPECT_EQ(refusal(qor::LoadDibIcon, file.Data, 6 + 16), L"Icon image larger than its data");
+      EXPECT_EQ(refusal(sbe::LoadDibIcon, file.Data, 6 + 16), L"Icon image larger than its data");
       ++checked;
     } else if (name == "png large" || name == "png huge") {
-      EXPECT_EQ(refusal(qor::LoadPngIcon, file.Data, 0), L"PNG image larger than its data");
+      EXPECT_EQ(refusal(sbe::LoadPngIcon, file.Data, 0), L"PNG image larger than its data");
       ++checked;
     }
   }

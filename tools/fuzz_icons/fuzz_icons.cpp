@@ -13,6 +13,7 @@
 #include "ui/qorShellBaseExtension.h"
 
 using namespace icons;
+namespace sbe = qor::ShellBaseExtension;
 
 namespace {
 
@@ -128,12 +129,12 @@ int main(int argc, char** argv) {
     if (i % 25 == 0) {
       // The whole road, through a file on disk and the retry as a module.
       write_file(file, GCurrent);
-      icon = qor::LoadIconFromLocation(file + L",1", size, size, 32);
+      icon = sbe::LoadIconFromLocation(file + L",1", size, size, 32);
       ++through_file;
     } else {
-      qor::TMyMemoryStream stream(GCurrent.data(), GCurrent.size());
+      sbe::TMyMemoryStream stream(GCurrent.data(), GCurrent.size());
       try {
-        icon = qor::LoadIconFromIcoStream(stream, size, size, random() % 2 ? 32 : 8);
+        icon = sbe::LoadIconFromIcoStream(stream, size, size, random() % 2 ? 32 : 8);
       } catch (const qor::EqorError&) {
         icon = nullptr;
       }
