@@ -192,17 +192,17 @@ struct Item {
   unsigned maxlen = 0;
 };
 
-struct DialogSpec {
+struct DialogPlan {
   std::string name;
   int x1, y1, x2, y2;
   std::vector<Item> items;
   std::string extra;  // further words of the "dialog" line
 };
 
-std::string script(const std::vector<DialogSpec>& ADialogs, bool AInvalid = false) {
+std::string script(const std::vector<DialogPlan>& ADialogs, bool AInvalid = false) {
   std::ostringstream out;
   out << "WXDLG\nfile first.txt\nfile second.txt\n";
-  for (const DialogSpec& d : ADialogs) {
+  for (const DialogPlan& d : ADialogs) {
     out << "dialog " << d.name << " " << d.x1 << " " << d.y1 << " " << d.x2 << " " << d.y2 << " " << d.extra << "\n";
     for (const Item& i : d.items)
       out << "item " << i.type << " " << i.x1 << " " << i.y1 << " " << i.x2 << " " << i.y2 << " " << i.flags << " "
@@ -220,7 +220,7 @@ struct ListingRun {
   int open_result = -1;
 };
 
-ListingRun list_with_dialogs(const std::vector<DialogSpec>& ADialogs, DialogWatcher::Options AOptions = {},
+ListingRun list_with_dialogs(const std::vector<DialogPlan>& ADialogs, DialogWatcher::Options AOptions = {},
                              bool AInvalid = false) {
   ListingRun run;
   // The watcher is up before the module and the plugins load, so that its thread start does not
@@ -269,16 +269,16 @@ int rect_height(const RECT& ARect) { return ARect.bottom - ARect.top; }
 
 bool is_separator(const Item& AItem) { return AItem.type == 0 && (AItem.flags & 0x30000) != 0; }
 
-// Checks every control of ASeen against the cell grid of ASpec with cell size from AUnit; the
+// Checks every control of ASeen against the cell grid of APlan with cell size from AUnit; the
 // controls' natural heights are taken from the window, their places and widths from the grid.
-void expect_grid(const DialogSpec& ASpec, const Seen& ASeen, SIZE AUnit) {
+void expect_grid(const DialogPlan& APlan, const Seen& ASeen, SIZE AUnit) {
   const int cw = AUnit.cx + 2, rh = AUnit.cy + 2;
-  const int width = ASpec.x1 == -1 ? ASpec.x2 : ASpec.x2 - ASpec.x1 + 1;
-  const int height = ASpec.y1 == -1 ? ASpec.y2 : ASpec.y2 - ASpec.y1 + 1;
+  const int width = APlan.x1 == -1 ? APlan.x2 : APlan.x2 - APlan.x1 + 1;
+  const int height = APlan.y1 == -1 ? APlan.y2 : APlan.y2 - APlan.y1 + 1;
   const int spacing = MulDiv(4, AUnit.cx, 4);
   std::vector<int> lines(height, rh), offsets(height, 0);
-  for (size_t i = 0; i < ASpec.items.size(); ++i) {
-    const Item& item = ASpec.items[i];
+  for (size_t i = 0; i < APlan.items.size(); ++i) {
+    const Item& item = APlan.items[i];
     const Child* c = ASeen.item(static_cast<int>(i));
     ASSERT_NE(c, nullptr) << "item " << i;
     if (item.type == 3 || is_separator(item) || item.y1 < 0 || item.y1 >= height) continue;
@@ -289,8 +289,8 @@ void expect_grid(const DialogSpec& ASpec, const Seen& ASeen, SIZE AUnit) {
   const int total = offsets.back() + lines.back();
   auto row_top = [&](int ARow) { return ARow < 0 ? 0 : ARow < height ? offsets[ARow] : total; };
 
-  EXPECT_EQ(rect_width(ASeen.client), width * cw) << ASpec.name;
-  EXPECT_EQ(rect_height(ASeen.client), std::max(total, 2 * MulDiv(7, AUnit.cy, 8))) << ASpec.name;
+  EXPECT_EQ(rect_width(ASeen.client), width * cw) << APlan.name;
+  EXPECT_EQ(rect_height(ASeen.client), std::max(total, 2 * MulDiv(7, AUnit.cy, 8))) << APlan.name;
 
   // Centre groups: runs of centre-group buttons on one row, split by anything else.
   std::map<size_t, int> group_left;
@@ -298,18 +298,18 @@ void expect_grid(const DialogSpec& ASpec, const Seen& ASeen, SIZE AUnit) {
   auto place = [&] {
     if (group.empty()) return;
     int sum = (static_cast<int>(group.size()) - 1) * spacing;
-    for (size_t g : group) sum += (ASpec.items[g].x2 + 1 - ASpec.items[g].x1) * cw;
+    for (size_t g : group) sum += (APlan.items[g].x2 + 1 - APlan.items[g].x1) * cw;
     int x = (width * cw - sum) / 2;
     for (size_t g : group) {
       group_left[g] = x;
-      x += (ASpec.items[g].x2 + 1 - ASpec.items[g].x1) * cw + spacing;
+      x += (APlan.items[g].x2 + 1 - APlan.items[g].x1) * cw + spacing;
     }
     group.clear();
   };
-  for (size_t i = 0; i < ASpec.items.size(); ++i) {
-    const Item& item = ASpec.items[i];
+  for (size_t i = 0; i < APlan.items.size(); ++i) {
+    const Item& item = APlan.items[i];
     if (item.type == 7 && (item.flags & 0x4000)) {
-      if (!group.empty() && ASpec.items[group.front()].y1 != item.y1) place();
+      if (!group.empty() && APlan.items[group.front()].y1 != item.y1) place();
       group.push_back(i);
     } else {
       place();
@@ -317,8 +317,8 @@ void expect_grid(const DialogSpec& ASpec, const Seen& ASeen, SIZE AUnit) {
   }
   place();
 
-  for (size_t i = 0; i < ASpec.items.size(); ++i) {
-    const Item& item = ASpec.items[i];
+  for (size_t i = 0; i < APlan.items.size(); ++i) {
+    const Item& item = APlan.items[i];
     const Child& c = *ASeen.item(static_cast<int>(i));
     const int h = rect_height(c.rect);
     const int row = item.y1 < 0 ? 0 : item.y1;
@@ -334,10 +334,10 @@ void expect_grid(const DialogSpec& ASpec, const Seen& ASeen, SIZE AUnit) {
       const int left = group_left.count(i) ? group_left[i] : item.x1 * cw;
       expected = RECT{left, centred, left + (item.x2 + 1 - item.x1) * cw, centred + h};
     }
-    EXPECT_EQ(c.rect.left, expected.left) << ASpec.name << " item " << i;
-    EXPECT_EQ(c.rect.top, expected.top) << ASpec.name << " item " << i;
-    EXPECT_EQ(c.rect.right, expected.right) << ASpec.name << " item " << i;
-    EXPECT_EQ(c.rect.bottom, expected.bottom) << ASpec.name << " item " << i;
+    EXPECT_EQ(c.rect.left, expected.left) << APlan.name << " item " << i;
+    EXPECT_EQ(c.rect.top, expected.top) << APlan.name << " item " << i;
+    EXPECT_EQ(c.rect.right, expected.right) << APlan.name << " item " << i;
+    EXPECT_EQ(c.rect.bottom, expected.bottom) << APlan.name << " item " << i;
   }
 }
 
@@ -352,7 +352,7 @@ std::wstring dpi_suffix() { return L"_" + std::to_wstring(wxt::expected_dpi()) +
 
 // ---- the three representative dialogs ----
 
-DialogSpec password_prompt() {
+DialogPlan password_prompt() {
   return {"password", -1, -1, 50, 8,
           {{3, 3, 1, 46, 6, 0, "Archive password"},
            {0, 5, 2, 44, 2, 0, "&Password for \"backup-2026.rar\":"},
@@ -363,7 +363,7 @@ DialogSpec password_prompt() {
           "param=77"};
 }
 
-DialogSpec options_dialog() {
+DialogPlan options_dialog() {
   return {"options", -1, -1, 60, 12,
           {{3, 3, 1, 56, 10, 0, "&Archive options"},
            {8, 5, 2, 40, 2, 0, "&Recurse into folders"},
@@ -379,7 +379,7 @@ DialogSpec options_dialog() {
 }
 
 // Wider than the work area at its natural cell width: AWidth cells.
-DialogSpec wide_dialog(int AWidth) {
+DialogPlan wide_dialog(int AWidth) {
   const int right = AWidth - 4;
   return {"wide", -1, -1, AWidth, 7,
           {{3, 3, 1, right, 5, 0, "Archive comment"},
@@ -390,14 +390,14 @@ DialogSpec wide_dialog(int AWidth) {
 }
 
 TEST(PluginDialogs, PasswordPromptFollowsTheCellGridAndTheListingGoesOn) {
-  const DialogSpec spec = password_prompt();
-  ListingRun run = list_with_dialogs({spec}, {{L"dialog_password" + dpi_suffix()}});
+  const DialogPlan plan = password_prompt();
+  ListingRun run = list_with_dialogs({plan}, {{L"dialog_password" + dpi_suffix()}});
   EXPECT_EQ(run.open_result, 0);
   ASSERT_EQ(run.entries.size(), 2u) << "the listing goes on after the dialog";
   ASSERT_EQ(run.dialogs.size(), 1u);
   const Seen& seen = run.dialogs[0];
   EXPECT_EQ(seen.caption, L"Archive password");
-  expect_grid(spec, seen, expected_dialog_unit());
+  expect_grid(plan, seen, expected_dialog_unit());
   EXPECT_EQ(lines_starting(run.log, "proc password"),
             std::vector<std::string>{"proc password msg=4108 p1=2 p2=77 self=1"});
   EXPECT_EQ(lines_starting(run.log, "run password"), std::vector<std::string>{"run password -1"});
@@ -411,13 +411,13 @@ TEST(PluginDialogs, PasswordPromptFollowsTheCellGridAndTheListingGoesOn) {
 }
 
 TEST(PluginDialogs, OptionsDialogWithBoxCheckBoxesAndCentreGroup) {
-  const DialogSpec spec = options_dialog();
-  ListingRun run = list_with_dialogs({spec}, {{L"dialog_options" + dpi_suffix()}, false, true});
+  const DialogPlan plan = options_dialog();
+  ListingRun run = list_with_dialogs({plan}, {{L"dialog_options" + dpi_suffix()}, false, true});
   ASSERT_EQ(run.entries.size(), 2u);
   ASSERT_EQ(run.dialogs.size(), 1u);
   const Seen& seen = run.dialogs[0];
   EXPECT_EQ(seen.caption, L"Archive options");
-  expect_grid(spec, seen, expected_dialog_unit());
+  expect_grid(plan, seen, expected_dialog_unit());
   EXPECT_EQ(lines_starting(run.log, "proc options"),
             std::vector<std::string>{"proc options msg=4108 p1=1 p2=5 self=1"});
   EXPECT_EQ(lines_starting(run.log, "run options"), std::vector<std::string>{"run options -1"});
@@ -434,8 +434,8 @@ TEST(PluginDialogs, VeryWideDialogShrinksItsCellsToFitTheWorkArea) {
   const int cells = 150;
   const bool too_wide = cells * natural_cell > rect_width(area);
   if (wxt::expected_dpi() >= 144) ASSERT_TRUE(too_wide) << "the shrinking must be exercised";
-  const DialogSpec spec = wide_dialog(cells);
-  ListingRun run = list_with_dialogs({spec}, {{L"dialog_wide" + dpi_suffix()}});
+  const DialogPlan plan = wide_dialog(cells);
+  ListingRun run = list_with_dialogs({plan}, {{L"dialog_wide" + dpi_suffix()}});
   ASSERT_EQ(run.entries.size(), 2u);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(lines_starting(run.log, "run wide"), std::vector<std::string>{"run wide -1"});
@@ -460,7 +460,7 @@ TEST(PluginDialogs, VeryWideDialogShrinksItsCellsToFitTheWorkArea) {
 TEST(PluginDialogs, RejectedDialogsReturnMinusOneAndLeaveNoWindow) {
   const Item text{0, 5, 1, 20, 1, 0, "Text"};
   const Item edit{4, 5, 2, 20, 2, 0, "edit"};
-  std::vector<DialogSpec> specs = {
+  std::vector<DialogPlan> plans = {
       {"right_before_left", 5, 1, 4, 5, {text}, ""},
       {"zero_height", 1, -1, 40, 0, {text}, ""},
       {"negative_width", -1, -1, -3, 5, {text}, ""},
@@ -474,13 +474,13 @@ TEST(PluginDialogs, RejectedDialogsReturnMinusOneAndLeaveNoWindow) {
       {"user_control", -1, -1, 40, 5, {{255, 5, 1, 20, 1, 0, "u"}}, ""},
       {"null_data_with_maxlength", -1, -1, 40, 5, {{0, 5, 1, 20, 1, 0, "@null", 3}}, ""},
   };
-  ListingRun run = list_with_dialogs(specs, {}, true);
+  ListingRun run = list_with_dialogs(plans, {}, true);
   EXPECT_EQ(run.entries.size(), 2u);
   EXPECT_TRUE(run.dialogs.empty()) << "no window may appear for a rejected dialog";
-  for (const DialogSpec& spec : specs) {
-    EXPECT_EQ(lines_starting(run.log, "init " + spec.name + " "), std::vector<std::string>{"init " + spec.name + " -1"});
-    EXPECT_EQ(lines_starting(run.log, "run " + spec.name + " "), std::vector<std::string>{"run " + spec.name + " -1"});
-    EXPECT_TRUE(lines_starting(run.log, "proc " + spec.name + " ").empty());
+  for (const DialogPlan& plan : plans) {
+    EXPECT_EQ(lines_starting(run.log, "init " + plan.name + " "), std::vector<std::string>{"init " + plan.name + " -1"});
+    EXPECT_EQ(lines_starting(run.log, "run " + plan.name + " "), std::vector<std::string>{"run " + plan.name + " -1"});
+    EXPECT_TRUE(lines_starting(run.log, "proc " + plan.name + " ").empty());
   }
   // -1, a readable block that is no dialog, an unmapped address, nil: run -1, free nothing.
   EXPECT_EQ(lines_starting(run.log, "invalid"), std::vector<std::string>{"invalid -1 -1 -1 -1"});
@@ -488,7 +488,7 @@ TEST(PluginDialogs, RejectedDialogsReturnMinusOneAndLeaveNoWindow) {
 }
 
 TEST(PluginDialogs, CaptionsAmpersandsAndItemTexts) {
-  std::vector<DialogSpec> specs = {
+  std::vector<DialogPlan> plans = {
       {"amp", -1, -1, 40, 5, {{3, 3, 1, 36, 3, 0, "&Options"}}, ""},
       {"amp_shown", -1, -1, 40, 5, {{3, 3, 1, 36, 3, 0x2000, "&Options"}}, ""},
       {"amp_double", -1, -1, 40, 5, {{3, 3, 1, 36, 3, 0, "A&&B"}}, ""},
@@ -502,8 +502,8 @@ TEST(PluginDialogs, CaptionsAmpersandsAndItemTexts) {
         {0, 5, 0, 0, 0, 0, "@null"}},
        "param=-9"},
   };
-  ListingRun run = list_with_dialogs(specs);
-  ASSERT_EQ(run.dialogs.size(), specs.size());
+  ListingRun run = list_with_dialogs(plans);
+  ASSERT_EQ(run.dialogs.size(), plans.size());
   EXPECT_EQ(run.dialogs[0].caption, L"Options");
   EXPECT_EQ(run.dialogs[1].caption, L"&Options");
   EXPECT_EQ(run.dialogs[2].caption, L"A&B");
@@ -521,12 +521,12 @@ TEST(PluginDialogs, CaptionsAmpersandsAndItemTexts) {
   // The check box does not take its state from the item.
   EXPECT_EQ(lines_starting(run.log, "proc texts"), std::vector<std::string>{"proc texts msg=4108 p1=0 p2=-9 self=1"});
   EXPECT_EQ(lines_starting(run.log, "proc amp "), std::vector<std::string>{"proc amp msg=4108 p1=-1 p2=0 self=1"});
-  for (const DialogSpec& spec : specs)
-    EXPECT_EQ(lines_starting(run.log, "run " + spec.name + " "), std::vector<std::string>{"run " + spec.name + " -1"});
+  for (const DialogPlan& plan : plans)
+    EXPECT_EQ(lines_starting(run.log, "run " + plan.name + " "), std::vector<std::string>{"run " + plan.name + " -1"});
 }
 
 TEST(PluginDialogs, CentreGroupsSplitByANonButtonAndSeparatorsAcrossTheWidth) {
-  const DialogSpec spec = {"groups", -1, -1, 50, 8,
+  const DialogPlan plan = {"groups", -1, -1, 50, 8,
                            {{7, 2, 2, 9, 2, 0x4000, "One"},
                             {7, 11, 2, 18, 2, 0x4000, "Two"},
                             {0, 20, 2, 22, 2, 0, "x"},
@@ -536,10 +536,10 @@ TEST(PluginDialogs, CentreGroupsSplitByANonButtonAndSeparatorsAcrossTheWidth) {
                             {0, 10, 5, 12, 5, 0x10000, ""},
                             {0, 10, 6, 12, 6, 0x20000, "Titled"}},
                            "noproc"};
-  ListingRun run = list_with_dialogs({spec});
+  ListingRun run = list_with_dialogs({plan});
   ASSERT_EQ(run.dialogs.size(), 1u);
   const Seen& seen = run.dialogs[0];
-  expect_grid(spec, seen, expected_dialog_unit());
+  expect_grid(plan, seen, expected_dialog_unit());
   const int client = rect_width(seen.client);
   // Each group is centred on the full width on its own.
   EXPECT_NEAR(seen.item(0)->rect.left + seen.item(1)->rect.right, client, 1);
@@ -550,10 +550,10 @@ TEST(PluginDialogs, CentreGroupsSplitByANonButtonAndSeparatorsAcrossTheWidth) {
 }
 
 TEST(PluginDialogs, ButtonsDoNotCloseAndEveryRunNotifiesOnce) {
-  DialogSpec spec = password_prompt();
-  spec.name = "twice";
-  spec.extra = "param=3 runs=2";
-  ListingRun run = list_with_dialogs({spec}, {{}, true, false});
+  DialogPlan plan = password_prompt();
+  plan.name = "twice";
+  plan.extra = "param=3 runs=2";
+  ListingRun run = list_with_dialogs({plan}, {{}, true, false});
   ASSERT_EQ(run.dialogs.size(), 2u);
   for (const Seen& seen : run.dialogs) {
     EXPECT_TRUE(seen.clicked);
@@ -562,6 +562,18 @@ TEST(PluginDialogs, ButtonsDoNotCloseAndEveryRunNotifiesOnce) {
   EXPECT_EQ(lines_starting(run.log, "proc twice"),
             (std::vector<std::string>{"proc twice msg=4108 p1=2 p2=3 self=1", "proc twice msg=4108 p1=2 p2=3 self=1"}));
   EXPECT_EQ(lines_starting(run.log, "run twice"), (std::vector<std::string>{"run twice -1", "run twice -1"}));
+  EXPECT_EQ(run.entries.size(), 2u);
+}
+
+TEST(PluginDialogs, DialogFreedByItsOwnProcedureGoesWhenItsRunEnds) {
+  DialogPlan plan = password_prompt();
+  plan.name = "selffree";
+  plan.extra = "param=4 runs=2 freeinproc";
+  ListingRun run = list_with_dialogs({plan});
+  ASSERT_EQ(run.dialogs.size(), 1u) << "shown once; the second run finds no live dialog";
+  EXPECT_EQ(lines_starting(run.log, "proc selffree").size(), 1u);
+  EXPECT_EQ(lines_starting(run.log, "run selffree"), (std::vector<std::string>{"run selffree -1", "run selffree -1"}));
+  EXPECT_EQ(lines_starting(run.log, "free selffree"), std::vector<std::string>{"free selffree"});
   EXPECT_EQ(run.entries.size(), 2u);
 }
 
