@@ -577,4 +577,18 @@ TEST(PluginDialogs, DialogFreedByItsOwnProcedureGoesWhenItsRunEnds) {
   EXPECT_EQ(run.entries.size(), 2u);
 }
 
+TEST(PluginDialogs, DoubleBoxesOneRowHighOrOneCellWideAreLines) {
+  const DialogPlan plan = {"lines", -1, -1, 40, 7,
+                           {{3, 3, 1, 30, 1, 0, ""}, {3, 35, 1, 35, 5, 0, ""}, {0, 5, 3, 20, 3, 0, "Between"}},
+                           "noproc"};
+  ListingRun run = list_with_dialogs({plan});
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  const Seen& seen = run.dialogs[0];
+  expect_grid(plan, seen, expected_dialog_unit());
+  // The line runs through the middle of the box's cells, in the separator colour.
+  EXPECT_NE(seen.item(0)->middle, GetSysColor(COLOR_WINDOW));
+  EXPECT_NE(seen.item(1)->middle, GetSysColor(COLOR_WINDOW));
+  EXPECT_EQ(seen.item(0)->middle, seen.item(1)->middle);
+}
+
 }  // namespace
