@@ -1,22 +1,589 @@
 #include "dialogs/qorFarDialogW.h"
 
-#include "services/qorFarStartupInfoW.h"
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <memory>
+
+#include "common/qorErrors.h"
+#include "common/qorLocks.h"
+#include "common/qorPluginGuard.h"
+#include "ui/qorShellBaseExtension.h"
 
 namespace qor {
 
-// Not offered yet: no dialog is made, so every run reports "cancelled".
-HANDLE WINAPI FarApiDialogInit(const GUID*, const GUID*, intptr_t, intptr_t, intptr_t, intptr_t,
-                               const wchar_t*, const TFarDialogItem*, size_t, intptr_t, TFarFlags,
-                               TFarApiDialogProc, void*) {
-  ShowHostWarning(L"FarApiDialogInit");
-  return INVALID_HANDLE_VALUE;
+namespace {
+
+// Group box part of class "BUTTON" and its states; the TASKDIALOG separator colour.
+constexpr int BpGroupBox = 4;
+constexpr int GbsNormal = 1;
+constexpr int GbsDisabled = 2;
+constexpr int TdlgFootnoteSeparator = 17;
+constexpr int TmtFillColorHint = 3808;
+// Control identifiers are the item index plus this base, clear of IDOK and IDCANCEL.
+constexpr int ControlIdBase = 100;
+
+[[noreturn]] void raise_invalid_parameter() { RaiseOSError(ERROR_INVALID_PARAMETER); }
+
+UINT text_flags(int64_t AFlags) { return (AFlags & DIF_SHOWAMPERSAND) ? DT_NOPREFIX : 0; }
+
+// The extent of an item text in the control's font, from the origin; empty text measures nothing.
+RECT measure_item_text(TqorWinControl& AControl, const std::wstring& AText, int64_t AFlags) {
+  RECT rect{0, 0, 0, 0};
+  if (AText.empty()) return rect;
+  unique_window_dc dc(AControl.Handle());
+  if (!dc.get()) return rect;
+  selected_object font(dc.get(), AControl.Font().Handle());
+  ::DrawTextW(dc.get(), AText.c_str(), static_cast<int>(AText.size()), &rect, DT_CALCRECT | text_flags(AFlags));
+  return rect;
 }
 
-intptr_t WINAPI FarApiDialogRun(HANDLE) {
-  ShowHostWarning(L"FarApiDialogRun");
+// A transparent control shows what its parent paints behind it.
+void paint_parent_background(HWND AWnd, HDC ADC) {
+  HWND parent = ::GetParent(AWnd);
+  if (!parent) return;
+  POINT origin{0, 0};
+  ::MapWindowPoints(AWnd, parent, &origin, 1);
+  POINT previous{};
+  ::OffsetViewportOrgEx(ADC, -origin.x, -origin.y, &previous);
+  ::SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(ADC), PRF_CLIENT);
+  ::SetViewportOrgEx(ADC, previous.x, previous.y, nullptr);
+}
+
+void draw_line(HDC ADC, COLORREF AColor, int AX1, int AY1, int AX2, int AY2) {
+  unique_gdi<HPEN> pen(::CreatePen(PS_SOLID, 1, AColor));
+  selected_object selected(ADC, pen.get());
+  ::MoveToEx(ADC, AX1, AY1, nullptr);
+  ::LineTo(ADC, AX2, AY2);
+}
+
+void frame_rect(HDC ADC, const RECT& ARect, int AColor) {
+  ::FrameRect(ADC, &ARect, ::GetSysColorBrush(AColor));
+}
+
+int centred_top(const RECT& ARect, int AHeight) { return ARect.top + (ARect.bottom - ARect.top - AHeight) / 2; }
+
+// ---- the plugin's item array, copied before anything is built from it ----
+
+struct copied_item {
+  TFarDialogItem Item;
+  std::wstring Text;
+  bool BadText;  // no Data although MaxLength asks for characters
+};
+
+struct copy_request {
+  const GUID* PluginID;
+  const GUID* ID;
+  const TFarDialogItem* Items;
+  size_t Count;
+  GUID PluginIDCopy;
+  GUID IDCopy;
+  std::vector<copied_item>* Out;
+  bool Failed;
+};
+
+// The array, its texts and the GUIDs are the plugin's memory: a bad pointer among them must fail
+// the dialog, not the file manager, so they are read under the fault guard.
+void copy_plugin_memory(copy_request& ARequest) {
+  const DWORD code = RunGuarded(
+      [](void* AContext) noexcept {
+        auto& r = *static_cast<copy_request*>(AContext);
+        try {
+          r.PluginIDCopy = *r.PluginID;
+          r.IDCopy = *r.ID;
+          for (size_t i = 0; i < r.Count; ++i) {
+            copied_item copy{r.Items[i], {}, false};
+            const TFarDialogItem& item = copy.Item;
+            if (item.Data) {
+              size_t length = 0;
+              while ((item.MaxLength == 0 || length < item.MaxLength) && item.Data[length]) ++length;
+              copy.Text.assign(item.Data, length);
+            } else {
+              copy.BadText = item.MaxLength != 0;
+            }
+            r.Out->push_back(std::move(copy));
+          }
+        } catch (...) {
+          r.Failed = true;
+        }
+      },
+      &ARequest);
+  if (code != 0) throw EqorPluginFault(L"DialogInit", code);
+  if (ARequest.Failed) raise_invalid_parameter();
+}
+
+}  // namespace
+
+std::wstring FarItemText(const TFarDialogItem& AItem) {
+  if (!AItem.Data) {
+    if (AItem.MaxLength != 0) raise_invalid_parameter();
+    return {};
+  }
+  size_t length = 0;
+  while ((AItem.MaxLength == 0 || length < AItem.MaxLength) && AItem.Data[length]) ++length;
+  return std::wstring(AItem.Data, length);
+}
+
+void TqorFarControlData::InitData(const TFarDialogItem& AItem, bool ABox) {
+  FFarRect = RECT{static_cast<LONG>(AItem.X1), static_cast<LONG>(AItem.Y1), static_cast<LONG>(AItem.X2 + 1),
+                  static_cast<LONG>((ABox ? AItem.Y2 : AItem.Y1) + 1)};
+  FFlags = static_cast<int64_t>(AItem.Flags);
+}
+
+// ---- TqorFarText ----
+
+TqorFarText::TqorFarText(TqorFarDialog* AOwner) : TqorCustomControl(AOwner), FOwner(AOwner) {}
+
+void TqorFarText::Init(const TFarDialogItem& AItem) {
+  InitData(AItem, false);
+  SetCaption(FarItemText(AItem));
+}
+
+void TqorFarText::UpdateSize(TqorShellUI&) {
+  if (IsSeparator()) return;
+  const RECT extent = measure_item_text(*this, Caption(), FFlags);
+  TqorWinControl::SetBounds(Left(), Top(), extent.right, extent.bottom);
+}
+
+// A separator takes the height of its row and asks for none itself: asking for the height it got
+// last time would keep a row from ever shrinking, when the font does.
+int TqorFarText::GetMinHeight() { return IsSeparator() ? 0 : Height(); }
+
+void TqorFarText::SetBounds(const RECT& ARect) {
+  if (IsSeparator()) {
+    const int cw = FOwner->CellWidth();
+    TqorWinControl::SetBounds(4 * cw, ARect.top, (FOwner->FarWidth() - 8) * cw, ARect.bottom - ARect.top);
+  } else {
+    TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), Width(), Height());
+  }
+}
+
+void TqorFarText::WndProc(TqorMessage& AMessage) {
+  if (AMessage.Msg == WM_ERASEBKGND) {
+    paint_parent_background(HandleIfExists(), reinterpret_cast<HDC>(AMessage.WParam));
+    AMessage.Result = 1;
+    return;
+  }
+  TqorCustomControl::WndProc(AMessage);
+}
+
+void TqorFarText::Paint(HDC ADC, const RECT& AClient) {
+  const std::wstring text = Caption();
+  RECT title = measure_item_text(*this, text, FFlags);
+  ::OffsetRect(&title, 0, (AClient.bottom - title.bottom) / 2);
+  if (IsSeparator()) {
+    // The line is interrupted behind the title: drawn on both sides of it.
+    const int y = AClient.bottom / 2;
+    const COLORREF color = FOwner->GetSeparatorColor();
+    if (text.empty()) {
+      draw_line(ADC, color, AClient.left - 1, y, AClient.right, y);
+    } else {
+      if (title.left > AClient.left - 1) draw_line(ADC, color, AClient.left - 1, y, title.left, y);
+      if (title.right < AClient.right) draw_line(ADC, color, title.right, y, AClient.right, y);
+    }
+  }
+  if (text.empty()) return;
+  if (!::IsWindowEnabled(HandleIfExists())) ::SetTextColor(ADC, ::GetSysColor(COLOR_GRAYTEXT));
+  ::DrawTextW(ADC, text.c_str(), static_cast<int>(text.size()), &title, text_flags(FFlags));
+}
+
+// ---- edits, buttons, check boxes ----
+
+void TqorFarEdit::Init(const TFarDialogItem& AItem) {
+  InitData(AItem, false);
+  SetText(FarItemText(AItem));
+}
+
+void TqorFarEdit::SetFocus() { ::SetFocus(Handle()); }
+
+void TqorFarEdit::SetBounds(const RECT& ARect) {
+  TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
+}
+
+void TqorFarButton::Init(const TFarDialogItem& AItem) {
+  InitData(AItem, false);
+  SetCaption(FarItemText(AItem));
+}
+
+void TqorFarButton::SetFocus() { ::SetFocus(Handle()); }
+
+void TqorFarButton::SetBounds(const RECT& ARect) {
+  TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
+}
+
+void TqorFarCheckBox::Init(const TFarDialogItem& AItem) {
+  InitData(AItem, false);
+  SetCaption(FarItemText(AItem));
+}
+
+void TqorFarCheckBox::SetFocus() { ::SetFocus(Handle()); }
+
+void TqorFarCheckBox::SetBounds(const RECT& ARect) {
+  TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), Width(), Height());
+}
+
+// ---- TqorFarDoubleBox ----
+
+TqorFarDoubleBox::TqorFarDoubleBox(TqorFarDialog* AOwner) : TqorCustomControl(AOwner), FOwner(AOwner) {}
+
+TqorFarDoubleBox::~TqorFarDoubleBox() {
+  DestroyHandle();
+  CloseTheme();
+}
+
+void TqorFarDoubleBox::Init(const TFarDialogItem& AItem) {
+  InitData(AItem, true);
+  SetCaption(FarItemText(AItem));
+}
+
+void TqorFarDoubleBox::SetBounds(const RECT& ARect) {
+  TqorWinControl::SetBounds(ARect.left, ARect.top, ARect.right - ARect.left, ARect.bottom - ARect.top);
+}
+
+void TqorFarDoubleBox::OpenTheme() {
+  FTheme = nullptr;
+  FDpiTheme = ShellBaseExtension::IsThemingActive();
+  HWND wnd = HandleIfExists();
+  if (!FDpiTheme || !wnd) return;
+  FTheme = qor::OpenThemeDataForDpi(wnd, L"BUTTON", ShellBaseExtension::GetWindowDpi(wnd), false);
+  if (!FTheme) FTheme = qor::OpenThemeData(wnd, L"BUTTON");
+}
+
+void TqorFarDoubleBox::CloseTheme() noexcept {
+  if (FTheme) qor::CloseThemeData(FTheme);
+  FTheme = nullptr;
+}
+
+void TqorFarDoubleBox::OnNcCreate(TqorMessage& AMessage) {
+  DefaultHandler(AMessage);
+  OpenTheme();
+}
+
+void TqorFarDoubleBox::OnNcDestroy(TqorMessage& AMessage) {
+  CloseTheme();
+  DefaultHandler(AMessage);
+}
+
+void TqorFarDoubleBox::OnDpiChangedBeforeParent(TqorMessage& AMessage) {
+  TqorCustomControl::OnDpiChangedBeforeParent(AMessage);
+  CloseTheme();
+  OpenTheme();
+}
+
+void TqorFarDoubleBox::WndProc(TqorMessage& AMessage) {
+  if (AMessage.Msg == WM_ERASEBKGND) {
+    paint_parent_background(HandleIfExists(), reinterpret_cast<HDC>(AMessage.WParam));
+    AMessage.Result = 1;
+    return;
+  }
+  TqorCustomControl::WndProc(AMessage);
+  // A new title or size changes what the frame looks like everywhere, not only where it grew.
+  if (AMessage.Msg == WM_SETTEXT || AMessage.Msg == WM_SIZE) Invalidate();
+}
+
+void TqorFarDoubleBox::Paint(HDC ADC, const RECT& AClient) {
+  const SIZE unit = FOwner->UI().DialogUnit();
+  const int cw = unit.cx + 2, ch = unit.cy + 2;
+  const int width = AClient.right - AClient.left;
+  const RECT frame{AClient.left + cw / 2, AClient.top + ch / 2, AClient.right - cw / 2, AClient.bottom - ch / 2};
+  const std::wstring text = Caption();
+  RECT title = measure_item_text(*this, text, FFlags);
+  const int title_width = title.right - title.left;
+  ::OffsetRect(&title, 0, (ch - (title.bottom - title.top)) / 2);
+  const bool rtl = (ExStyle() & (WS_EX_RTLREADING | WS_EX_LAYOUTRTL)) != 0;
+  int x;
+  if (!(FFlags & DIF_LEFTTEXT) && !(FFlags & DIF_RIGHTTEXT))
+    x = (width - title_width) / 2;
+  else if (FFlags & DIF_LEFTTEXT)
+    x = rtl ? width - 2 * cw - title_width : cw;
+  else
+    x = rtl ? cw : width - 2 * cw - title_width;
+  ::OffsetRect(&title, x, 0);
+
+  // The title interrupts the frame in every style, as a group box title does.
+  if (!text.empty()) ::ExcludeClipRect(ADC, title.left, title.top, title.right, title.bottom);
+  const COLORREF line = FOwner->GetSeparatorColor();
+  if (FFarRect.right - FFarRect.left == 1) {
+    draw_line(ADC, line, frame.left, frame.top - 1, frame.left, frame.bottom);
+  } else if (FFarRect.bottom - FFarRect.top == 1) {
+    draw_line(ADC, line, frame.left - 1, frame.top, frame.right, frame.top);
+  } else if (FTheme && SUCCEEDED(qor::DrawThemeBackground(FTheme, ADC, BpGroupBox,
+                                                           ::IsWindowEnabled(HandleIfExists()) ? GbsNormal : GbsDisabled,
+                                                           &frame, nullptr))) {
+  } else {
+    const RECT light{frame.left + 1, frame.top + 1, frame.right, frame.bottom};
+    frame_rect(ADC, light, COLOR_BTNHIGHLIGHT);
+    RECT shadow = light;
+    ::OffsetRect(&shadow, -1, -1);
+    frame_rect(ADC, shadow, COLOR_BTNSHADOW);
+  }
+  ::SelectClipRgn(ADC, nullptr);
+  if (text.empty()) return;
+  ::SetBkMode(ADC, TRANSPARENT);
+  if (!::IsWindowEnabled(HandleIfExists())) ::SetTextColor(ADC, ::GetSysColor(COLOR_GRAYTEXT));
+  ::DrawTextW(ADC, text.c_str(), static_cast<int>(text.size()), &title, text_flags(FFlags));
+}
+
+// ---- TqorFarDialog ----
+
+TqorFarDialog::TqorFarDialog(HWND AOwnerWnd, const GUID* APluginID, const GUID* AID, intptr_t X1, intptr_t Y1,
+                             intptr_t X2, intptr_t Y2, const wchar_t* /*AHelpTopic*/, const TFarDialogItem* AItems,
+                             size_t AItemsNumber, intptr_t /*AReserved*/, TFarFlags /*AFlags*/,
+                             TFarApiDialogProc ADlgProc, void* AParam)
+    : TqorShellCustomDialogForm(AOwnerWnd, nullptr) {
+  if (!APluginID || !AID) raise_invalid_parameter();
+  if (AItemsNumber != 0 && !AItems) raise_invalid_parameter();
+  std::vector<copied_item> items;
+  copy_request request{APluginID, AID, AItems, AItemsNumber, {}, {}, &items, false};
+  copy_plugin_memory(request);
+  FPluginID = request.PluginIDCopy;
+  FID = request.IDCopy;
+
+  const intptr_t width = X1 == -1 ? X2 : X2 - X1 + 1;
+  const intptr_t height = Y1 == -1 ? Y2 : Y2 - Y1 + 1;
+  if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX) raise_invalid_parameter();
+  FFarWidth = static_cast<int>(width);
+  FFarHeight = static_cast<int>(height);
+  FLines.assign(static_cast<size_t>(FFarHeight), 0);
+  FOffsets.assign(static_cast<size_t>(FFarHeight), 0);
+  FDlgProc = ADlgProc;
+  FParam = AParam;
+  if (AItemsNumber == 0) raise_invalid_parameter();
+
+  for (size_t index = 0; index < items.size(); ++index) {
+    copied_item& copy = items[index];
+    if (copy.BadText) raise_invalid_parameter();
+    // The copy's text stands in for the plugin's, already cut to MaxLength.
+    TFarDialogItem item = copy.Item;
+    item.Data = copy.Text.c_str();
+    item.MaxLength = 0;
+    IqorFarControl* control = nullptr;
+    TqorWinControl* window = nullptr;
+    switch (item.Type) {
+      case DI_TEXT: { auto* c = new TqorFarText(this); control = c; window = c; break; }
+      case DI_DOUBLEBOX: { auto* c = new TqorFarDoubleBox(this); control = c; window = c; break; }
+      case DI_EDIT: { auto* c = new TqorFarEdit(this); control = c; window = c; break; }
+      case DI_FIXEDIT: { auto* c = new TqorFarFixedEdit(this); control = c; window = c; break; }
+      case DI_BUTTON: { auto* c = new TqorFarButton(this); control = c; window = c; break; }
+      case DI_CHECKBOX: { auto* c = new TqorFarCheckBox(this); control = c; window = c; break; }
+      default: raise_invalid_parameter();
+    }
+    window->SetParent(this);
+    control->Init(item);
+    FFarControls.push_back(control);
+    if (index == 0 && item.Type == DI_DOUBLEBOX)
+      SetCaption((control->GetFlags() & DIF_SHOWAMPERSAND) ? copy.Text
+                                                             : TqorShellAmpersands::DeleteAmpersands(copy.Text));
+  }
+}
+
+TqorFarDialog::~TqorFarDialog() {
+  // The list only refers to the controls; the form owns and frees them.
+  FFarControls.clear();
+}
+
+int TqorFarDialog::CellWidth() { return UI().DialogUnit().cx + 2; }
+
+int TqorFarDialog::GetMinTextWidth() { return FFarWidth * CellWidth(); }
+int TqorFarDialog::GetContentWidth() { return FFarWidth * CellWidth(); }
+
+COLORREF TqorFarDialog::GetSeparatorColor() {
+  COLORREF color = 0;
+  // A theme without the property may answer the panel's own colour: the line would vanish.
+  if (Theme() && SUCCEEDED(qor::GetThemeColor(Theme(), TdlgFootnoteSeparator, 0, TmtFillColorHint, &color)) &&
+      color != ::GetSysColor(COLOR_WINDOW))
+    return color;
+  return ::GetSysColor(COLOR_GRAYTEXT);
+}
+
+void TqorFarDialog::UpdateControlsSize() {
+  TqorShellCustomDialogForm::UpdateControlsSize();
+  for (size_t index = 0; index < FFarControls.size(); ++index) {
+    IqorFarControl* control = FFarControls[index];
+    HWND wnd = control->GetVclControl()->Handle();
+    ::SetWindowLongPtrW(wnd, GWLP_ID, static_cast<LONG_PTR>(ControlIdBase + index));
+    // Boxes lie under the controls inside them; a new child window would start on top of them.
+    if (control->GetType() == DI_DOUBLEBOX)
+      ::SetWindowPos(wnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    control->UpdateSize(UI());
+  }
+}
+
+// Rows at or past the end map to the end of the last row, rows above the first to its top.
+RECT TqorFarDialog::PixelRect(const RECT& ACells) const {
+  const int cw = const_cast<TqorFarDialog*>(this)->CellWidth();
+  const int total = FOffsets.back() + FLines.back();
+  auto row_top = [&](LONG ARow) {
+    if (ARow < 0) return 0;
+    return ARow < FFarHeight ? FOffsets[static_cast<size_t>(ARow)] : total;
+  };
+  return RECT{ACells.left * cw, row_top(ACells.top), ACells.right * cw, row_top(ACells.bottom)};
+}
+
+void TqorFarDialog::PlaceCentreGroup(const std::vector<IqorFarControl*>& AGroup) {
+  if (AGroup.empty()) return;
+  const int cw = CellWidth();
+  const int spacing = UI().ButtonsSpacing().cx;
+  int total = (static_cast<int>(AGroup.size()) - 1) * spacing;
+  for (IqorFarControl* control : AGroup) total += (control->GetFarRect().right - control->GetFarRect().left) * cw;
+  int x = (ClientWidth() - total) / 2;
+  for (IqorFarControl* control : AGroup) {
+    const int width = (control->GetFarRect().right - control->GetFarRect().left) * cw;
+    RECT rect = PixelRect(control->GetFarRect());
+    rect.left = x;
+    rect.right = x + width;
+    control->SetBounds(rect);
+    x += width + spacing;
+  }
+}
+
+void TqorFarDialog::UpdateContentBounds(RECT& ARect) {
+  const SIZE unit = UI().DialogUnit();
+  const SIZE margin = UI().DialogMargin();
+  const int row_height = unit.cy + 2;
+  std::fill(FLines.begin(), FLines.end(), row_height);
+  for (IqorFarControl* control : FFarControls) {
+    if (!control->SingleLine()) continue;
+    const LONG top = control->GetFarRect().top;
+    if (top >= 0 && top < FFarHeight)
+      FLines[static_cast<size_t>(top)] = std::max(FLines[static_cast<size_t>(top)], control->GetMinHeight());
+  }
+  FOffsets[0] = 0;
+  for (size_t row = 1; row < FOffsets.size(); ++row) FOffsets[row] = FOffsets[row - 1] + FLines[row - 1];
+
+  const int dx = ARect.left - margin.cx, dy = ARect.top - margin.cy;
+  for (IqorFarControl* control : FFarControls) {
+    RECT rect = PixelRect(control->GetFarRect());
+    ::OffsetRect(&rect, dx, dy);
+    control->SetBounds(rect);
+  }
+
+  // Centre-group buttons of one row are centred together; anything else between them splits them.
+  std::vector<IqorFarControl*> group;
+  for (IqorFarControl* control : FFarControls) {
+    if (control->GetType() == DI_BUTTON && (control->GetFlags() & DIF_CENTERGROUP)) {
+      if (!group.empty() && control->GetFarRect().top != group.front()->GetFarRect().top) {
+        PlaceCentreGroup(group);
+        group.clear();
+      }
+      group.push_back(control);
+    } else {
+      PlaceCentreGroup(group);
+      group.clear();
+    }
+  }
+  PlaceCentreGroup(group);
+
+  ARect.bottom = UI().UnrelatedControlsSpacing().cy + FOffsets.back() + FLines.back() - margin.cy;
+}
+
+int TqorFarDialog::ShowModal() {
+  int focus = -1;
+  SetActiveControl(nullptr);
+  for (size_t index = 0; index < FFarControls.size(); ++index)
+    if (FFarControls[index]->CanTabStop()) {
+      SetActiveControl(FFarControls[index]->GetVclControl());
+      focus = static_cast<int>(index);
+      break;
+    }
+  if (FDlgProc)
+    GuardedCall(L"DialogProc", FDlgProc, static_cast<HANDLE>(this), DN_INITDIALOG, static_cast<intptr_t>(focus),
+                FParam);
+  TqorShellCustomDialogForm::ShowModal(nullptr);
   return -1;
 }
 
-void WINAPI FarApiDialogFree(HANDLE) { ShowHostWarning(L"FarApiDialogFree"); }
+// ---- host entries ----
+
+namespace {
+
+// The dialogs that DialogInit handed out and DialogFree has not taken back. A handle is only
+// ever dereferenced after it was found here; a dialog freed while it runs (by its own dialog
+// procedure, say) goes when the run ends.
+class live_dialogs {
+ public:
+  void Add(TqorFarDialog* ADialog) {
+    lock_guard<critical_section> guard(FLock);
+    FDialogs[ADialog] = state{};
+  }
+  TqorFarDialog* Acquire(HANDLE AHandle) noexcept {
+    lock_guard<critical_section> guard(FLock);
+    auto it = FDialogs.find(static_cast<TqorFarDialog*>(AHandle));
+    if (it == FDialogs.end() || it->second.FreePending) return nullptr;
+    ++it->second.Running;
+    return it->first;
+  }
+  // True when the caller must free the dialog now.
+  bool Release(TqorFarDialog* ADialog) noexcept {
+    lock_guard<critical_section> guard(FLock);
+    auto it = FDialogs.find(ADialog);
+    if (it == FDialogs.end()) return false;
+    if (--it->second.Running > 0 || !it->second.FreePending) return false;
+    FDialogs.erase(it);
+    return true;
+  }
+  bool Remove(HANDLE AHandle) noexcept {
+    lock_guard<critical_section> guard(FLock);
+    auto it = FDialogs.find(static_cast<TqorFarDialog*>(AHandle));
+    if (it == FDialogs.end() || it->second.FreePending) return false;
+    if (it->second.Running > 0) {
+      it->second.FreePending = true;
+      return false;
+    }
+    FDialogs.erase(it);
+    return true;
+  }
+
+ private:
+  struct state {
+    int Running = 0;
+    bool FreePending = false;
+  };
+  critical_section FLock;
+  std::map<TqorFarDialog*, state> FDialogs;
+};
+
+live_dialogs GLiveDialogs;
+
+void free_dialog(TqorFarDialog* ADialog) noexcept {
+  try {
+    delete ADialog;
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+HANDLE WINAPI FarApiDialogInit(const GUID* APluginId, const GUID* AId, intptr_t X1, intptr_t Y1, intptr_t X2,
+                               intptr_t Y2, const wchar_t* AHelpTopic, const TFarDialogItem* AItem,
+                               size_t AItemsNumber, intptr_t AReserved, TFarFlags AFlags,
+                               TFarApiDialogProc ADlgProc, void* AParam) {
+  try {
+    auto dialog = std::make_unique<TqorFarDialog>(nullptr, APluginId, AId, X1, Y1, X2, Y2, AHelpTopic, AItem,
+                                                  AItemsNumber, AReserved, AFlags, ADlgProc, AParam);
+    dialog->AfterConstruction();
+    GLiveDialogs.Add(dialog.get());
+    return static_cast<HANDLE>(dialog.release());
+  } catch (...) {
+    return INVALID_HANDLE_VALUE;
+  }
+}
+
+intptr_t WINAPI FarApiDialogRun(HANDLE hDlg) {
+  TqorFarDialog* dialog = GLiveDialogs.Acquire(hDlg);
+  if (!dialog) return -1;
+  intptr_t result = -1;
+  try {
+    result = dialog->ShowModal();
+  } catch (...) {
+    result = -1;
+  }
+  if (GLiveDialogs.Release(dialog)) free_dialog(dialog);
+  return result;
+}
+
+void WINAPI FarApiDialogFree(HANDLE hDlg) {
+  if (GLiveDialogs.Remove(hDlg)) free_dialog(static_cast<TqorFarDialog*>(hDlg));
+}
 
 }  // namespace qor
