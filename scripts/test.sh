@@ -27,8 +27,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
   # demand inherit the output pipe of the test that started them and keep ctest waiting.
   WINEPREFIX="$WEXLOR_WINEPREFIX" WINEDEBUG=-all wine wineboot >/dev/null 2>&1 </dev/null || true
   DISPLAY="$WEXLOR_DISPLAY144" WINEPREFIX="$WEXLOR_WINEPREFIX144" WINEDEBUG=-all wine wineboot >/dev/null 2>&1 </dev/null || true
-  # One test at a time: tests read dialog pixels from the screen, and another test's window or
-  # warning box on the same desktop would cover them.
+  # One test at a time: tests read dialog pixels from the screen, and a window or warning box of another
+  # test on the same desktop would cover them.
   cd "$1" && ctest --output-on-failure -j 1; status=$?
   WINEPREFIX="$WEXLOR_WINEPREFIX" wineserver -k || true
   WINEPREFIX="$WEXLOR_WINEPREFIX144" wineserver -k || true
