@@ -82,12 +82,6 @@ inline std::vector<std::string> extract_entries(FileManager& AFm, const std::wst
   return results;
 }
 
-inline int count_prefix(const std::vector<std::string>& ALog, const std::string& APrefix) {
-  int n = 0;
-  for (const auto& l : ALog) n += l.compare(0, APrefix.size(), APrefix) == 0;
-  return n;
-}
-
 // 2021-06-15 13:45:30 UTC as a FILETIME value.
 constexpr unsigned long long kJune2021 = 132682383300000000ULL;
 

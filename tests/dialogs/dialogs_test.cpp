@@ -433,7 +433,9 @@ TEST(PluginDialogs, VeryWideDialogShrinksItsCellsToFitTheWorkArea) {
   const int natural_cell = unit.cx + 2;
   const int cells = 150;
   const bool too_wide = cells * natural_cell > rect_width(area);
-  if (wxt::expected_dpi() >= 144) ASSERT_TRUE(too_wide) << "the shrinking must be exercised";
+  if (wxt::expected_dpi() >= 144) {
+    ASSERT_TRUE(too_wide) << "the shrinking must be exercised";
+  }
   const DialogPlan plan = wide_dialog(cells);
   ListingRun run = list_with_dialogs({plan}, {{L"dialog_wide" + dpi_suffix()}});
   ASSERT_EQ(run.entries.size(), 2u);

@@ -234,6 +234,18 @@ BOOL CALLBACK BoxWatcher::on_window(HWND AWnd, LPARAM AThis) {
 
 // ---------------------------------------------------------------------------------------------
 
+int count_prefix(const std::vector<std::string>& ALog, const std::string& APrefix) {
+  int n = 0;
+  for (const auto& line : ALog) n += line.compare(0, APrefix.size(), APrefix) == 0;
+  return n;
+}
+
+std::vector<std::string> entries_of(const std::vector<std::string>& ALog) {
+  std::vector<std::string> names;
+  for (const auto& line : ALog) names.push_back(line.substr(0, line.find(' ')));
+  return names;
+}
+
 std::vector<ListedEntry> ListArchive(FileManager& AFm, const std::wstring& AArchive, int* AOpenResult,
                                      int* ALastResult) {
   std::vector<ListedEntry> entries;

@@ -101,6 +101,10 @@ class BoxWatcher {
   std::thread FThread;
 };
 
+// Call-log helpers: how many lines start with APrefix, and the entry point of every line.
+int count_prefix(const std::vector<std::string>& ALog, const std::string& APrefix);
+std::vector<std::string> entries_of(const std::vector<std::string>& ALog);
+
 // One entry as the file manager sees it through ReadHeaderExW.
 struct ListedEntry {
   std::wstring name;

@@ -10,17 +10,6 @@ using namespace wxt;
 
 namespace {
 
-int count_prefix(const std::vector<std::string>& ALog, const std::string& APrefix) {
-  return (int)std::count_if(ALog.begin(), ALog.end(),
-                            [&](const std::string& l) { return l.compare(0, APrefix.size(), APrefix) == 0; });
-}
-
-std::vector<std::string> entries_of(const std::vector<std::string>& ALog) {
-  std::vector<std::string> names;
-  for (const auto& l : ALog) names.push_back(l.substr(0, l.find(' ')));
-  return names;
-}
-
 const std::string kGood = "WXFIX\nfile a.txt size=3 data=abc\n";
 // Null write, integer division by zero, a foreign exception, and a stack overflow (more than once
 // per thread, so the stack's guard page must come back after each).

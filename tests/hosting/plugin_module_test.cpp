@@ -14,12 +14,6 @@ using namespace wxt;
 
 namespace {
 
-std::vector<std::string> entries_of(const std::vector<std::string>& ALog) {
-  std::vector<std::string> names;
-  for (const auto& l : ALog) names.push_back(l.substr(0, l.find(' ')));
-  return names;
-}
-
 class PluginModule : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { qor::InitStartupInfo(); }
