@@ -1,5 +1,6 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test under Wine and Xvfb in a fresh prefix.
+# WEXLOR_CTEST_ARGS (e.g. "-R dialogs") narrows the run while working on one part.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${WEXLOR_BUILD:-$root/build}"
@@ -29,7 +30,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
   DISPLAY="$WEXLOR_DISPLAY144" WINEPREFIX="$WEXLOR_WINEPREFIX144" WINEDEBUG=-all wine wineboot >/dev/null 2>&1 </dev/null || true
   # One test at a time: tests read dialog pixels from the screen, and a window or warning box of another
   # test on the same desktop would cover them.
-  cd "$1" && ctest --output-on-failure -j 1; status=$?
+  cd "$1" && ctest --output-on-failure -j 1 $WEXLOR_CTEST_ARGS; status=$?
   WINEPREFIX="$WEXLOR_WINEPREFIX" wineserver -k || true
   WINEPREFIX="$WEXLOR_WINEPREFIX144" wineserver -k || true
   exit $status' sh "$build"
