@@ -24,6 +24,123 @@ enum : int {
 
 enum : int { ACTL_SETPROGRESSSTATE = 21, ACTL_SETPROGRESSVALUE = 22, ACTL_PROGRESSNOTIFY = 27 };
 
+// Panel and window services (AdvControl, PanelControl): commands, values and the records they fill.
+enum : int {
+  ACTL_GETFARMANAGERVERSION = 0, ACTL_WAITKEY = 2, ACTL_GETCOLOR = 3, ACTL_GETARRAYCOLOR = 4,
+  ACTL_GETWINDOWINFO = 6, ACTL_GETWINDOWCOUNT = 7, ACTL_SETCURRENTWINDOW = 8, ACTL_COMMIT = 9,
+  ACTL_GETFARHWND = 10, ACTL_SETARRAYCOLOR = 16, ACTL_REDRAWALL = 19, ACTL_SYNCHRO = 20,
+  ACTL_QUIT = 23, ACTL_GETFARRECT = 24, ACTL_GETCURSORPOS = 25, ACTL_SETCURSORPOS = 26,
+  ACTL_GETWINDOWTYPE = 28,
+};
+
+enum : int {
+  FCTL_CLOSEPANEL = 0, FCTL_GETPANELINFO = 1, FCTL_UPDATEPANEL = 2, FCTL_REDRAWPANEL = 3,
+  FCTL_GETCMDLINE = 4, FCTL_SETCMDLINE = 5, FCTL_SETSELECTION = 6, FCTL_SETVIEWMODE = 7,
+  FCTL_INSERTCMDLINE = 8, FCTL_SETUSERSCREEN = 9, FCTL_SETPANELDIRECTORY = 10,
+  FCTL_SETCMDLINEPOS = 11, FCTL_GETCMDLINEPOS = 12, FCTL_SETSORTMODE = 13, FCTL_SETSORTORDER = 14,
+  FCTL_SETCMDLINESELECTION = 15, FCTL_GETCMDLINESELECTION = 16, FCTL_CHECKPANELSEXIST = 17,
+  FCTL_GETUSERSCREEN = 19, FCTL_ISACTIVEPANEL = 20, FCTL_GETPANELITEM = 21,
+  FCTL_GETSELECTEDPANELITEM = 22, FCTL_GETCURRENTPANELITEM = 23, FCTL_GETPANELDIRECTORY = 24,
+  FCTL_GETCOLUMNTYPES = 25, FCTL_GETCOLUMNWIDTHS = 26, FCTL_BEGINSELECTION = 27,
+  FCTL_ENDSELECTION = 28, FCTL_CLEARSELECTION = 29, FCTL_SETDIRECTORIESFIRST = 30,
+  FCTL_GETPANELFORMAT = 31, FCTL_GETPANELHOSTFILE = 32, FCTL_GETPANELPREFIX = 34,
+  FCTL_SETACTIVEPANEL = 35,
+};
+
+constexpr intptr_t PANEL_ACTIVE = -1;
+constexpr intptr_t PANEL_PASSIVE = -2;
+
+enum : int {
+  WTYPE_DESKTOP = 0, WTYPE_PANELS = 1, WTYPE_VIEWER = 2, WTYPE_EDITOR = 3, WTYPE_DIALOG = 4,
+  WTYPE_VMENU = 5, WTYPE_HELP = 6, WTYPE_COMBOBOX = 7, WTYPE_GRABBER = 8, WTYPE_HMENU = 9,
+};
+constexpr TFarFlags WIF_MODIFIED = 0x1;
+constexpr TFarFlags WIF_CURRENT = 0x2;
+constexpr TFarFlags WIF_MODAL = 0x4;
+
+enum : int { VS_RELEASE = 0 };
+// The FAR3 header build whose record layouts this file follows (3.0.0.6682).
+constexpr DWORD FarHeaderBuild = 6682;
+
+// FarColor: the colour fields hold console palette indices when these flags are set.
+constexpr TFarFlags FCF_FG_INDEX = 0x1;
+constexpr TFarFlags FCF_BG_INDEX = 0x2;
+
+// ACTL_GETFARRECT writes a console SMALL_RECT, not a RECT.
+static_assert(sizeof(SMALL_RECT) == 8);
+
+struct TWindowType {
+  size_t StructSize;
+  int Type;
+};
+static_assert(sizeof(TWindowType) == 8);
+static_assert(offsetof(TWindowType, Type) == 4);
+
+struct TWindowInfo {
+  size_t StructSize;
+  intptr_t Id;
+  wchar_t* TypeName;
+  wchar_t* Name;
+  intptr_t TypeNameSize;
+  intptr_t NameSize;
+  intptr_t Pos;
+  int Type;
+  TFarFlags Flags;
+};
+static_assert(sizeof(TWindowInfo) == 40);
+static_assert(offsetof(TWindowInfo, TypeName) == 8);
+static_assert(offsetof(TWindowInfo, TypeNameSize) == 16);
+static_assert(offsetof(TWindowInfo, Pos) == 24);
+static_assert(offsetof(TWindowInfo, Type) == 28);
+static_assert(offsetof(TWindowInfo, Flags) == 32);
+
+struct TFarColor {
+  TFarFlags Flags;
+  COLORREF ForegroundColor;
+  COLORREF BackgroundColor;
+  COLORREF UnderlineColor;
+  DWORD Reserved;
+};
+static_assert(sizeof(TFarColor) == 24);
+static_assert(offsetof(TFarColor, ForegroundColor) == 8);
+static_assert(offsetof(TFarColor, UnderlineColor) == 16);
+static_assert(offsetof(TFarColor, Reserved) == 20);
+
+struct TPanelInfo {
+  size_t StructSize;
+  HANDLE PluginHandle;
+  GUID OwnerGuid;
+  TFarFlags Flags;
+  size_t ItemsNumber;
+  size_t SelectedItemsNumber;
+  RECT PanelRect;
+  size_t CurrentItem;
+  size_t TopPanelItem;
+  intptr_t ViewMode;
+  int PanelType;
+  int SortMode;
+};
+static_assert(sizeof(TPanelInfo) == 80);
+static_assert(offsetof(TPanelInfo, OwnerGuid) == 8);
+static_assert(offsetof(TPanelInfo, Flags) == 24);
+static_assert(offsetof(TPanelInfo, ItemsNumber) == 32);
+static_assert(offsetof(TPanelInfo, PanelRect) == 40);
+static_assert(offsetof(TPanelInfo, CurrentItem) == 56);
+static_assert(offsetof(TPanelInfo, ViewMode) == 64);
+static_assert(offsetof(TPanelInfo, PanelType) == 68);
+static_assert(offsetof(TPanelInfo, SortMode) == 72);
+
+struct TFarPanelDirectory {
+  size_t StructSize;
+  const wchar_t* Name;
+  const wchar_t* Param;
+  GUID PluginId;
+  const wchar_t* File;
+};
+static_assert(sizeof(TFarPanelDirectory) == 32);
+static_assert(offsetof(TFarPanelDirectory, PluginId) == 12);
+static_assert(offsetof(TFarPanelDirectory, File) == 28);
+
 enum : int {
   DI_TEXT = 0, DI_VTEXT = 1, DI_SINGLEBOX = 2, DI_DOUBLEBOX = 3, DI_EDIT = 4, DI_PSWEDIT = 5,
   DI_FIXEDIT = 6, DI_BUTTON = 7, DI_CHECKBOX = 8, DI_RADIOBUTTON = 9, DI_COMBOBOX = 10,

@@ -5,6 +5,7 @@
 
 #include "dialogs/qorFarDialogW.h"
 #include "services/qorFarLang.h"
+#include "services/qorFarPanelsW.h"
 #include "services/qorFarSettingsW.h"
 
 namespace qor {
@@ -38,7 +39,6 @@ void warn(Slot& ASlot) {
 
 #define QOR_TEXT(name, text) constexpr wchar_t name[] = text
 QOR_TEXT(kMenu, L"FarApiMenu");
-QOR_TEXT(kPanelControl, L"FarApiPanelControl");
 QOR_TEXT(kGetDirList, L"FarApiGetDirList");
 QOR_TEXT(kGetPluginDirList, L"FarApiGetPluginDirList");
 QOR_TEXT(kFreeDirList, L"FarApiFreeDirList");
@@ -136,18 +136,6 @@ HANDLE WINAPI ApiSaveScreen(intptr_t, intptr_t, intptr_t, intptr_t) {
 
 void WINAPI ApiRestoreScreen(HANDLE) {}
 
-intptr_t WINAPI ApiAdvControl(const GUID*, int ACommand, intptr_t, void*) {
-  switch (ACommand) {
-    case ACTL_SETPROGRESSSTATE:
-    case ACTL_SETPROGRESSVALUE:
-    case ACTL_PROGRESSNOTIFY:
-      return 1;
-    default:
-      ShowHostWarning(L"FarApiAdvControl");
-      return 0;
-  }
-}
-
 void fill_standard_functions(FarStandardFunctions& F) noexcept {
   std::memset(&F, 0, sizeof(F));
   F.StructSize = FarStandardFunctionsAnnouncedSize;
@@ -208,7 +196,7 @@ void fill_startup_info(PluginStartupInfo& I) noexcept {
   warn<kMenu>(I.Menu);
   I.Message = ApiMessage;
   I.GetMsg = FarApiGetMsg;
-  warn<kPanelControl>(I.PanelControl);
+  I.PanelControl = FarApiPanelControl;
   I.SaveScreen = ApiSaveScreen;
   I.RestoreScreen = ApiRestoreScreen;
   warn<kGetDirList>(I.GetDirList);
@@ -220,7 +208,7 @@ void fill_startup_info(PluginStartupInfo& I) noexcept {
   warn<kText>(I.Text);
   warn<kEditorControl>(I.EditorControl);
   warn<kShowHelp>(I.ShowHelp);
-  I.AdvControl = ApiAdvControl;
+  I.AdvControl = FarApiAdvControl;
   warn<kInputBox>(I.InputBox);
   warn<kColorDialog>(I.ColorDialog);
   I.DialogInit = FarApiDialogInit;
