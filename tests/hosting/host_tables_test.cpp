@@ -48,7 +48,7 @@ TEST(HostTables, MessageAdvControlAndScreenServices) {
                                "call AdvControl 22\n"
                                "call AdvControl 21\n"
                                "call AdvControl 27\n"
-                               "call AdvControl 0\n"
+                               "call AdvControl 23\n"
                                "call SaveScreen\n");
   const std::vector<std::string> expected = {
       "Message -> -1 stack=same",    // plain status text: silent
@@ -59,7 +59,7 @@ TEST(HostTables, MessageAdvControlAndScreenServices) {
       "AdvControl -> 1 stack=same",  // progress value
       "AdvControl -> 1 stack=same",  // progress state
       "AdvControl -> 1 stack=same",  // progress notify
-      "AdvControl -> 0 stack=same",  // anything else: warns
+      "AdvControl -> 0 stack=same",  // anything else (here ACTL_QUIT): warns
       "SaveScreen -> 1 stack=same",  // and RestoreScreen of it and of a foreign handle: silent
   };
   EXPECT_EQ(calls, expected);
