@@ -378,12 +378,23 @@ static_assert(offsetof(TFarDialogItem, Data) == 40);
 static_assert(offsetof(TFarDialogItem, MaxLength) == 44);
 static_assert(offsetof(TFarDialogItem, Reserved) == 52);
 
+// Settings value types, the roots of FAR's own settings and the locations of plugin settings.
+enum : int { FST_UNKNOWN = 0, FST_SUBKEY = 1, FST_QWORD = 2, FST_STRING = 3, FST_DATA = 4 };
+enum : size_t {
+  FSSF_ROOT = 0, FSSF_HISTORY_CMD = 1, FSSF_HISTORY_FOLDER = 2, FSSF_HISTORY_VIEW = 3, FSSF_HISTORY_EDIT = 4,
+  FSSF_HISTORY_EXTERNAL = 5, FSSF_FOLDERSHORTCUT_0 = 6, FSSF_FOLDERSHORTCUT_9 = 15, FSSF_CONFIRMATIONS = 16,
+  FSSF_SYSTEM = 17, FSSF_PANEL = 18, FSSF_EDITOR = 19, FSSF_SCREEN = 20, FSSF_DIALOG = 21, FSSF_INTERFACE = 22,
+  FSSF_PANELLAYOUT = 23,
+};
+enum : intptr_t { PSL_ROAMING = 0, PSL_LOCAL = 1 };
+
 struct TFarSettingsCreate {
   size_t StructSize;
   GUID Guid;
   HANDLE Handle;
 };
 static_assert(sizeof(TFarSettingsCreate) == 24);
+static_assert(offsetof(TFarSettingsCreate, Guid) == 4);
 static_assert(offsetof(TFarSettingsCreate, Handle) == 20);
 
 struct TFarSettingsItem {
@@ -401,22 +412,48 @@ struct TFarSettingsItem {
   };
 };
 static_assert(sizeof(TFarSettingsItem) == 24);
+static_assert(offsetof(TFarSettingsItem, Root) == 4);
+static_assert(offsetof(TFarSettingsItem, Name) == 8);
+static_assert(offsetof(TFarSettingsItem, Type) == 12);
 static_assert(offsetof(TFarSettingsItem, Number) == 16);
+static_assert(offsetof(TFarSettingsItem, String) == 16);
+static_assert(offsetof(TFarSettingsItem, Data.Size) == 16);
+static_assert(offsetof(TFarSettingsItem, Data.Data) == 20);
 
 struct TFarSettingsName {
   const wchar_t* Name;
   int Type;
 };
 static_assert(sizeof(TFarSettingsName) == 8);
+static_assert(offsetof(TFarSettingsName, Type) == 4);
+
+struct TFarSettingsHistory {
+  const wchar_t* Name;
+  const wchar_t* Param;
+  GUID PluginId;
+  const wchar_t* File;
+  FILETIME Time;
+  BOOL Lock;
+};
+static_assert(sizeof(TFarSettingsHistory) == 40);
+static_assert(offsetof(TFarSettingsHistory, PluginId) == 8);
+static_assert(offsetof(TFarSettingsHistory, File) == 24);
+static_assert(offsetof(TFarSettingsHistory, Time) == 28);
+static_assert(offsetof(TFarSettingsHistory, Lock) == 36);
 
 struct TFarSettingsEnum {
   size_t StructSize;
   size_t Root;
   size_t Count;
-  const TFarSettingsName* Items;
+  union {
+    const TFarSettingsName* Items;
+    const TFarSettingsHistory* Histories;
+  };
 };
 static_assert(sizeof(TFarSettingsEnum) == 16);
+static_assert(offsetof(TFarSettingsEnum, Root) == 4);
 static_assert(offsetof(TFarSettingsEnum, Count) == 8);
+static_assert(offsetof(TFarSettingsEnum, Items) == 12);
 
 struct TFarSettingsValue {
   size_t StructSize;
@@ -424,6 +461,7 @@ struct TFarSettingsValue {
   const wchar_t* Value;
 };
 static_assert(sizeof(TFarSettingsValue) == 12);
+static_assert(offsetof(TFarSettingsValue, Root) == 4);
 static_assert(offsetof(TFarSettingsValue, Value) == 8);
 
 // Host callbacks. Every flag argument is 64-bit: a 32-bit declaration would pop too few bytes.

@@ -1,12 +1,13 @@
 #include "services/qorFarSettingsW.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <map>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "common/qorErrors.h"
+#include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
 #include "services/qorFarStartupInfoW.h"
 
@@ -14,63 +15,43 @@ namespace qor {
 
 namespace {
 
-bool same_name(const std::wstring& A, const std::wstring& B) noexcept {
-  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, A.c_str(), static_cast<int>(A.size()),
-                          B.c_str(), static_cast<int>(B.size())) == CSTR_EQUAL;
-}
+// FAR refuses a record whose StructSize is below its own size or above this bound.
+constexpr size_t kLargestRecord = 65536;
+
+// Which stored tree a settings object opens: FAR keeps roaming and local settings apart.
+struct store_name {
+  GUID Guid;
+  bool Local;
+};
+
+struct store_order {
+  bool operator()(const store_name& A, const store_name& B) const noexcept {
+    const int order = std::memcmp(&A.Guid, &B.Guid, sizeof(GUID));
+    return order != 0 ? order < 0 : A.Local < B.Local;
+  }
+};
+
+// Everything the settings keep between calls, under one lock. Members go in reverse order at
+// module unload: the stored trees first, while the set of live keys and the lock still exist.
+struct settings_state {
+  // Recursive: a key registers itself while the command that creates it holds the lock.
+  critical_section Lock;
+  // Every key alive, so that an id from a plugin is checked before it is used: a stale or
+  // made-up id must not reach a key.
+  std::unordered_set<const TqorFarSettings*> Keys;
+  std::unordered_map<const TqorFarSettingsHandle*, std::unique_ptr<TqorFarSettingsHandle>> Handles;
+  std::map<store_name, std::unique_ptr<TqorFarSettings>, store_order> Stores;
+};
+
+settings_state GSettings;
+
+using settings_guard = lock_guard<critical_section>;
 
 template <class T>
-void remove_first(std::vector<T*>* AList, T* AItem) {
+void remove_first(std::vector<T*>* AList, T* AItem) noexcept {
   if (!AList) return;
   auto it = std::find(AList->begin(), AList->end(), AItem);
   if (it != AList->end()) AList->erase(it);
-}
-
-// Every key alive, so that an id from a plugin is checked before it is used: a stale or made-up
-// id must not reach a destructor.
-class live_keys {
- public:
-  void add(const TqorFarSettings* AKey) {
-    std::lock_guard<std::mutex> guard(FLock);
-    FKeys.insert(AKey);
-  }
-  void remove(const TqorFarSettings* AKey) noexcept {
-    std::lock_guard<std::mutex> guard(FLock);
-    FKeys.erase(AKey);
-  }
-  TqorFarSettings* find(HANDLE AHandle) {
-    std::lock_guard<std::mutex> guard(FLock);
-    auto* key = static_cast<TqorFarSettings*>(AHandle);
-    return FKeys.count(key) ? key : nullptr;
-  }
-
- private:
-  std::mutex FLock;
-  std::unordered_set<const TqorFarSettings*> FKeys;
-};
-
-// Freed with the module, after every plugin has been unloaded.
-live_keys GLiveKeys;
-
-live_keys& LiveKeys() { return GLiveKeys; }
-
-// A plugin's zero-terminated name; false when it cannot be read.
-bool read_plugin_name(const wchar_t* AName, std::wstring& AText) {
-  AText.clear();
-  if (!AName) return true;
-  size_t length = 0;
-  struct measure {
-    const wchar_t* Text;
-    size_t* Length;
-  } m{AName, &length};
-  if (RunGuarded([](void* AContext) noexcept {
-        auto& m = *static_cast<measure*>(AContext);
-        *m.Length = std::wcslen(m.Text);
-      },
-      &m) != 0)
-    return false;
-  AText.resize(length);
-  return CopyPluginMemory(AText.data(), AName, length * sizeof(wchar_t));
 }
 
 }  // namespace
@@ -89,39 +70,57 @@ TqorFarSettingValue::~TqorFarSettingValue() {
   if (FOwner) remove_first(FOwner->FValues.get(), this);
 }
 
+void TqorFarSettingValue::SetNumber(std::uint64_t ANumber) {
+  FType = FST_QWORD;
+  FNumber = ANumber;
+  FText.clear();
+  FData.clear();
+}
+
+void TqorFarSettingValue::SetText(std::wstring AText) {
+  FType = FST_STRING;
+  FNumber = 0;
+  FText = std::move(AText);
+  FData.clear();
+}
+
+void TqorFarSettingValue::SetData(std::vector<std::byte> AData) {
+  FType = FST_DATA;
+  FNumber = 0;
+  FText.clear();
+  FData = std::move(AData);
+}
+
 TqorFarSettings::TqorFarSettings(TqorFarSettings* AOwner, std::wstring AName)
     : FOwner(AOwner), FName(std::move(AName)) {
+  settings_guard guard(GSettings.Lock);
+  GSettings.Keys.insert(this);
   if (FOwner) {
-    if (!FOwner->FSubKeys) FOwner->FSubKeys = std::make_unique<std::vector<TqorFarSettings*>>();
-    FOwner->FSubKeys->push_back(this);
-  }
-  try {
-    LiveKeys().add(this);
-  } catch (...) {
-    if (FOwner) remove_first(FOwner->FSubKeys.get(), this);
-    throw;
+    try {
+      if (!FOwner->FSubKeys) FOwner->FSubKeys = std::make_unique<std::vector<TqorFarSettings*>>();
+      FOwner->FSubKeys->push_back(this);
+    } catch (...) {
+      GSettings.Keys.erase(this);
+      throw;
+    }
   }
 }
 
-// The location type and the plugin GUID are accepted and not kept: nothing is stored anywhere.
-TqorFarSettings::TqorFarSettings(int, const GUID&) { LiveKeys().add(this); }
-
 TqorFarSettings::~TqorFarSettings() {
-  LiveKeys().remove(this);
-  if (FFreeList) {
-    for (auto it = FFreeList->rbegin(); it != FFreeList->rend(); ++it) std::free(*it);
-    FFreeList.reset();
-  }
-  if (FSubKeys) {
-    // Each child takes itself out of the list.
-    while (!FSubKeys->empty()) delete FSubKeys->back();
-    FSubKeys.reset();
-  }
-  if (FValues) {
-    while (!FValues->empty()) delete FValues->back();
-    FValues.reset();
-  }
+  settings_guard guard(GSettings.Lock);
+  GSettings.Keys.erase(this);
+  Clear();
+  FSubKeys.reset();
+  FValues.reset();
   if (FOwner) remove_first(FOwner->FSubKeys.get(), this);
+}
+
+void TqorFarSettings::Clear() noexcept {
+  // Each child and value takes itself out of its list.
+  if (FSubKeys)
+    while (!FSubKeys->empty()) delete FSubKeys->back();
+  if (FValues)
+    while (!FValues->empty()) delete FValues->back();
 }
 
 TqorFarSettings* TqorFarSettings::GetSubKey(int AIndex) const {
@@ -134,73 +133,358 @@ TqorFarSettingValue* TqorFarSettings::GetValue(int AIndex) const {
   return (*FValues)[AIndex];
 }
 
-TqorFarSettings* TqorFarSettings::GetSubKeyByName(const std::wstring& AName) {
+TqorFarSettings* TqorFarSettings::FindSubKey(const std::wstring& AName) const noexcept {
   if (FSubKeys)
     for (TqorFarSettings* key : *FSubKeys)
-      if (same_name(key->FName, AName)) return key;
+      if (key->FName == AName) return key;
+  return nullptr;
+}
+
+TqorFarSettingValue* TqorFarSettings::FindValue(const std::wstring& AName) const noexcept {
+  if (FValues)
+    for (TqorFarSettingValue* value : *FValues)
+      if (value->Name() == AName) return value;
+  return nullptr;
+}
+
+TqorFarSettings* TqorFarSettings::GetSubKeyByName(const std::wstring& AName) {
+  if (TqorFarSettings* key = FindSubKey(AName)) return key;
   return new TqorFarSettings(this, AName);
 }
 
 TqorFarSettingValue* TqorFarSettings::GetValueByName(const std::wstring& AName) {
-  if (FValues)
-    for (TqorFarSettingValue* value : *FValues)
-      if (same_name(value->Name(), AName)) return value;
+  if (TqorFarSettingValue* value = FindValue(AName)) return value;
   return new TqorFarSettingValue(this, AName);
+}
+
+void* TqorFarSettingsHandle::Keep(size_t ASize) {
+  FFreeList.push_back(std::make_unique<std::byte[]>(ASize ? ASize : 1));
+  return FFreeList.back().get();
+}
+
+const wchar_t* TqorFarSettingsHandle::KeepText(const std::wstring& AText) {
+  auto* text = static_cast<wchar_t*>(Keep((AText.size() + 1) * sizeof(wchar_t)));
+  std::memcpy(text, AText.c_str(), (AText.size() + 1) * sizeof(wchar_t));
+  return text;
 }
 
 // ---------------------------------------------------------------------------------------------
 
 namespace {
 
-// Plugins use their trees from one thread each; this lock only keeps two threads that name the
-// same id (say, freeing it twice) from using a key the other is destroying.
-std::mutex GTreeLock;
+// The options FAR publishes to plugins, with the values of a fresh installation.
+struct host_option {
+  size_t Root;
+  const wchar_t* Name;
+  int Type;
+  std::uint64_t Number;
+};
+
+constexpr wchar_t kWordDiv[] = L"~!%^&*()+|{}:\"<>?`-=\\[];',./";
+
+constexpr host_option kHostOptions[] = {
+    {FSSF_CONFIRMATIONS, L"Copy", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"Move", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"Drag", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"Delete", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"DeleteFolder", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"Esc", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"Exit", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"HistoryClear", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"RemoveConnection", FST_QWORD, 1},
+    {FSSF_CONFIRMATIONS, L"RO", FST_QWORD, 1},
+    {FSSF_SYSTEM, L"CopyOpened", FST_QWORD, 1},
+    {FSSF_SYSTEM, L"DeleteToRecycleBin", FST_QWORD, 1},
+    {FSSF_SYSTEM, L"PluginMaxReadData", FST_QWORD, 0x20000},
+    {FSSF_SYSTEM, L"ScanJunction", FST_QWORD, 1},
+    {FSSF_SYSTEM, L"WordDiv", FST_STRING, 0},
+    {FSSF_PANEL, L"ShowHidden", FST_QWORD, 1},
+    {FSSF_PANEL, L"ShowBytes", FST_QWORD, 0},
+    {FSSF_PANEL, L"TreatDotFilesAsHidden", FST_QWORD, 0},
+    {FSSF_PANEL, L"ShortcutAlwaysChdir", FST_QWORD, 0},
+    {FSSF_EDITOR, L"WordDiv", FST_STRING, 0},
+    {FSSF_SCREEN, L"KeyBar", FST_QWORD, 1},
+    {FSSF_DIALOG, L"EditBlock", FST_QWORD, 0},
+    {FSSF_DIALOG, L"DelRemovesBlocks", FST_QWORD, 1},
+    {FSSF_DIALOG, L"EULBsClear", FST_QWORD, 0},
+    {FSSF_INTERFACE, L"ShowMenuBar", FST_QWORD, 0},
+    {FSSF_PANELLAYOUT, L"ColumnTitles", FST_QWORD, 1},
+    {FSSF_PANELLAYOUT, L"StatusLine", FST_QWORD, 1},
+    {FSSF_PANELLAYOUT, L"SortMode", FST_QWORD, 1},
+    {FSSF_PANELLAYOUT, L"DetailedJunction", FST_QWORD, 0},
+};
+
+// Option names are ASCII; FAR compares them without regard to case.
+bool same_option_name(const wchar_t* AOption, const std::wstring& AName) noexcept {
+  auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+  size_t i = 0;
+  for (; AOption[i] && i < AName.size(); ++i)
+    if (fold(AOption[i]) != fold(AName[i])) return false;
+  return !AOption[i] && i == AName.size();
+}
+
+const host_option* find_host_option(size_t ARoot, const std::wstring& AName) noexcept {
+  for (const host_option& option : kHostOptions)
+    if (option.Root == ARoot && same_option_name(option.Name, AName)) return &option;
+  return nullptr;
+}
+
+bool is_history_root(size_t ARoot) noexcept { return ARoot >= FSSF_HISTORY_CMD && ARoot <= FSSF_FOLDERSHORTCUT_9; }
+
+// A record from a plugin, read whole under the guard; refused as FAR refuses it when its size
+// field is smaller than the record or absurdly large.
+template <class R>
+bool read_record(const void* AParam, R& ARecord) noexcept {
+  size_t size = 0;
+  if (!AParam || !CopyPluginMemory(&size, AParam, sizeof(size))) return false;
+  if (size < sizeof(R) || size > kLargestRecord) return false;
+  return CopyPluginMemory(&ARecord, AParam, sizeof(R));
+}
+
+// A plugin's zero-terminated text (null reads as empty); false when it cannot be read.
+bool read_plugin_text(const wchar_t* AText, std::wstring& AResult) {
+  AResult.clear();
+  if (!AText) return true;
+  size_t length = 0;
+  struct measure {
+    const wchar_t* Text;
+    size_t* Length;
+  } m{AText, &length};
+  if (RunGuarded([](void* AContext) noexcept {
+        auto& m = *static_cast<measure*>(AContext);
+        *m.Length = std::wcslen(m.Text);
+      },
+      &m) != 0)
+    return false;
+  AResult.resize(length);
+  return CopyPluginMemory(AResult.data(), AText, length * sizeof(wchar_t));
+}
+
+// Key names FAR accepts: not empty, no path separator.
+bool read_key_name(const wchar_t* AText, std::wstring& AName) {
+  return AText && read_plugin_text(AText, AName) && !AName.empty() && AName.find(L'\\') == std::wstring::npos;
+}
+
+bool all_zero(const GUID& AGuid) noexcept {
+  static const GUID zero{};
+  return std::memcmp(&AGuid, &zero, sizeof(GUID)) == 0;
+}
+
+TqorFarSettingsHandle* find_handle(HANDLE AHandle) {
+  auto it = GSettings.Handles.find(static_cast<const TqorFarSettingsHandle*>(AHandle));
+  return it == GSettings.Handles.end() ? nullptr : it->second.get();
+}
+
+// Root 0 is the plugin's own key; any other id must be a live key of the same tree, so that a
+// stale id or one from another plugin's settings reaches nothing.
+TqorFarSettings* find_key(const TqorFarSettingsHandle& AHandle, size_t AId) {
+  if (AHandle.HostOptions()) return nullptr;
+  if (AId == 0) return AHandle.Root();
+  auto* key = reinterpret_cast<TqorFarSettings*>(AId);
+  if (!GSettings.Keys.count(key)) return nullptr;
+  TqorFarSettings* top = key;
+  while (top->Owner()) top = top->Owner();
+  return top == AHandle.Root() ? key : nullptr;
+}
+
+// Writes the fields of a record from AFirst to its end back into the plugin's copy.
+template <class R, class F>
+bool write_back(void* AParam, const R& ARecord, F R::*AFirst) noexcept {
+  const size_t offset = reinterpret_cast<const std::byte*>(&(ARecord.*AFirst)) - reinterpret_cast<const std::byte*>(&ARecord);
+  return CopyPluginMemory(static_cast<std::byte*>(AParam) + offset, reinterpret_cast<const std::byte*>(&ARecord) + offset,
+                          sizeof(R) - offset);
+}
+
+intptr_t create_settings(intptr_t ALocation, void* AParam2) {
+  TFarSettingsCreate create;
+  if (!read_record(AParam2, create)) return 0;
+  TqorFarSettings* root = nullptr;
+  if (!all_zero(create.Guid)) {
+    auto& stored = GSettings.Stores[store_name{create.Guid, ALocation == PSL_LOCAL}];
+    if (!stored) stored = std::make_unique<TqorFarSettings>(nullptr, std::wstring());
+    root = stored.get();
+  }
+  auto handle = std::make_unique<TqorFarSettingsHandle>(root);
+  TqorFarSettingsHandle* id = handle.get();
+  GSettings.Handles.emplace(id, std::move(handle));
+  create.Handle = id;
+  if (!write_back(AParam2, create, &TFarSettingsCreate::Handle)) {
+    GSettings.Handles.erase(id);
+    return 0;
+  }
+  return 1;
+}
+
+intptr_t set_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
+  TFarSettingsItem item;
+  if (!read_record(AParam2, item)) return 0;
+  TqorFarSettings* key = find_key(AHandle, item.Root);
+  std::wstring name;
+  if (!key || !read_plugin_text(item.Name, name)) return 0;
+  switch (item.Type) {
+    case FST_QWORD:
+      key->GetValueByName(name)->SetNumber(item.Number);
+      return 1;
+    case FST_STRING: {
+      std::wstring text;
+      if (!read_plugin_text(item.String, text)) return 0;
+      key->GetValueByName(name)->SetText(std::move(text));
+      return 1;
+    }
+    case FST_DATA: {
+      std::vector<std::byte> data(item.Data.Size);
+      if (!data.empty() && (!item.Data.Data || !CopyPluginMemory(data.data(), item.Data.Data, data.size())))
+        return 0;
+      key->GetValueByName(name)->SetData(std::move(data));
+      return 1;
+    }
+    default:
+      return 0;
+  }
+}
+
+// FAR's own options: the type is the option's, whatever the plugin asked for.
+intptr_t get_host_option(TqorFarSettingsHandle& AHandle, void* AParam2, TFarSettingsItem& AItem) {
+  std::wstring name;
+  if (!AItem.Name || !read_plugin_text(AItem.Name, name)) return 0;
+  const host_option* option = find_host_option(AItem.Root, name);
+  if (!option) return 0;
+  AItem.Type = option->Type;
+  if (option->Type == FST_STRING)
+    AItem.String = AHandle.KeepText(kWordDiv);
+  else
+    AItem.Number = option->Number;
+  return write_back(AParam2, AItem, &TFarSettingsItem::Type) ? 1 : 0;
+}
+
+// Returned texts and data are copies owned by the handle; the plugin frees nothing.
+intptr_t get_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
+  TFarSettingsItem item;
+  if (!read_record(AParam2, item)) return 0;
+  if (AHandle.HostOptions()) return get_host_option(AHandle, AParam2, item);
+  TqorFarSettings* key = find_key(AHandle, item.Root);
+  std::wstring name;
+  if (!key || !read_plugin_text(item.Name, name)) return 0;
+  const TqorFarSettingValue* value = key->FindValue(name);
+  // A value of another type counts as missing: the plugin keeps its own default.
+  if (!value || value->Type() != item.Type) return 0;
+  switch (value->Type()) {
+    case FST_QWORD:
+      item.Number = value->Number();
+      break;
+    case FST_STRING:
+      item.String = AHandle.KeepText(value->Text());
+      break;
+    case FST_DATA: {
+      void* data = AHandle.Keep(value->Data().size());
+      if (!value->Data().empty()) std::memcpy(data, value->Data().data(), value->Data().size());
+      item.Data.Size = value->Data().size();
+      item.Data.Data = data;
+      break;
+    }
+    default:
+      return 0;
+  }
+  return write_back(AParam2, item, &TFarSettingsItem::Number) ? 1 : 0;
+}
+
+// Sub-keys first, then values, each in creation order; the array and its names are one block
+// owned by the handle.
+intptr_t enum_key(TqorFarSettingsHandle& AHandle, void* AParam2) {
+  TFarSettingsEnum items;
+  if (!read_record(AParam2, items)) return 0;
+  if (AHandle.HostOptions()) {
+    // No histories or folder shortcuts exist here: those roots list nothing.
+    if (!is_history_root(items.Root) && !AHandle.IsHistory(items.Root)) return 0;
+    items.Count = 0;
+    items.Histories = nullptr;
+    return write_back(AParam2, items, &TFarSettingsEnum::Count) ? 1 : 0;
+  }
+  TqorFarSettings* key = find_key(AHandle, items.Root);
+  if (!key) return 0;
+  std::vector<std::pair<const std::wstring*, int>> names;
+  for (int i = 0; i < key->SubKeyCount(); ++i) names.emplace_back(&key->GetSubKey(i)->Name(), FST_SUBKEY);
+  for (int i = 0; i < key->ValueCount(); ++i)
+    if (key->GetValue(i)->Type() != FST_UNKNOWN) names.emplace_back(&key->GetValue(i)->Name(), key->GetValue(i)->Type());
+  items.Count = names.size();
+  items.Items = nullptr;
+  if (!names.empty()) {
+    size_t size = names.size() * sizeof(TFarSettingsName);
+    for (const auto& [name, type] : names) size += (name->size() + 1) * sizeof(wchar_t);
+    auto* block = static_cast<std::byte*>(AHandle.Keep(size));
+    auto* array = reinterpret_cast<TFarSettingsName*>(block);
+    auto* text = reinterpret_cast<wchar_t*>(block + names.size() * sizeof(TFarSettingsName));
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::memcpy(text, names[i].first->c_str(), (names[i].first->size() + 1) * sizeof(wchar_t));
+      array[i].Name = text;
+      array[i].Type = names[i].second;
+      text += names[i].first->size() + 1;
+    }
+    items.Items = array;
+  }
+  return write_back(AParam2, items, &TFarSettingsEnum::Count) ? 1 : 0;
+}
+
+// A name deletes that value (done even when it did not exist); no name deletes the key itself
+// with everything below it. The plugin's own key is emptied instead, so its handle stays usable.
+intptr_t delete_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
+  TFarSettingsValue record;
+  if (!read_record(AParam2, record)) return 0;
+  TqorFarSettings* key = find_key(AHandle, record.Root);
+  if (!key) return 0;
+  if (record.Value) {
+    std::wstring name;
+    if (!read_plugin_text(record.Value, name)) return 0;
+    delete key->FindValue(name);
+  } else if (key == AHandle.Root()) {
+    key->Clear();
+  } else {
+    delete key;
+  }
+  return 1;
+}
+
+intptr_t open_sub_key(TqorFarSettingsHandle& AHandle, void* AParam2, bool ACreate) {
+  TFarSettingsValue record;
+  std::wstring name;
+  if (!read_record(AParam2, record)) return 0;
+  if (AHandle.HostOptions()) {
+    // Dialog histories hang below FSSF_ROOT; there are none to create.
+    if (ACreate || record.Root != FSSF_ROOT || !read_key_name(record.Value, name)) return 0;
+    return static_cast<intptr_t>(AHandle.OpenHistory());
+  }
+  TqorFarSettings* key = find_key(AHandle, record.Root);
+  if (!key || !read_key_name(record.Value, name)) return 0;
+  return reinterpret_cast<intptr_t>(ACreate ? key->GetSubKeyByName(name) : key->FindSubKey(name));
+}
 
 intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* AParam2) {
-  std::unique_lock<std::mutex> tree(GTreeLock, std::defer_lock);
-  // Never held across a warning box.
-  if (ACommand == SCTL_CREATE || ACommand == SCTL_FREE || ACommand == SCTL_ENUM || ACommand == SCTL_CREATESUBKEY)
-    tree.lock();
+  if (ACommand < SCTL_CREATE || ACommand > SCTL_OPENSUBKEY) {
+    // Never under the lock: the box waits for the user.
+    ShowHostWarning(L"FarApiSettingsControl");
+    return 0;
+  }
+  settings_guard guard(GSettings.Lock);
+  if (ACommand == SCTL_CREATE) return create_settings(AParam1, AParam2);
+  TqorFarSettingsHandle* handle = find_handle(hHandle);
+  if (!handle) return 0;
   switch (ACommand) {
-    case SCTL_CREATE: {
-      auto* create = static_cast<TFarSettingsCreate*>(AParam2);
-      GUID guid;
-      if (!create || !CopyPluginMemory(&guid, &create->Guid, sizeof(guid))) return 0;
-      auto root = std::make_unique<TqorFarSettings>(static_cast<int>(AParam1), guid);
-      HANDLE handle = root.get();
-      if (!CopyPluginMemory(&create->Handle, &handle, sizeof(handle))) return 0;
-      return reinterpret_cast<intptr_t>(root.release());
-    }
     case SCTL_FREE:
-      if (hHandle) {
-        TqorFarSettings* key = LiveKeys().find(hHandle);
-        if (!key) return 0;
-        delete key;
-      }
+      // Frees the handle and every block it handed out; stored values stay.
+      GSettings.Handles.erase(handle);
       return 1;
+    case SCTL_SET:
+      return handle->HostOptions() ? 0 : set_value(*handle, AParam2);
     case SCTL_GET:
-      // No value exists: the plugin falls back to its own default.
-      return 0;
-    case SCTL_ENUM: {
-      auto* items = static_cast<TFarSettingsEnum*>(AParam2);
-      const size_t none = 0;
-      if (!items || !LiveKeys().find(hHandle)) return 0;
-      return CopyPluginMemory(&items->Count, &none, sizeof(none)) ? 1 : 0;
-    }
-    case SCTL_CREATESUBKEY: {
-      const auto* value = static_cast<const TFarSettingsValue*>(AParam2);
-      TqorFarSettings* key = LiveKeys().find(hHandle);
-      const wchar_t* name_pointer = nullptr;
-      std::wstring name;
-      if (!value || !key || !CopyPluginMemory(&name_pointer, &value->Value, sizeof(name_pointer)) ||
-          !read_plugin_name(name_pointer, name))
-        return 0;
-      // Every sub-key hangs below the settings object itself, whatever root the record names.
-      return reinterpret_cast<intptr_t>(key->GetSubKeyByName(name));
-    }
-    default:  // set, delete, open sub-key and every unknown command
-      ShowHostWarning(L"FarApiSettingsControl");
-      return 0;
+      return get_value(*handle, AParam2);
+    case SCTL_ENUM:
+      return enum_key(*handle, AParam2);
+    case SCTL_DELETE:
+      return handle->HostOptions() ? 0 : delete_value(*handle, AParam2);
+    case SCTL_CREATESUBKEY:
+      return open_sub_key(*handle, AParam2, true);
+    default:  // SCTL_OPENSUBKEY
+      return open_sub_key(*handle, AParam2, false);
   }
 }
 

@@ -1,7 +1,13 @@
-// Settings tree behind the SettingsControl host entry: an in-memory key tree that stores no
-// values. Every read finds nothing and nothing survives the settings object.
+// Settings behind the SettingsControl host entry. Each plugin GUID has one key tree per location
+// (roaming, local) in memory; values set through it live as long as the module and are never
+// read from or written to disk, so a plugin finds what it stored after freeing its settings
+// object and creating a new one, and no plugin reaches another's tree. A settings object created
+// with the all-zero GUID is a read-only view of the host's own options, answered with FAR's
+// defaults. Key ids are addresses of live keys, checked before use.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +18,8 @@ namespace qor {
 
 class TqorFarSettings;
 
-// One named value of a key; no data is held.
+// One named value of a key: a number, a text or a block of bytes (FST_QWORD, FST_STRING,
+// FST_DATA); FST_UNKNOWN until the first Set.
 class TqorFarSettingValue {
  public:
   TqorFarSettingValue(TqorFarSettings* AOwner, std::wstring AName);
@@ -21,18 +28,28 @@ class TqorFarSettingValue {
   TqorFarSettingValue& operator=(const TqorFarSettingValue&) = delete;
 
   const std::wstring& Name() const noexcept { return FName; }
+  int Type() const noexcept { return FType; }
+  std::uint64_t Number() const noexcept { return FNumber; }
+  const std::wstring& Text() const noexcept { return FText; }
+  const std::vector<std::byte>& Data() const noexcept { return FData; }
+  // Each replaces whatever the value held, of any type.
+  void SetNumber(std::uint64_t ANumber);
+  void SetText(std::wstring AText);
+  void SetData(std::vector<std::byte> AData);
 
  private:
   TqorFarSettings* FOwner;
   std::wstring FName;
+  int FType = FST_UNKNOWN;
+  std::uint64_t FNumber = 0;
+  std::wstring FText;
+  std::vector<std::byte> FData;
 };
 
-// One key. The settings object a plugin gets is a key without owner; its address and the
-// addresses of its sub-keys are the ids the plugin sees.
+// One key. Its address is the key id a plugin sees.
 class TqorFarSettings {
  public:
   TqorFarSettings(TqorFarSettings* AOwner, std::wstring AName);
-  TqorFarSettings(int AType, const GUID& AGUID);
   ~TqorFarSettings();
   TqorFarSettings(const TqorFarSettings&) = delete;
   TqorFarSettings& operator=(const TqorFarSettings&) = delete;
@@ -43,18 +60,48 @@ class TqorFarSettings {
   int ValueCount() const noexcept { return FValues ? static_cast<int>(FValues->size()) : 0; }
   TqorFarSettings* GetSubKey(int AIndex) const;
   TqorFarSettingValue* GetValue(int AIndex) const;
-  // Find or create; names compare ignoring case.
+  // Names compare exactly, as FAR's plugin settings do: a plugin may keep "Mode" and "mode"
+  // apart, and folding them would lose one of them.
+  TqorFarSettings* FindSubKey(const std::wstring& AName) const noexcept;
+  TqorFarSettingValue* FindValue(const std::wstring& AName) const noexcept;
+  // Find or create.
   TqorFarSettings* GetSubKeyByName(const std::wstring& AName);
   TqorFarSettingValue* GetValueByName(const std::wstring& AName);
+  // Destroys every sub-key and value; the key itself stays.
+  void Clear() noexcept;
 
  private:
   friend class TqorFarSettingValue;
 
   TqorFarSettings* FOwner = nullptr;
-  std::unique_ptr<std::vector<void*>> FFreeList;  // blocks handed to the plugin; none so far
   std::wstring FName;
   std::unique_ptr<std::vector<TqorFarSettings*>> FSubKeys;      // owns the children
   std::unique_ptr<std::vector<TqorFarSettingValue*>> FValues;  // owns the values
+};
+
+// What SCTL_CREATE hands out: a view of one stored tree, or of the host's own options when the
+// root is null, and the memory returned to the plugin through it, which stays valid until the
+// handle is freed.
+class TqorFarSettingsHandle {
+ public:
+  explicit TqorFarSettingsHandle(TqorFarSettings* ARoot) noexcept : FRoot(ARoot) {}
+  TqorFarSettingsHandle(const TqorFarSettingsHandle&) = delete;
+  TqorFarSettingsHandle& operator=(const TqorFarSettingsHandle&) = delete;
+
+  TqorFarSettings* Root() const noexcept { return FRoot; }
+  bool HostOptions() const noexcept { return FRoot == nullptr; }
+  // A zero-filled block owned by the handle (never null, even for 0 bytes).
+  void* Keep(size_t ASize);
+  const wchar_t* KeepText(const std::wstring& AText);
+  // Ids of dialog histories opened below FSSF_ROOT: 24, 25, ... as FAR numbers them.
+  size_t OpenHistory() noexcept { return kFirstHistory + FHistories++; }
+  bool IsHistory(size_t AId) const noexcept { return AId >= kFirstHistory && AId - kFirstHistory < FHistories; }
+
+ private:
+  static constexpr size_t kFirstHistory = 24;
+  TqorFarSettings* FRoot;
+  std::vector<std::unique_ptr<std::byte[]>> FFreeList;
+  size_t FHistories = 0;
 };
 
 // Host entry for PluginStartupInfo.SettingsControl.
