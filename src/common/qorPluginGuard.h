@@ -21,6 +21,19 @@ DWORD RunGuarded(guarded_body ABody, void* AContext) noexcept;
 // not the process. Returns false when the copy faulted.
 bool CopyPluginMemory(void* ADest, const void* ASource, size_t ASize) noexcept;
 
+// FAR accepts a record whose StructSize is at least its own size and at most 64 KiB.
+constexpr size_t kLargestPluginRecord = 65536;
+
+// Reads a plugin's record of the host's size under the guard; false when it cannot be read or its
+// StructSize is out of range. StructSize comes first so that a short record is not read past its end.
+template <class T>
+bool ReadPluginRecord(const void* APlugin, T& ARecord) noexcept {
+  size_t size = 0;
+  if (!APlugin || !CopyPluginMemory(&size, APlugin, sizeof(size))) return false;
+  if (size < sizeof(T) || size > kLargestPluginRecord) return false;
+  return CopyPluginMemory(&ARecord, APlugin, sizeof(T));
+}
+
 template <class F, class... A>
 auto GuardedCall(const wchar_t* AEntryPoint, F AFunction, A... AArgs) {
   using R = decltype(AFunction(AArgs...));

@@ -10,19 +10,6 @@ namespace qor {
 
 namespace {
 
-// FAR accepts a record whose StructSize is at least its own size and at most 64 KiB.
-constexpr size_t kMaxStructSize = 65536;
-
-// Reads a plugin record of the host's size; false when it cannot be read or its StructSize is out
-// of range. StructSize comes first so that a short record is not read past its end.
-template <class T>
-bool read_record(const void* APlugin, T& ARecord) noexcept {
-  size_t size = 0;
-  if (!APlugin || !CopyPluginMemory(&size, APlugin, sizeof(size))) return false;
-  if (size < sizeof(T) || size > kMaxStructSize) return false;
-  return CopyPluginMemory(&ARecord, APlugin, sizeof(T));
-}
-
 template <class T>
 bool write_plugin(void* ADest, const T& AValue) noexcept {
   return ADest && CopyPluginMemory(ADest, &AValue, sizeof(T));
@@ -124,7 +111,7 @@ intptr_t adv_control(int ACommand, intptr_t AParam1, void* AParam2) {
     case ACTL_GETWINDOWTYPE: {
       auto* target = static_cast<TWindowType*>(AParam2);
       TWindowType type;
-      if (!read_record(target, type)) return 0;
+      if (!ReadPluginRecord(target, type)) return 0;
       const int panels = WTYPE_PANELS;
       return write_plugin(&target->Type, panels) ? 1 : 0;
     }
@@ -134,7 +121,7 @@ intptr_t adv_control(int ACommand, intptr_t AParam1, void* AParam2) {
       // The one window is the panels window at index 0; it has neither a type name nor a title.
       auto* target = static_cast<TWindowInfo*>(AParam2);
       TWindowInfo info;
-      if (!read_record(target, info) || (info.Pos != -1 && info.Pos != 0)) return 0;
+      if (!ReadPluginRecord(target, info) || (info.Pos != -1 && info.Pos != 0)) return 0;
       if (!empty_name(info.TypeName, info.TypeNameSize) || !empty_name(info.Name, info.NameSize)) return 0;
       info.Id = 0;
       info.Pos = 0;

@@ -15,9 +15,6 @@ namespace qor {
 
 namespace {
 
-// FAR refuses a record whose StructSize is below its own size or above this bound.
-constexpr size_t kLargestRecord = 65536;
-
 // Which stored tree a settings object opens: FAR keeps roaming and local settings apart.
 struct store_name {
   GUID Guid;
@@ -231,16 +228,6 @@ const host_option* find_host_option(size_t ARoot, const std::wstring& AName) noe
 
 bool is_history_root(size_t ARoot) noexcept { return ARoot >= FSSF_HISTORY_CMD && ARoot <= FSSF_FOLDERSHORTCUT_9; }
 
-// A record from a plugin, read whole under the guard; refused as FAR refuses it when its size
-// field is smaller than the record or absurdly large.
-template <class R>
-bool read_record(const void* AParam, R& ARecord) noexcept {
-  size_t size = 0;
-  if (!AParam || !CopyPluginMemory(&size, AParam, sizeof(size))) return false;
-  if (size < sizeof(R) || size > kLargestRecord) return false;
-  return CopyPluginMemory(&ARecord, AParam, sizeof(R));
-}
-
 // A plugin's zero-terminated text (null reads as empty); false when it cannot be read.
 bool read_plugin_text(const wchar_t* AText, std::wstring& AResult) {
   AResult.clear();
@@ -297,7 +284,7 @@ bool write_back(void* AParam, const R& ARecord, F R::*AFirst) noexcept {
 
 intptr_t create_settings(intptr_t ALocation, void* AParam2) {
   TFarSettingsCreate create;
-  if (!read_record(AParam2, create)) return 0;
+  if (!ReadPluginRecord(AParam2, create)) return 0;
   TqorFarSettings* root = nullptr;
   if (!all_zero(create.Guid)) {
     auto& stored = GSettings.Stores[store_name{create.Guid, ALocation == PSL_LOCAL}];
@@ -317,7 +304,7 @@ intptr_t create_settings(intptr_t ALocation, void* AParam2) {
 
 intptr_t set_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   TFarSettingsItem item;
-  if (!read_record(AParam2, item)) return 0;
+  if (!ReadPluginRecord(AParam2, item)) return 0;
   TqorFarSettings* key = find_key(AHandle, item.Root);
   std::wstring name;
   if (!key || !read_plugin_text(item.Name, name)) return 0;
@@ -360,7 +347,7 @@ intptr_t get_host_option(TqorFarSettingsHandle& AHandle, void* AParam2, TFarSett
 // Returned texts and data are copies owned by the handle; the plugin frees nothing.
 intptr_t get_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   TFarSettingsItem item;
-  if (!read_record(AParam2, item)) return 0;
+  if (!ReadPluginRecord(AParam2, item)) return 0;
   if (AHandle.HostOptions()) return get_host_option(AHandle, AParam2, item);
   TqorFarSettings* key = find_key(AHandle, item.Root);
   std::wstring name;
@@ -392,7 +379,7 @@ intptr_t get_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
 // owned by the handle.
 intptr_t enum_key(TqorFarSettingsHandle& AHandle, void* AParam2) {
   TFarSettingsEnum items;
-  if (!read_record(AParam2, items)) return 0;
+  if (!ReadPluginRecord(AParam2, items)) return 0;
   if (AHandle.HostOptions()) {
     // No histories or folder shortcuts exist here: those roots list nothing.
     if (!is_history_root(items.Root) && !AHandle.IsHistory(items.Root)) return 0;
@@ -429,7 +416,7 @@ intptr_t enum_key(TqorFarSettingsHandle& AHandle, void* AParam2) {
 // with everything below it. The plugin's own key is emptied instead, so its handle stays usable.
 intptr_t delete_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   TFarSettingsValue record;
-  if (!read_record(AParam2, record)) return 0;
+  if (!ReadPluginRecord(AParam2, record)) return 0;
   TqorFarSettings* key = find_key(AHandle, record.Root);
   if (!key) return 0;
   if (record.Value) {
@@ -447,7 +434,7 @@ intptr_t delete_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
 intptr_t open_sub_key(TqorFarSettingsHandle& AHandle, void* AParam2, bool ACreate) {
   TFarSettingsValue record;
   std::wstring name;
-  if (!read_record(AParam2, record)) return 0;
+  if (!ReadPluginRecord(AParam2, record)) return 0;
   if (AHandle.HostOptions()) {
     // Dialog histories hang below FSSF_ROOT; there are none to create.
     if (ACreate || record.Root != FSSF_ROOT || !read_key_name(record.Value, name)) return 0;
