@@ -277,9 +277,9 @@ TqorFarSettings* find_key(const TqorFarSettingsHandle& AHandle, size_t AId) {
 // Writes the fields of a record from AFirst to its end back into the plugin's copy.
 template <class R, class F>
 bool write_back(void* AParam, const R& ARecord, F R::*AFirst) noexcept {
-  const size_t offset = reinterpret_cast<const std::byte*>(&(ARecord.*AFirst)) - reinterpret_cast<const std::byte*>(&ARecord);
-  return CopyPluginMemory(static_cast<std::byte*>(AParam) + offset, reinterpret_cast<const std::byte*>(&ARecord) + offset,
-                          sizeof(R) - offset);
+  const auto* record = reinterpret_cast<const std::byte*>(&ARecord);
+  const size_t offset = reinterpret_cast<const std::byte*>(&(ARecord.*AFirst)) - record;
+  return CopyPluginMemory(static_cast<std::byte*>(AParam) + offset, record + offset, sizeof(R) - offset);
 }
 
 intptr_t create_settings(intptr_t ALocation, void* AParam2) {
@@ -392,7 +392,8 @@ intptr_t enum_key(TqorFarSettingsHandle& AHandle, void* AParam2) {
   std::vector<std::pair<const std::wstring*, int>> names;
   for (int i = 0; i < key->SubKeyCount(); ++i) names.emplace_back(&key->GetSubKey(i)->Name(), FST_SUBKEY);
   for (int i = 0; i < key->ValueCount(); ++i)
-    if (key->GetValue(i)->Type() != FST_UNKNOWN) names.emplace_back(&key->GetValue(i)->Name(), key->GetValue(i)->Type());
+    if (const TqorFarSettingValue* value = key->GetValue(i); value->Type() != FST_UNKNOWN)
+      names.emplace_back(&value->Name(), value->Type());
   items.Count = names.size();
   items.Items = nullptr;
   if (!names.empty()) {
