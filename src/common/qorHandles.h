@@ -40,9 +40,24 @@ struct window_destroyer {
   }
 };
 
+struct local_freer {
+  void operator()(void* p) const noexcept {
+    if (p) ::LocalFree(p);
+  }
+};
+struct global_freer {
+  void operator()(void* p) const noexcept {
+    if (p) ::GlobalFree(p);
+  }
+};
+
 using unique_handle = unique_resource<HANDLE, handle_closer>;
 using unique_find = unique_resource<HANDLE, find_closer>;
 using unique_module = unique_resource<HMODULE, module_freer>;
+// LocalAlloc'd results of system calls (security descriptors, SID strings) and global blocks.
+template <class T>
+using unique_local = std::unique_ptr<T, local_freer>;
+using unique_global = unique_resource<HGLOBAL, global_freer>;
 template <class T>
 using unique_gdi = unique_resource<T, gdi_deleter>;
 using unique_icon = unique_resource<HICON, icon_destroyer>;
@@ -62,6 +77,26 @@ class unique_window_dc {
  private:
   HWND FWnd;
   HDC FDC;
+};
+
+// The clipboard is open for the lifetime of the guard; opening may fail while another program holds it.
+class clipboard_session {
+ public:
+  clipboard_session() noexcept {
+    for (int attempt = 0; attempt < 10 && !FOpen; ++attempt) {
+      FOpen = ::OpenClipboard(nullptr) != FALSE;
+      if (!FOpen) ::Sleep(10);
+    }
+  }
+  ~clipboard_session() {
+    if (FOpen) ::CloseClipboard();
+  }
+  clipboard_session(const clipboard_session&) = delete;
+  clipboard_session& operator=(const clipboard_session&) = delete;
+  bool open() const noexcept { return FOpen; }
+
+ private:
+  bool FOpen = false;
 };
 
 // Selects an object into a DC for the lifetime of the guard.

@@ -1,6 +1,7 @@
 #include "common/qorPluginGuard.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace qor {
 namespace {
@@ -89,6 +90,16 @@ bool CopyPluginMemory(void* ADest, const void* ASource, size_t ASize) noexcept {
                std::memcpy(c.Dest, c.Source, c.Size);
              },
              &c) == 0;
+}
+
+bool CopyPluginText(const wchar_t* AText, std::wstring& AOut) {
+  AOut.clear();
+  if (!AText) return true;
+  size_t length = 0;
+  auto measure = [&]() noexcept { length = std::wcslen(AText); };
+  if (!RunGuardedLambda(measure)) return false;
+  AOut.resize(length);
+  return CopyPluginMemory(AOut.data(), AText, length * sizeof(wchar_t));
 }
 
 }  // namespace qor

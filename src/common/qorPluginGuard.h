@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <string>
 #include <tuple>
 #include <type_traits>
 
@@ -32,6 +33,15 @@ bool ReadPluginRecord(const void* APlugin, T& ARecord) noexcept {
   if (!APlugin || !CopyPluginMemory(&size, APlugin, sizeof(size))) return false;
   if (size < sizeof(T) || size > kLargestPluginRecord) return false;
   return CopyPluginMemory(&ARecord, APlugin, sizeof(T));
+}
+
+// Copies a plugin's zero-terminated text; null gives "". False when it cannot be read.
+bool CopyPluginText(const wchar_t* AText, std::wstring& AOut);
+
+// Runs a callable that owns nothing (no destructors to skip) under the guard; false on a fault.
+template <class F>
+bool RunGuardedLambda(F& AFunction) noexcept {
+  return RunGuarded([](void* AContext) noexcept { (*static_cast<F*>(AContext))(); }, &AFunction) == 0;
 }
 
 template <class F, class... A>

@@ -464,6 +464,30 @@ static_assert(sizeof(TFarSettingsValue) == 12);
 static_assert(offsetof(TFarSettingsValue, Root) == 4);
 static_assert(offsetof(TFarSettingsValue, Value) == 8);
 
+// Standard-function modes and flags (64-bit where the API passes a flag set).
+constexpr TFarFlags PN_CMPNAME = 0x0, PN_CMPNAMELIST = 0x10000, PN_GENERATENAME = 0x20000,
+                    PN_CHECKMASK = 0x30000, PN_SKIPPATH = 0x1000000, PN_SHOWERRORMESSAGE = 0x2000000;
+constexpr TFarFlags FFFS_COMMAS = 0x0100000000000000ULL, FFFS_FLOATSIZE = 0x0200000000000000ULL,
+                    FFFS_SHOWBYTESINDEX = 0x0400000000000000ULL, FFFS_ECONOMIC = 0x0800000000000000ULL,
+                    FFFS_THOUSAND = 0x1000000000000000ULL, FFFS_MINSIZEINDEX = 0x2000000000000000ULL,
+                    FFFS_MINSIZEINDEX_MASK = 0x7;
+constexpr TFarFlags FRS_RETUPDIR = 0x1, FRS_RECUR = 0x2, FRS_SCANSYMLINK = 0x4;
+constexpr TFarFlags MLF_SHOWERRMSG = 0x10000, MLF_DONOTUPDATEPANEL = 0x20000, MLF_HOLDTARGET = 0x40000;
+constexpr TFarFlags XLAT_SWITCHKEYBLAYOUT = 0x1, XLAT_SWITCHKEYBBEEP = 0x2, XLAT_USEKEYBLAYOUTNAME = 0x4,
+                    XLAT_CONVERTALLCMDLINE = 0x10000;
+enum : int { CPM_FULL = 0, CPM_REAL = 1, CPM_NATIVE = 2 };
+enum : int {
+  LINK_HARDLINK = 1, LINK_JUNCTION = 2, LINK_VOLMOUNT = 3, LINK_SYMLINKFILE = 4, LINK_SYMLINKDIR = 5,
+  LINK_SYMLINK = 6,
+};
+enum : int { FCT_ANY = 0, FCT_STREAM = 1, FCT_COLUMN = 2 };
+
+struct TDetectCodePageInfo {
+  size_t StructSize;
+  const wchar_t* FileName;
+};
+static_assert(sizeof(TDetectCodePageInfo) == 8);
+
 // Host callbacks. Every flag argument is 64-bit: a 32-bit declaration would pop too few bytes.
 using TFarApiDialogProc = intptr_t(WINAPI*)(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2);
 using TFarStdCompare = int(WINAPI*)(const void*, const void*, void*);
@@ -524,7 +548,7 @@ struct FarStandardFunctions {
   // Appended by later FAR3 headers; the host announces the older size but fills these too.
   std::uint64_t(WINAPI* FarClock)();
   int(WINAPI* CompareStrings)(const wchar_t* Str1, size_t Size1, const wchar_t* Str2, size_t Size2);
-  uintptr_t(WINAPI* DetectCodePage)(void* Info);
+  uintptr_t(WINAPI* DetectCodePage)(TDetectCodePageInfo* Info);
 };
 static_assert(sizeof(FarStandardFunctions) == 200);
 static_assert(offsetof(FarStandardFunctions, FormatFileSize) == 184);

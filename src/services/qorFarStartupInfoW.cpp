@@ -7,6 +7,7 @@
 #include "services/qorFarLang.h"
 #include "services/qorFarPanelsW.h"
 #include "services/qorFarSettingsW.h"
+#include "services/qorFarStandardW.h"
 
 namespace qor {
 
@@ -58,70 +59,9 @@ QOR_TEXT(kFileFilterControl, L"FarApiFilterControl");
 QOR_TEXT(kRegExpControl, L"FarApiRegexpControl");
 QOR_TEXT(kMacroControl, L"FarApiMacroControl");
 QOR_TEXT(kFreeScreen, L"FarApiFreeScreen");
-QOR_TEXT(kAtoi, L"FarStdAtoi");
-QOR_TEXT(kAtoi64, L"FarStdAtoi64");
-QOR_TEXT(kItoa, L"FarStdItoa");
-QOR_TEXT(kItoa64, L"FarStdItoa64");
-QOR_TEXT(kSprintf, L"FarStdSPrinfF");
-QOR_TEXT(kSscanf, L"FarStdSScanF");
-QOR_TEXT(kQsort, L"FarStdQSort");
-QOR_TEXT(kBsearch, L"FarStdBSearch");
-QOR_TEXT(kSnprintf, L"FarStdSNPrinfF");
-QOR_TEXT(kLIsLower, L"FarStdLocalIsLower");
-QOR_TEXT(kLIsUpper, L"FarStdLocalIsUpper");
-QOR_TEXT(kLIsAlpha, L"FarStdLocalIsAlpha");
-QOR_TEXT(kLIsAlphanum, L"FarStdLocalIsAlphaNum");
-QOR_TEXT(kLUpper, L"FarStdLocalUpper");
-QOR_TEXT(kLLower, L"FarStdLocalLower");
-QOR_TEXT(kLUpperBuf, L"FarStdLocalUpperBuf");
-QOR_TEXT(kLLowerBuf, L"FarStdLocalLowerBuf");
-QOR_TEXT(kLStrupr, L"FarStdLocalStrUpr");
-QOR_TEXT(kLStrlwr, L"FarStdLocalStrLwr");
-QOR_TEXT(kLStricmp, L"FarStdLocalStrICmp");
-QOR_TEXT(kLStrnicmp, L"FarStdLocalStrNICmp");
-QOR_TEXT(kUnquote, L"FarStdUnquote");
-QOR_TEXT(kLTrim, L"FarStdLTrim");
-QOR_TEXT(kRTrim, L"FarStdRTrim");
-QOR_TEXT(kTrim, L"FarStdTrim");
-QOR_TEXT(kTruncStr, L"FarStdTruncStr");
-QOR_TEXT(kTruncPathStr, L"FarStdTruncPathStr");
-QOR_TEXT(kQuoteSpaceOnly, L"FarStdQuoteSpaceOnly");
-QOR_TEXT(kPointToName, L"FarStdPointToName");
-QOR_TEXT(kGetPathRoot, L"FarStdGetPathRoot");
-QOR_TEXT(kAddEndSlash, L"FarStdAddEndSlash");
-QOR_TEXT(kCopyToClipboard, L"FarStdCopyToClipBoard");
-QOR_TEXT(kPasteFromClipboard, L"FarStdPasteFromClipboard");
 QOR_TEXT(kInputRecordToName, L"FarStdInputRecordToKeyName");
 QOR_TEXT(kNameToInputRecord, L"FarStdKeyNameToInputRecord");
-QOR_TEXT(kXLat, L"FarStdXLat");
-QOR_TEXT(kGetFileOwner, L"FarStdGetFileOwner");
-QOR_TEXT(kGetNumberOfLinks, L"FarStdGetNumberOfLinks");
-QOR_TEXT(kRecursiveSearch, L"FarStdRecursiveSearch");
-QOR_TEXT(kMkTemp, L"FarStdMkTemp");
-QOR_TEXT(kProcessName, L"FarStdProcessName");
-QOR_TEXT(kMkLink, L"FarStdMkLink");
-QOR_TEXT(kConvertPath, L"FarConvertPath");
-QOR_TEXT(kGetReparsePointInfo, L"FarGetReparsePointInfo");
-QOR_TEXT(kGetCurrentDirectory, L"FarGetCurrentDirectory");
-QOR_TEXT(kFormatFileSize, L"FarFormatFileSize");
-QOR_TEXT(kFarClock, L"FarClock");
-QOR_TEXT(kCompareStrings, L"FarCompareStrings");
-QOR_TEXT(kDetectCodePage, L"FarDetectCodePage");
 #undef QOR_TEXT
-
-// The three formatted-text slots are cdecl with a variable argument list: the caller pops.
-int __cdecl StdSprintf(wchar_t*, const wchar_t*, ...) {
-  ShowHostWarning(L"FarStdSPrinfF");
-  return 0;
-}
-int __cdecl StdSscanf(const wchar_t*, const wchar_t*, ...) {
-  ShowHostWarning(L"FarStdSScanF");
-  return 0;
-}
-int __cdecl StdSnprintf(wchar_t*, size_t, const wchar_t*, ...) {
-  ShowHostWarning(L"FarStdSNPrinfF");
-  return 0;
-}
 
 intptr_t WINAPI ApiMessage(const GUID*, const GUID*, TFarFlags AFlags, const wchar_t*,
                            const wchar_t* const*, size_t, intptr_t AButtonsNumber) {
@@ -139,55 +79,56 @@ void WINAPI ApiRestoreScreen(HANDLE) {}
 void fill_standard_functions(FarStandardFunctions& F) noexcept {
   std::memset(&F, 0, sizeof(F));
   F.StructSize = FarStandardFunctionsAnnouncedSize;
-  warn<kAtoi>(F.atoi);
-  warn<kAtoi64>(F.atoi64);
-  warn<kItoa>(F.itoa);
-  warn<kItoa64>(F.itoa64);
-  F.sprintf = StdSprintf;
-  F.sscanf = StdSscanf;
-  warn<kQsort>(F.qsort);
-  warn<kBsearch>(F.bsearch);
-  F.snprintf = StdSnprintf;
-  warn<kLIsLower>(F.LIsLower);
-  warn<kLIsUpper>(F.LIsUpper);
-  warn<kLIsAlpha>(F.LIsAlpha);
-  warn<kLIsAlphanum>(F.LIsAlphanum);
-  warn<kLUpper>(F.LUpper);
-  warn<kLLower>(F.LLower);
-  warn<kLUpperBuf>(F.LUpperBuf);
-  warn<kLLowerBuf>(F.LLowerBuf);
-  warn<kLStrupr>(F.LStrupr);
-  warn<kLStrlwr>(F.LStrlwr);
-  warn<kLStricmp>(F.LStricmp);
-  warn<kLStrnicmp>(F.LStrnicmp);
-  warn<kUnquote>(F.Unquote);
-  warn<kLTrim>(F.LTrim);
-  warn<kRTrim>(F.RTrim);
-  warn<kTrim>(F.Trim);
-  warn<kTruncStr>(F.TruncStr);
-  warn<kTruncPathStr>(F.TruncPathStr);
-  warn<kQuoteSpaceOnly>(F.QuoteSpaceOnly);
-  warn<kPointToName>(F.PointToName);
-  warn<kGetPathRoot>(F.GetPathRoot);
-  warn<kAddEndSlash>(F.AddEndSlash);
-  warn<kCopyToClipboard>(F.CopyToClipboard);
-  warn<kPasteFromClipboard>(F.PasteFromClipboard);
+  F.atoi = FarStdAtoi;
+  F.atoi64 = FarStdAtoi64;
+  F.itoa = FarStdItoa;
+  F.itoa64 = FarStdItoa64;
+  F.sprintf = FarStdSprintf;
+  F.sscanf = FarStdSscanf;
+  F.qsort = FarStdQsort;
+  F.bsearch = FarStdBsearch;
+  F.snprintf = FarStdSnprintf;
+  F.LIsLower = FarStdIsLower;
+  F.LIsUpper = FarStdIsUpper;
+  F.LIsAlpha = FarStdIsAlpha;
+  F.LIsAlphanum = FarStdIsAlphaNum;
+  F.LUpper = FarStdUpper;
+  F.LLower = FarStdLower;
+  F.LUpperBuf = FarStdUpperBuf;
+  F.LLowerBuf = FarStdLowerBuf;
+  F.LStrupr = FarStdStrUpr;
+  F.LStrlwr = FarStdStrLwr;
+  F.LStricmp = FarStdStrICmp;
+  F.LStrnicmp = FarStdStrNICmp;
+  F.Unquote = FarStdUnquote;
+  F.LTrim = FarStdLTrim;
+  F.RTrim = FarStdRTrim;
+  F.Trim = FarStdTrim;
+  F.TruncStr = FarStdTruncStr;
+  F.TruncPathStr = FarStdTruncPathStr;
+  F.QuoteSpaceOnly = FarStdQuoteSpaceOnly;
+  F.PointToName = FarStdPointToName;
+  F.GetPathRoot = FarStdGetPathRoot;
+  F.AddEndSlash = FarStdAddEndSlash;
+  F.CopyToClipboard = FarStdCopyToClipboard;
+  F.PasteFromClipboard = FarStdPasteFromClipboard;
+  // FAR's key names belong to its console input: not offered.
   warn<kInputRecordToName>(F.FarInputRecordToName);
   warn<kNameToInputRecord>(F.FarNameToInputRecord);
-  warn<kXLat>(F.XLat);
-  warn<kGetFileOwner>(F.GetFileOwner);
-  warn<kGetNumberOfLinks>(F.GetNumberOfLinks);
-  warn<kRecursiveSearch>(F.FarRecursiveSearch);
-  warn<kMkTemp>(F.MkTemp);
-  warn<kProcessName>(F.ProcessName);
-  warn<kMkLink>(F.MkLink);
-  warn<kConvertPath>(F.ConvertPath);
-  warn<kGetReparsePointInfo>(F.GetReparsePointInfo);
-  warn<kGetCurrentDirectory>(F.GetCurrentDirectory);
-  warn<kFormatFileSize>(F.FormatFileSize);
-  warn<kFarClock>(F.FarClock);
-  warn<kCompareStrings>(F.CompareStrings);
-  warn<kDetectCodePage>(F.DetectCodePage);
+  F.XLat = FarStdXLat;
+  F.GetFileOwner = FarStdGetFileOwner;
+  F.GetNumberOfLinks = FarStdGetNumberOfLinks;
+  F.FarRecursiveSearch = FarStdRecursiveSearch;
+  F.MkTemp = FarStdMkTemp;
+  F.ProcessName = FarStdProcessName;
+  F.MkLink = FarStdMkLink;
+  F.ConvertPath = FarStdConvertPath;
+  F.GetReparsePointInfo = FarStdGetReparsePointInfo;
+  F.GetCurrentDirectory = FarStdGetCurrentDirectory;
+  F.FormatFileSize = FarStdFormatFileSize;
+  F.FarClock = FarStdClock;
+  F.CompareStrings = FarStdCompareStrings;
+  F.DetectCodePage = FarStdDetectCodePage;
 }
 
 void fill_startup_info(PluginStartupInfo& I) noexcept {
