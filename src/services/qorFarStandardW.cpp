@@ -727,8 +727,8 @@ std::wstring generate_name(const std::wstring& ASource, const std::wstring& AMas
       const size_t dot = source.find(L'.', j);
       j = dot == std::wstring::npos ? n : dot + 1;
     } else {
-      out += c;
-      if (j < n) ++j;
+      out += c;  // replaces one source character, but never the dot
+      if (j < n && source[j] != L'.') ++j;
     }
   }
   if (!out.empty() && out.back() == L'.') out.pop_back();
