@@ -71,26 +71,41 @@ TEST(HostTables, WarningEntriesIncludingTheSlotsOfNewerHeaders) {
   FileManager fm({{L"Fix", L"fixture_full.dll"}});
   BoxWatcher boxes;
   const auto calls = run_calls(fm,
-                               "call Atoi\n"
-                               "call Sprintf\n"
+                               "call KeyName\n"
+                               "call NameToKey\n"
                                "call Menu 0x100000001\n"
                                "call FreeScreen\n"
-                               "call FarClock\n"
-                               "call CompareStrings\n"
-                               "call DetectCodePage\n"
                                "call AdvControl 22\n");
   const std::vector<std::string> expected = {
-      "Atoi -> 0 stack=same",
-      "Sprintf -> 0 untouched stack=same",  // cdecl: the caller pops; the buffer is not written
+      "KeyName -> 0 untouched stack=same",  // the buffer is not written
+      "NameToKey -> 0 0 stack=same",        // nor the record
       "Menu -> 0 stack=same",               // 64-bit flags among 13 arguments
       "FreeScreen -> void stack=same",
-      "FarClock -> 0 stack=same",
-      "CompareStrings -> 0 stack=same",
-      "DetectCodePage -> 0 stack=same",
       "AdvControl -> 1 stack=same",  // the plugin goes on calling after all of them
   };
   EXPECT_EQ(calls, expected);
-  EXPECT_EQ(boxes.Texts(), (std::vector<std::wstring>{L"FarStdAtoi", L"FarStdSPrinfF", L"FarApiMenu",
-                                                      L"FarApiFreeScreen", L"FarClock", L"FarCompareStrings",
-                                                      L"FarDetectCodePage"}));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::wstring>{L"FarStdInputRecordToKeyName", L"FarStdKeyNameToInputRecord",
+                                                      L"FarApiMenu", L"FarApiFreeScreen"}));
+}
+
+// Offered standard functions answer without a box, popping what their convention says, including
+// the cdecl formatted-text entry and the slots appended by newer headers.
+TEST(HostTables, OfferedStandardFunctionsFromAPlugin) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}});
+  BoxWatcher boxes;
+  const auto calls = run_calls(fm,
+                               "call Atoi\n"
+                               "call Sprintf\n"
+                               "call FarClock\n"
+                               "call CompareStrings\n"
+                               "call DetectCodePage\n");
+  const std::vector<std::string> expected = {
+      "Atoi -> 42 stack=same",
+      "Sprintf -> 17 5|1099511627776|w stack=same",  // cdecl: the caller pops
+      "FarClock -> ticking stack=same",
+      "CompareStrings -> -1 stack=same",
+      "DetectCodePage -> 0 stack=same",  // a null record
+  };
+  EXPECT_EQ(calls, expected);
+  EXPECT_TRUE(boxes.Texts().empty());
 }
