@@ -6,14 +6,17 @@
 
 namespace {
 std::atomic<size_t> GLargest{0};
+std::atomic<long> GCount{0};
 }
 
 namespace wxt {
 void ResetLargestAllocation() noexcept { GLargest = 0; }
 size_t LargestAllocation() noexcept { return GLargest; }
+long AllocationCount() noexcept { return GCount; }
 }  // namespace wxt
 
 void* operator new(size_t ASize) {
+  ++GCount;
   size_t seen = GLargest.load();
   while (ASize > seen && !GLargest.compare_exchange_weak(seen, ASize)) {
   }

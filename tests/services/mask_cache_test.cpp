@@ -3,28 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "allocation_probe.h"
 #include "services/qorFarStandardW.h"
-
-namespace {
-std::atomic<long> GAllocations{0};
-}
-
-void* operator new(size_t ASize) {
-  ++GAllocations;
-  if (void* p = std::malloc(ASize ? ASize : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](size_t ASize) { return operator new(ASize); }
-void operator delete(void* APointer) noexcept { std::free(APointer); }
-void operator delete[](void* APointer) noexcept { std::free(APointer); }
-void operator delete(void* APointer, size_t) noexcept { std::free(APointer); }
-void operator delete[](void* APointer, size_t) noexcept { std::free(APointer); }
 
 using namespace qor;
 
@@ -34,14 +18,14 @@ TEST(MaskCache, RepeatedListsMatchWithoutAllocating) {
   wchar_t miss[] = L"dir\\xarchive.tgz";
   // The first call compiles the list and fills the upper-case table.
   ASSERT_EQ(FarStdProcessName(list, hit, 0, PN_CMPNAMELIST | PN_SKIPPATH), 1u);
-  const long before = GAllocations.load();
+  const long before = wxt::AllocationCount();
   size_t matched = 0;
   for (int i = 0; i < 1000; ++i) {
     matched += FarStdProcessName(list, hit, 0, PN_CMPNAMELIST | PN_SKIPPATH);
     matched += FarStdProcessName(list, miss, 0, PN_CMPNAMELIST | PN_SKIPPATH);
     matched += FarStdProcessName(L"*.t[agx]z", hit, 0, PN_CMPNAME | PN_SKIPPATH);
   }
-  EXPECT_EQ(GAllocations.load() - before, 0);
+  EXPECT_EQ(wxt::AllocationCount() - before, 0);
   EXPECT_EQ(matched, 2000u);
 }
 
