@@ -792,3 +792,26 @@ TEST_F(StdFunctions, ProcessNameGeneratesNames) {
   EXPECT_EQ(CALL(F->ProcessName(L"report.txt", small, 5, PN_GENERATENAME)), 11u);
   EXPECT_STREQ(small, L"repo");
 }
+
+// A pointer from a plugin that cannot be read or written ends the call with the neutral value
+// (where FAR itself would crash), and the host goes on answering.
+TEST_F(StdFunctions, UnreadablePointersEndTheCallQuietly) {
+  auto* bad = reinterpret_cast<wchar_t*>(0x10);
+  static const wchar_t kReadOnly[] = L"constant";
+  auto* read_only = const_cast<wchar_t*>(kReadOnly);
+  EXPECT_EQ(CALL(F->atoi(bad)), 0);
+  EXPECT_EQ(CALL(F->atoi64(bad)), 0);
+  EXPECT_EQ(CALL(F->sprintf(bad, L"%d", 1)), -1);
+  wchar_t buffer[8];
+  EXPECT_EQ(CALL(F->sprintf(buffer, L"%s", bad)), -1);
+  EXPECT_EQ(CALL(F->LStricmp(bad, L"a")), 0);
+  EXPECT_EQ(CALL(F->Trim(bad)), bad);
+  EXPECT_EQ(CALL(F->ProcessName(bad, const_cast<wchar_t*>(L"x"), 0, PN_CMPNAMELIST)), 0u);
+  EXPECT_EQ(CALL(F->ProcessName(L"*", bad, 0, PN_CMPNAME)), 0u);
+  EXPECT_EQ(CALL(F->GetCurrentDirectory(MAX_PATH, bad)), 0u);
+  EXPECT_EQ(CALL(F->FormatFileSize(1, 0, 0, read_only, 8)), 0u);  // a write that faults
+  EXPECT_STREQ(kReadOnly, L"constant");
+  TDetectCodePageInfo info{sizeof(info), bad};
+  EXPECT_EQ(CALL(F->DetectCodePage(&info)), 0u);
+  EXPECT_EQ(CALL(F->atoi(L"12")), 12);
+}
