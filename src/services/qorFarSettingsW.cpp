@@ -228,28 +228,9 @@ const host_option* find_host_option(size_t ARoot, const std::wstring& AName) noe
 
 bool is_history_root(size_t ARoot) noexcept { return ARoot >= FSSF_HISTORY_CMD && ARoot <= FSSF_FOLDERSHORTCUT_9; }
 
-// A plugin's zero-terminated text (null reads as empty); false when it cannot be read.
-bool read_plugin_text(const wchar_t* AText, std::wstring& AResult) {
-  AResult.clear();
-  if (!AText) return true;
-  size_t length = 0;
-  struct measure {
-    const wchar_t* Text;
-    size_t* Length;
-  } m{AText, &length};
-  if (RunGuarded([](void* AContext) noexcept {
-        auto& m = *static_cast<measure*>(AContext);
-        *m.Length = std::wcslen(m.Text);
-      },
-      &m) != 0)
-    return false;
-  AResult.resize(length);
-  return CopyPluginMemory(AResult.data(), AText, length * sizeof(wchar_t));
-}
-
 // Key names FAR accepts: not empty, no path separator.
 bool read_key_name(const wchar_t* AText, std::wstring& AName) {
-  return AText && read_plugin_text(AText, AName) && !AName.empty() && AName.find(L'\\') == std::wstring::npos;
+  return AText && CopyPluginText(AText, AName) && !AName.empty() && AName.find(L'\\') == std::wstring::npos;
 }
 
 bool all_zero(const GUID& AGuid) noexcept {
@@ -307,14 +288,14 @@ intptr_t set_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   if (!ReadPluginRecord(AParam2, item)) return 0;
   TqorFarSettings* key = find_key(AHandle, item.Root);
   std::wstring name;
-  if (!key || !read_plugin_text(item.Name, name)) return 0;
+  if (!key || !CopyPluginText(item.Name, name)) return 0;
   switch (item.Type) {
     case FST_QWORD:
       key->GetValueByName(name)->SetNumber(item.Number);
       return 1;
     case FST_STRING: {
       std::wstring text;
-      if (!read_plugin_text(item.String, text)) return 0;
+      if (!CopyPluginText(item.String, text)) return 0;
       key->GetValueByName(name)->SetText(std::move(text));
       return 1;
     }
@@ -333,7 +314,7 @@ intptr_t set_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
 // FAR's own options: the type is the option's, whatever the plugin asked for.
 intptr_t get_host_option(TqorFarSettingsHandle& AHandle, void* AParam2, TFarSettingsItem& AItem) {
   std::wstring name;
-  if (!AItem.Name || !read_plugin_text(AItem.Name, name)) return 0;
+  if (!AItem.Name || !CopyPluginText(AItem.Name, name)) return 0;
   const host_option* option = find_host_option(AItem.Root, name);
   if (!option) return 0;
   AItem.Type = option->Type;
@@ -351,7 +332,7 @@ intptr_t get_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   if (AHandle.HostOptions()) return get_host_option(AHandle, AParam2, item);
   TqorFarSettings* key = find_key(AHandle, item.Root);
   std::wstring name;
-  if (!key || !read_plugin_text(item.Name, name)) return 0;
+  if (!key || !CopyPluginText(item.Name, name)) return 0;
   const TqorFarSettingValue* value = key->FindValue(name);
   // A value of another type counts as missing: the plugin keeps its own default.
   if (!value || value->Type() != item.Type) return 0;
@@ -422,7 +403,7 @@ intptr_t delete_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   if (!key) return 0;
   if (record.Value) {
     std::wstring name;
-    if (!read_plugin_text(record.Value, name)) return 0;
+    if (!CopyPluginText(record.Value, name)) return 0;
     delete key->FindValue(name);
   } else if (key == AHandle.Root()) {
     key->Clear();
