@@ -141,6 +141,30 @@ static_assert(sizeof(TFarPanelDirectory) == 32);
 static_assert(offsetof(TFarPanelDirectory, PluginId) == 12);
 static_assert(offsetof(TFarPanelDirectory, File) == 28);
 
+// Message flags. FMSG_MB_* is a 4-bit field (one value at a time), not independent bits.
+constexpr TFarFlags FMSG_WARNING = 0x1;
+constexpr TFarFlags FMSG_ERRORTYPE = 0x2;
+constexpr TFarFlags FMSG_KEEPBACKGROUND = 0x4;
+constexpr TFarFlags FMSG_LEFTALIGN = 0x8;
+constexpr TFarFlags FMSG_ALLINONE = 0x10;
+constexpr TFarFlags FMSG_MB_MASK = 0xF0000;
+constexpr TFarFlags FMSG_MB_OK = 0x10000;
+constexpr TFarFlags FMSG_MB_OKCANCEL = 0x20000;
+constexpr TFarFlags FMSG_MB_ABORTRETRYIGNORE = 0x30000;
+constexpr TFarFlags FMSG_MB_YESNO = 0x40000;
+constexpr TFarFlags FMSG_MB_YESNOCANCEL = 0x50000;
+constexpr TFarFlags FMSG_MB_RETRYCANCEL = 0x60000;
+
+// InputBox flags.
+constexpr TFarFlags FIB_ENABLEEMPTY = 0x1;
+constexpr TFarFlags FIB_PASSWORD = 0x2;
+constexpr TFarFlags FIB_EXPANDENV = 0x4;
+constexpr TFarFlags FIB_NOUSELASTHISTORY = 0x8;
+constexpr TFarFlags FIB_BUTTONS = 0x10;
+constexpr TFarFlags FIB_NOAMPERSAND = 0x20;
+constexpr TFarFlags FIB_EDITPATH = 0x40;
+constexpr TFarFlags FIB_EDITPATHEXEC = 0x80;
+
 enum : int {
   DI_TEXT = 0, DI_VTEXT = 1, DI_SINGLEBOX = 2, DI_DOUBLEBOX = 3, DI_EDIT = 4, DI_PSWEDIT = 5,
   DI_FIXEDIT = 6, DI_BUTTON = 7, DI_CHECKBOX = 8, DI_RADIOBUTTON = 9, DI_COMBOBOX = 10,

@@ -5,6 +5,7 @@
 
 #include "dialogs/qorFarDialogW.h"
 #include "services/qorFarLang.h"
+#include "services/qorFarMessageW.h"
 #include "services/qorFarPanelsW.h"
 #include "services/qorFarSettingsW.h"
 #include "services/qorFarStandardW.h"
@@ -49,7 +50,6 @@ QOR_TEXT(kEditor, L"FarApiEditor");
 QOR_TEXT(kText, L"FarApiText");
 QOR_TEXT(kEditorControl, L"FarApiEditorControl");
 QOR_TEXT(kShowHelp, L"FarApiShowHelp");
-QOR_TEXT(kInputBox, L"FarApiInputBox");
 QOR_TEXT(kColorDialog, L"FarApiColorDialog");
 QOR_TEXT(kSendDlgMessage, L"FarApiSendDlgMessage");
 QOR_TEXT(kDefDlgProc, L"FarApiDefDlgProc");
@@ -62,13 +62,6 @@ QOR_TEXT(kFreeScreen, L"FarApiFreeScreen");
 QOR_TEXT(kInputRecordToName, L"FarStdInputRecordToKeyName");
 QOR_TEXT(kNameToInputRecord, L"FarStdKeyNameToInputRecord");
 #undef QOR_TEXT
-
-intptr_t WINAPI ApiMessage(const GUID*, const GUID*, TFarFlags AFlags, const wchar_t*,
-                           const wchar_t* const*, size_t, intptr_t AButtonsNumber) {
-  // Bits 16-31 carry the standard button sets; plain status texts pass silently.
-  if (AButtonsNumber != 0 || (AFlags & 0xFFFF0000u) != 0) ShowHostWarning(L"FarApiMessage");
-  return -1;
-}
 
 HANDLE WINAPI ApiSaveScreen(intptr_t, intptr_t, intptr_t, intptr_t) {
   return reinterpret_cast<HANDLE>(1);
@@ -135,7 +128,7 @@ void fill_startup_info(PluginStartupInfo& I) noexcept {
   std::memset(&I, 0, sizeof(I));
   I.StructSize = PluginStartupInfoAnnouncedSize;
   warn<kMenu>(I.Menu);
-  I.Message = ApiMessage;
+  I.Message = FarApiMessage;
   I.GetMsg = FarApiGetMsg;
   I.PanelControl = FarApiPanelControl;
   I.SaveScreen = ApiSaveScreen;
@@ -150,7 +143,7 @@ void fill_startup_info(PluginStartupInfo& I) noexcept {
   warn<kEditorControl>(I.EditorControl);
   warn<kShowHelp>(I.ShowHelp);
   I.AdvControl = FarApiAdvControl;
-  warn<kInputBox>(I.InputBox);
+  I.InputBox = FarApiInputBox;
   warn<kColorDialog>(I.ColorDialog);
   I.DialogInit = FarApiDialogInit;
   I.DialogRun = FarApiDialogRun;

@@ -126,8 +126,8 @@ void TqorShellCustomDialogForm::CheckCancel() {
 }
 
 TqorShellDialogButton* TqorShellCustomDialogForm::AddButton(const std::wstring& ACaption, int AModalResult,
-                                                            int ATag, bool ARightAlignment) {
-  auto* button = new TqorShellDialogButton(this);
+                                                            int ATag, bool ARightAlignment, bool ADefault) {
+  auto* button = new TqorShellDialogButton(this, ADefault);
   button->SetCaption(ACaption);
   button->ModalResult = AModalResult;
   button->Tag = ATag;
@@ -166,6 +166,8 @@ int TqorShellCustomDialogForm::GetContentWidth() { return TqorShellCustomDialogF
 HICON TqorShellCustomDialogForm::CreateMessageIcon(int, int) { return nullptr; }
 
 void TqorShellCustomDialogForm::UpdateContentBounds(RECT& ARect) { ARect.bottom = ARect.top; }
+
+int TqorShellCustomDialogForm::WorkAreaWidth() { return work_area_width(Handle()); }
 
 HICON TqorShellCustomDialogForm::CreateMessageStandardIcon(TqorShellDialogIcon AIconType, int ARecommendedWidth,
                                                            int ARecommendedHeight) noexcept {

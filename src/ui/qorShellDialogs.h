@@ -50,8 +50,9 @@ class TqorShellCustomDialogForm : public TqorShellUIForm {
   static HICON CreateMessageStandardIcon(TqorShellDialogIcon AIconType, int ARecommendedWidth,
                                          int ARecommendedHeight) noexcept;
 
+  // ADefault: the button Enter presses when no other button has the focus.
   TqorShellDialogButton* AddButton(const std::wstring& ACaption, int AModalResult, int ATag = 0,
-                                   bool ARightAlignment = false);
+                                   bool ARightAlignment = false, bool ADefault = false);
   TqorShellDialogButton* GetButton(int AIndex) const { return FButtons.at(static_cast<size_t>(AIndex)); }
   int ButtonCount() const noexcept { return static_cast<int>(FButtons.size()); }
   TqorCheckBox& CheckBox() noexcept { return *FCheckBox; }
@@ -77,6 +78,8 @@ class TqorShellCustomDialogForm : public TqorShellUIForm {
   virtual void Paint(HDC ADC);
   // y positions of separator lines that the content asks for, across the content area.
   std::vector<int>& Separators() noexcept { return FSeparators; }
+  // Width of the work area of the form's monitor (1024 without monitor information).
+  int WorkAreaWidth();
 
  private:
   void CommonSetup();

@@ -36,15 +36,14 @@ TEST(HostTables, PluginSeesTheAnnouncedSizes) {
   EXPECT_EQ(log[1].substr(0, log[1].find(" module=")), "SetStartupInfoW size=136 fsf=188");
 }
 
-TEST(HostTables, MessageAdvControlAndScreenServices) {
+TEST(HostTables, SilentMessagesWarningsAdvControlAndScreenServices) {
   FileManager fm({{L"Fix", L"fixture_full.dll"}});
   BoxWatcher boxes;
   const auto calls = run_calls(fm,
                                "call Message 16 0\n"
-                               "call Message 65536 0\n"
                                "call Message 0x100000000 0\n"
-                               "call Message 0x80000000 0\n"
-                               "call Message 0 1\n"
+                               "call Viewer 0x100000000\n"
+                               "call ShowHelp 0x80000000\n"
                                "call AdvControl 22\n"
                                "call AdvControl 21\n"
                                "call AdvControl 27\n"
@@ -52,10 +51,9 @@ TEST(HostTables, MessageAdvControlAndScreenServices) {
                                "call SaveScreen\n");
   const std::vector<std::string> expected = {
       "Message -> -1 stack=same",    // plain status text: silent
-      "Message -> -1 stack=same",    // bit 16, a standard button set: warns
-      "Message -> -1 stack=same",    // bit 32 is not looked at: silent
-      "Message -> -1 stack=same",    // bit 31: warns
-      "Message -> -1 stack=same",    // one button: warns
+      "Message -> -1 stack=same",    // bit 32 is no button set: silent
+      "Viewer -> 0 stack=same",      // not offered: warns
+      "ShowHelp -> 0 stack=same",    // not offered: warns
       "AdvControl -> 1 stack=same",  // progress value
       "AdvControl -> 1 stack=same",  // progress state
       "AdvControl -> 1 stack=same",  // progress notify
@@ -63,8 +61,7 @@ TEST(HostTables, MessageAdvControlAndScreenServices) {
       "SaveScreen -> 1 stack=same",  // and RestoreScreen of it and of a foreign handle: silent
   };
   EXPECT_EQ(calls, expected);
-  EXPECT_EQ(boxes.Texts(), (std::vector<std::wstring>{L"FarApiMessage", L"FarApiMessage", L"FarApiMessage",
-                                                      L"FarApiAdvControl"}));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::wstring>{L"FarApiViewer", L"FarApiShowHelp", L"FarApiAdvControl"}));
 }
 
 TEST(HostTables, WarningEntriesIncludingTheSlotsOfNewerHeaders) {
