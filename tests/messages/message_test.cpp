@@ -41,6 +41,8 @@ struct Seen {
   std::vector<Control> edits;
   std::wstring screenshot;
   wxt::capture_stats stats;
+  DWORD thread = 0;
+  HWND owner = nullptr;
 
   std::vector<std::wstring> lines() const {
     std::vector<std::wstring> out;
@@ -146,6 +148,8 @@ class FormWatcher {
     GetWindowTextW(AWnd, caption, 256);
     seen.caption = caption;
     GetClientRect(AWnd, &seen.client);
+    seen.thread = GetWindowThreadProcessId(AWnd, nullptr);
+    seen.owner = GetWindow(AWnd, GW_OWNER);
     std::pair<HWND, Seen*> context{AWnd, &seen};
     EnumChildWindows(AWnd, collect, reinterpret_cast<LPARAM>(&context));
     std::sort(seen.statics.begin(), seen.statics.end(),
@@ -266,6 +270,9 @@ TEST(PluginMessage, DamagedEntryAsksWithThePluginsOwnTextAndIgnoreAllGoesOn) {
   EXPECT_EQ(form.lines(), (std::vector<std::wstring>{L"Data error", L"bad.bin"}));
   EXPECT_EQ(form.labels(), (std::vector<std::wstring>{L"&Ignore", L"Ignore &All", L"Cancel"}));
   EXPECT_TRUE(form.edits.empty());
+  // Shown by the thread that extracts, with no owner window, like the host warning box.
+  EXPECT_EQ(form.thread, GetCurrentThreadId());
+  EXPECT_EQ(form.owner, nullptr);
   // The warning icon stands left of the texts; centred lines share the text column's middle.
   ASSERT_EQ(form.statics.size(), 2u);
   EXPECT_GE(form.statics[0].rect.left, scaled(32));
