@@ -52,14 +52,6 @@ struct Seen {
   }
 };
 
-void make_thread_dpi_aware() {
-  using set_context_fn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
-  auto set_context = reinterpret_cast<set_context_fn>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext"));
-  if (set_context && !set_context(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-4)))
-    set_context(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-3));
-}
-
 BOOL CALLBACK collect_child(HWND AChild, LPARAM AOut) {
   auto* seen = reinterpret_cast<std::pair<HWND, Seen*>*>(AOut);
   Child c;
@@ -81,18 +73,6 @@ BOOL CALLBACK collect_child(HWND AChild, LPARAM AOut) {
   return TRUE;
 }
 
-BOOL CALLBACK find_dialog(HWND AWnd, LPARAM AFound) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(AWnd, &pid);
-  wchar_t cls[64] = {};
-  GetClassNameW(AWnd, cls, 64);
-  if (pid == GetCurrentProcessId() && IsWindowVisible(AWnd) && std::wstring(cls) == L"WexlorWindow") {
-    *reinterpret_cast<HWND*>(AFound) = AWnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Finds the module's dialog windows of this process, records them and closes them.
 class DialogWatcher {
  public:
@@ -101,36 +81,22 @@ class DialogWatcher {
     bool click_first = false;               // press a push button before closing
     bool use_wm_close = false;              // WM_CLOSE instead of the system menu's close
   };
-  explicit DialogWatcher(Options AOptions) : FOptions(std::move(AOptions)), FThread([this] { run(); }) {
-    while (!FStarted) Sleep(1);
-  }
-  ~DialogWatcher() { Finish(); }
+  explicit DialogWatcher(Options AOptions) : FOptions(std::move(AOptions)) {}
   // Stops watching once the dialog in hand is done with, and answers every dialog seen.
   std::vector<Seen> Finish() {
-    FStop = true;
-    if (FThread.joinable()) FThread.join();
+    FWatch.Stop();
     return FSeen;
   }
 
  private:
-  void run() {
-    make_thread_dpi_aware();
-    // The thread's first window calls set up its user32 state: done before the module loads.
-    HWND none = nullptr;
-    EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&none));
-    FStarted = true;
-    while (!FStop) {
-      HWND found = nullptr;
-      EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&found));
-      if (found && FHandled.count(found) == 0) {
-        FHandled.insert(found);
-        handle(found);
-      }
-      // A window hidden again may come back (a second run of the same dialog).
-      for (auto it = FHandled.begin(); it != FHandled.end();)
-        it = IsWindowVisible(*it) ? std::next(it) : FHandled.erase(it);
-      Sleep(10);
+  void on_form(HWND AFound) {
+    if (AFound && FHandled.count(AFound) == 0) {
+      FHandled.insert(AFound);
+      handle(AFound);
     }
+    // A window hidden again may come back (a second run of the same dialog).
+    for (auto it = FHandled.begin(); it != FHandled.end();)
+      it = IsWindowVisible(*it) ? std::next(it) : FHandled.erase(it);
   }
 
   void handle(HWND AWnd) {
@@ -174,12 +140,10 @@ class DialogWatcher {
   }
 
   Options FOptions;
-  std::atomic<bool> FStop{false};
-  std::atomic<bool> FStarted{false};
   std::mutex FLock;
   std::vector<Seen> FSeen;
   std::set<HWND> FHandled;
-  std::thread FThread;
+  wxt::FormWatchThread FWatch{[this](HWND AFound) { on_form(AFound); }};
 };
 
 // ---- the script the fixture plugin runs ----

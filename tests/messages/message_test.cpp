@@ -75,26 +75,6 @@ Action photographed(Action AAction, const std::wstring& AName) {
   return AAction;
 }
 
-void make_thread_dpi_aware() {
-  using set_context_fn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
-  auto set_context = reinterpret_cast<set_context_fn>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext"));
-  if (set_context && !set_context(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-4)))
-    set_context(reinterpret_cast<DPI_AWARENESS_CONTEXT>(-3));
-}
-
-BOOL CALLBACK find_form(HWND AWnd, LPARAM AFound) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(AWnd, &pid);
-  wchar_t cls[64] = {};
-  GetClassNameW(AWnd, cls, 64);
-  if (pid == GetCurrentProcessId() && IsWindowVisible(AWnd) && std::wstring(cls) == L"WexlorWindow") {
-    *reinterpret_cast<HWND*>(AFound) = AWnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 BOOL CALLBACK collect(HWND AChild, LPARAM AContext) {
   auto* context = reinterpret_cast<std::pair<HWND, Seen*>*>(AContext);
   if (!IsWindowVisible(AChild)) return TRUE;
@@ -116,30 +96,13 @@ BOOL CALLBACK collect(HWND AChild, LPARAM AContext) {
 
 class FormWatcher {
  public:
-  explicit FormWatcher(std::vector<Action> AActions)
-      : FActions(AActions.begin(), AActions.end()), FThread([this] { run(); }) {
-    while (!FStarted) Sleep(1);
-  }
-  ~FormWatcher() { Finish(); }
+  explicit FormWatcher(std::vector<Action> AActions) : FActions(AActions.begin(), AActions.end()) {}
   std::vector<Seen> Finish() {
-    FStop = true;
-    if (FThread.joinable()) FThread.join();
+    FWatch.Stop();
     return FSeen;
   }
 
  private:
-  void run() {
-    make_thread_dpi_aware();
-    HWND none = nullptr;
-    EnumWindows(find_form, reinterpret_cast<LPARAM>(&none));
-    FStarted = true;
-    while (!FStop) {
-      HWND found = nullptr;
-      EnumWindows(find_form, reinterpret_cast<LPARAM>(&found));
-      if (found) handle(found);
-      Sleep(10);
-    }
-  }
 
   void handle(HWND AWnd) {
     Sleep(300);  // let it paint
@@ -195,11 +158,11 @@ class FormWatcher {
   }
 
   std::deque<Action> FActions;
-  std::atomic<bool> FStop{false};
-  std::atomic<bool> FStarted{false};
   std::mutex FLock;
   std::vector<Seen> FSeen;
-  std::thread FThread;
+  wxt::FormWatchThread FWatch{[this](HWND AFound) {
+    if (AFound) handle(AFound);
+  }};
 };
 
 std::wstring dpi_suffix() { return L"_" + std::to_wstring(wxt::expected_dpi()) + L"dpi.png"; }
@@ -249,6 +212,18 @@ Outcome extract_with(const std::string& AScript, std::vector<Action> AActions, s
     for (const std::wstring& name : ANames)
       AFiles->push_back(wxt::file_exists(run.dest + name) ? wxt::read_file(run.dest + name) : "<missing>");
   return run;
+}
+
+// One script line per case; the answers of the cases that show a form, in order.
+template <class Case>
+Outcome open_with_cases(const std::vector<Case>& ACases) {
+  std::string script;
+  std::vector<Action> answers;
+  for (const Case& c : ACases) {
+    script += c.call + "\n";
+    if (c.shown) answers.push_back(c.answer);
+  }
+  return open_with(script, answers);
 }
 
 int scaled(int AValue) { return MulDiv(AValue, static_cast<int>(wxt::expected_dpi()), 96); }
@@ -387,13 +362,7 @@ TEST(PluginMessage, SplittingFlagsButtonSetsAndResults) {
       {"msg 0 1 0 -1 T|@bad|OK", false, L"", {}, {}, enter(), -1},
       {"msg 0x10010 0 0 0 @bad", false, L"", {}, {}, enter(), -1},
   };
-  std::string script;
-  std::vector<Action> answers;
-  for (const MessageCase& c : cases) {
-    script += c.call + "\n";
-    if (c.shown) answers.push_back(c.answer);
-  }
-  Outcome run = open_with(script, answers);
+  Outcome run = open_with_cases(cases);
   const std::vector<std::string> results = lines_starting(run.log, "msg -> ");
   ASSERT_EQ(results.size(), cases.size());
   size_t form = 0;
@@ -504,13 +473,7 @@ TEST(PluginInputBox, FlagsBuffersAndAnswers) {
       {"input 0 4 Name|R&D:|", true, escape(), "input -> 0 [0####]"},
       {"input 0x20 4 Name|&Name:|", true, escape(), "input -> 0 [0####]"},
   };
-  std::string script;
-  std::vector<Action> answers;
-  for (const InputCase& c : cases) {
-    script += c.call + "\n";
-    if (c.shown) answers.push_back(c.answer);
-  }
-  Outcome run = open_with(script, answers);
+  Outcome run = open_with_cases(cases);
   const std::vector<std::string> results = lines_starting(run.log, "input -> ");
   ASSERT_EQ(results.size(), cases.size());
   for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(results[i], cases[i].logged) << cases[i].call;
