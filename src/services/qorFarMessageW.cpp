@@ -151,6 +151,15 @@ class TqorFarMessageForm : public TqorFarPromptForm {
       }
       FLines.push_back(std::move(item));
     }
+    // The same text in one scrollable field, for a body too tall for the screen.
+    std::wstring all;
+    for (size_t i = 0; i < FLines.size(); ++i) all += (i ? L"\r\n" : L"") + FLines[i].Text;
+    FScrollBox = new TqorSystemControl(
+        this, L"EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | (AParts.LeftAlign ? ES_LEFT : ES_CENTER),
+        WS_EX_CLIENTEDGE);
+    FScrollBox->SetCaption(all);
+    FScrollBox->SetVisible(false);
+    FScrollBox->SetParent(this);
     for (size_t i = 0; i < AParts.Buttons.size(); ++i)
       AddButton(AParts.Buttons[i], ButtonResultBase + static_cast<int>(i), 0, false, i == 0);
   }
@@ -176,7 +185,8 @@ class TqorFarMessageForm : public TqorFarPromptForm {
     return CreateMessageStandardIcon(TqorShellDialogIcon::diWarning, ACx, ACy);
   }
 
-  // The body's own width: its widest line, within a third of a screen and half the work area.
+  // The body's own width: its widest line, at least 40 average characters and at most half the
+  // work area (or 75 characters where that is more); longer lines wrap.
   int GetContentWidth() override {
     unique_window_dc dc(Handle());
     selected_object font(dc.get(), Font().Handle());
@@ -188,7 +198,7 @@ class TqorFarMessageForm : public TqorFarPromptForm {
                   DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
       widest = std::max<int>(widest, rect.right + (item.Separator ? 2 * CaptionPadding() : 0));
     }
-    const int upper = std::max(UI().Width(75), WorkAreaWidth() / 2);
+    const int upper = std::max<int>(UI().Width(75), WorkAreaSize().cx / 2);
     const int text = std::clamp(widest, UI().Width(40), upper);
     return TextLeft() + text + UI().DialogMargin().cx;
   }
@@ -198,11 +208,33 @@ class TqorFarMessageForm : public TqorFarPromptForm {
     selected_object font(dc.get(), Font().Handle());
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc.get(), &metrics);
-    const int row = metrics.tmHeight;
+    const int row = std::max<int>(1, metrics.tmHeight);
     const int column = ARect.right - ARect.left;
+    std::vector<int> heights;
+    int total = 0;
+    for (const line& item : FLines) {
+      RECT rect{0, 0, column, 0};
+      if (!item.Separator && !item.Text.empty())
+        ::DrawTextW(dc.get(), item.Text.c_str(), static_cast<int>(item.Text.size()), &rect,
+                    DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
+      heights.push_back(std::max<int>(row, rect.bottom));
+      total += heights.back();
+    }
+    // A body taller than half the screen goes into one scrollable field: the buttons stay on it.
+    const int limit = WorkAreaSize().cy / 2;
+    const bool scroll = total > limit;
+    FScrollBox->SetVisible(scroll);
+    for (line& item : FLines)
+      if (item.Control) item.Control->SetVisible(!scroll);
+    if (scroll) {
+      const int height = limit / row * row;
+      FScrollBox->SetBounds(ARect.left, ARect.top, column, height);
+      ARect.bottom = ARect.top + height + UI().UnrelatedControlsSpacing().cy;
+      return;
+    }
     int y = ARect.top;
-    for (line& item : FLines) {
-      int height = row;
+    for (size_t i = 0; i < FLines.size(); ++i) {
+      line& item = FLines[i];
       if (item.Separator) {
         const int middle = y + row / 2;
         if (item.Separator == 1) {
@@ -219,14 +251,9 @@ class TqorFarMessageForm : public TqorFarPromptForm {
           item.Control->SetBounds(ARect.left + (column - width) / 2, y, width, row);
         }
       } else {
-        RECT rect{0, 0, column, 0};
-        if (!item.Text.empty())
-          ::DrawTextW(dc.get(), item.Text.c_str(), static_cast<int>(item.Text.size()), &rect,
-                      DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
-        height = std::max<int>(row, rect.bottom);
-        item.Control->SetBounds(ARect.left, y, column, height);
+        item.Control->SetBounds(ARect.left, y, column, heights[i]);
       }
-      y += height;
+      y += heights[i];
     }
     ARect.bottom = y + UI().UnrelatedControlsSpacing().cy;
   }
@@ -248,6 +275,7 @@ class TqorFarMessageForm : public TqorFarPromptForm {
 
   bool FWarning;
   std::vector<line> FLines;
+  TqorSystemControl* FScrollBox = nullptr;
 };
 
 // ---- the input box ----

@@ -45,12 +45,12 @@ RECT measure(HDC ADC, HFONT AFont, const std::wstring& AText, RECT ARect, UINT A
   return ARect;
 }
 
-int work_area_width(HWND AWnd) {
+SIZE work_area_size(HWND AWnd) {
   MONITORINFO info{};
   info.cbSize = sizeof(info);
   HMONITOR monitor = ::MonitorFromWindow(AWnd, MONITOR_DEFAULTTONEAREST);
-  if (!monitor || !::GetMonitorInfoW(monitor, &info)) return 1024;
-  return info.rcWork.right - info.rcWork.left;
+  if (!monitor || !::GetMonitorInfoW(monitor, &info)) return SIZE{1024, 768};
+  return SIZE{info.rcWork.right - info.rcWork.left, info.rcWork.bottom - info.rcWork.top};
 }
 
 }  // namespace
@@ -167,7 +167,7 @@ HICON TqorShellCustomDialogForm::CreateMessageIcon(int, int) { return nullptr; }
 
 void TqorShellCustomDialogForm::UpdateContentBounds(RECT& ARect) { ARect.bottom = ARect.top; }
 
-int TqorShellCustomDialogForm::WorkAreaWidth() { return work_area_width(Handle()); }
+SIZE TqorShellCustomDialogForm::WorkAreaSize() { return work_area_size(Handle()); }
 
 HICON TqorShellCustomDialogForm::CreateMessageStandardIcon(TqorShellDialogIcon AIconType, int ARecommendedWidth,
                                                            int ARecommendedHeight) noexcept {
@@ -269,7 +269,7 @@ int TqorShellCustomDialogForm::ComputeWidth(HDC ADC, int ATextLeft, int& ARowWid
   if (content != 0) return width;
   // Only a form without content of its own is widened by its texts, up to half the work area.
   const int lower = GetMinTextWidth();
-  const int hard_limit = work_area_width(Handle());
+  const int hard_limit = work_area_size(Handle()).cx;
   const int upper = ::MulDiv(hard_limit, 1, 2);
   auto widen_by = [&](const std::wstring& AText, HFONT AFont) {
     if (AText.empty()) return;

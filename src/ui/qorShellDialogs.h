@@ -78,8 +78,8 @@ class TqorShellCustomDialogForm : public TqorShellUIForm {
   virtual void Paint(HDC ADC);
   // y positions of separator lines that the content asks for, across the content area.
   std::vector<int>& Separators() noexcept { return FSeparators; }
-  // Width of the work area of the form's monitor (1024 without monitor information).
-  int WorkAreaWidth();
+  // The work area of the form's monitor (1024 by 768 without monitor information).
+  SIZE WorkAreaSize();
 
  private:
   void CommonSetup();

@@ -43,6 +43,8 @@ struct Seen {
   wxt::capture_stats stats;
   DWORD thread = 0;
   HWND owner = nullptr;
+  RECT window{};
+  RECT work_area{};
 
   std::vector<std::wstring> lines() const {
     std::vector<std::wstring> out;
@@ -79,9 +81,10 @@ BOOL CALLBACK collect(HWND AChild, LPARAM AContext) {
   auto* context = reinterpret_cast<std::pair<HWND, Seen*>*>(AContext);
   if (!IsWindowVisible(AChild)) return TRUE;
   Control c;
-  wchar_t cls[64] = {}, text[1024] = {};
+  wchar_t cls[64] = {};
   GetClassNameW(AChild, cls, 64);
-  GetWindowTextW(AChild, text, 1024);
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(AChild)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(AChild, text.data(), static_cast<int>(text.size()))));
   c.cls = cls;
   c.text = text;
   c.style = static_cast<DWORD>(GetWindowLongW(AChild, GWL_STYLE));
@@ -113,6 +116,11 @@ class FormWatcher {
     GetClientRect(AWnd, &seen.client);
     seen.thread = GetWindowThreadProcessId(AWnd, nullptr);
     seen.owner = GetWindow(AWnd, GW_OWNER);
+    GetWindowRect(AWnd, &seen.window);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(AWnd, MONITOR_DEFAULTTONEAREST), &monitor);
+    seen.work_area = monitor.rcWork;
     std::pair<HWND, Seen*> context{AWnd, &seen};
     EnumChildWindows(AWnd, collect, reinterpret_cast<LPARAM>(&context));
     std::sort(seen.statics.begin(), seen.statics.end(),
@@ -402,6 +410,26 @@ TEST(PluginMessage, LeftAlignAndSeparatorCaptions) {
   const Seen& centre = run.forms[1];
   ASSERT_EQ(centre.statics.size(), 2u);
   EXPECT_EQ(centre.statics[0].style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
+}
+
+// An error log of many lines: the texts go into one scrollable field and the buttons stay on screen.
+TEST(PluginMessage, BodyTallerThanTheScreenScrolls) {
+  std::string call = "msg 0 2 0 -1 Errors";
+  for (int i = 1; i <= 150; ++i) call += "|cannot read entry " + std::to_string(i);
+  Outcome run = open_with(call + "|OK|Save log\n", {photographed(click(1), L"message_long" + dpi_suffix())});
+  ASSERT_EQ(run.forms.size(), 1u);
+  const Seen& form = run.forms[0];
+  EXPECT_TRUE(form.statics.empty());
+  ASSERT_EQ(form.edits.size(), 1u);
+  EXPECT_TRUE(form.edits[0].style & ES_READONLY);
+  EXPECT_TRUE(form.edits[0].style & WS_VSCROLL);
+  const std::wstring text = form.edits[0].text;
+  EXPECT_EQ(text.substr(0, 40), L"cannot read entry 1\r\ncannot read entry 2");
+  EXPECT_EQ(text.substr(text.size() - 21), L"cannot read entry 150");
+  EXPECT_EQ(form.labels(), (std::vector<std::wstring>{L"OK", L"Save log"}));
+  EXPECT_LE(form.window.bottom, form.work_area.bottom) << "the buttons are on the screen";
+  EXPECT_GE(form.window.top, form.work_area.top);
+  EXPECT_EQ(lines_starting(run.log, "msg -> "), std::vector<std::string>{"msg -> 1"});
 }
 
 // Progress texts arrive many times a second: they must cost next to nothing and show nothing.
