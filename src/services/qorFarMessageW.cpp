@@ -56,52 +56,26 @@ bool has_standard_buttons(TFarFlags AFlags) {
 
 // The strings of a call, read from plugin memory under the fault guard: a bad pointer ends the
 // call with nothing shown, not the file manager.
-struct string_request {
-  const wchar_t* const* Items;
-  size_t Count;
-  bool AllInOne;
-  std::vector<std::wstring>* Out;
-  bool Failed;
-};
-
-bool read_strings(string_request& ARequest) {
-  const DWORD code = RunGuarded(
-      [](void* AContext) noexcept {
-        auto& r = *static_cast<string_request*>(AContext);
-        try {
-          if (r.AllInOne) {
-            // One text, lines cut at '\n'; one trailing '\n' ends the last line, empty pieces stay.
-            std::wstring text(reinterpret_cast<const wchar_t*>(r.Items));
-            if (!text.empty() && text.back() == L'\n') text.pop_back();
-            size_t start = 0;
-            for (;;) {
-              const size_t cut = text.find(L'\n', start);
-              r.Out->push_back(text.substr(start, cut == std::wstring::npos ? std::wstring::npos : cut - start));
-              if (cut == std::wstring::npos) break;
-              start = cut + 1;
-            }
-          } else {
-            for (size_t i = 0; i < r.Count; ++i) {
-              const wchar_t* item = r.Items[i];
-              r.Out->push_back(item ? std::wstring(item) : std::wstring());
-            }
-          }
-        } catch (...) {
-          r.Failed = true;
-        }
-      },
-      &ARequest);
-  return code == 0 && !ARequest.Failed;
-}
-
-bool read_text(const wchar_t* AText, std::wstring& AOut) {
-  AOut.clear();
-  if (!AText) return true;
-  std::vector<std::wstring> out;
-  const wchar_t* items[] = {AText};
-  string_request request{items, 1, false, &out, false};
-  if (!read_strings(request) || out.size() != 1) return false;
-  AOut = std::move(out.front());
+bool read_strings(const wchar_t* const* AItems, size_t ACount, bool AAllInOne, std::vector<std::wstring>& AOut) {
+  if (AAllInOne) {
+    // One text, lines cut at '\n'; one trailing '\n' ends the last line, empty pieces stay.
+    std::wstring text;
+    if (!CopyPluginText(reinterpret_cast<const wchar_t*>(AItems), text)) return false;
+    if (!text.empty() && text.back() == L'\n') text.pop_back();
+    size_t start = 0;
+    for (;;) {
+      const size_t cut = text.find(L'\n', start);
+      AOut.push_back(text.substr(start, cut == std::wstring::npos ? std::wstring::npos : cut - start));
+      if (cut == std::wstring::npos) return true;
+      start = cut + 1;
+    }
+  }
+  for (size_t i = 0; i < ACount; ++i) {
+    const wchar_t* item = nullptr;
+    std::wstring text;
+    if (!CopyPluginMemory(&item, AItems + i, sizeof(item)) || !CopyPluginText(item, text)) return false;
+    AOut.push_back(std::move(text));
+  }
   return true;
 }
 
@@ -395,8 +369,7 @@ bool ReadFarMessage(TFarFlags AFlags, const wchar_t* const* AItems, size_t AItem
   if (!standard && AButtonsNumber <= 0) return false;
 
   std::vector<std::wstring> strings;
-  string_request request{AItems, AItemsNumber, all_in_one, &strings, false};
-  if (!read_strings(request)) return false;
+  if (!read_strings(AItems, AItemsNumber, all_in_one, strings)) return false;
 
   AParts = TqorFarMessageParts{};
   AParts.Warning = (AFlags & FMSG_WARNING) != 0;
@@ -464,7 +437,7 @@ intptr_t WINAPI FarApiInputBox(const GUID*, const GUID*, const wchar_t* ATitle, 
   bool confirmed = false;
   try {
     std::wstring title, prompt, source;
-    if (read_text(ATitle, title) && read_text(ASubTitle, prompt) && read_text(ASrcText, source)) {
+    if (CopyPluginText(ATitle, title) && CopyPluginText(ASubTitle, prompt) && CopyPluginText(ASrcText, source)) {
       auto form = std::make_unique<TqorFarInputForm>(title, prompt, source, AFlags, ADestSize);
       form->AfterConstruction();
       confirmed = form->Run(result);
