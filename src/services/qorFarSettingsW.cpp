@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
@@ -33,10 +32,14 @@ struct store_order {
 struct settings_state {
   // Recursive: a key registers itself while the command that creates it holds the lock.
   critical_section Lock;
-  // Every key alive, so that an id from a plugin is checked before it is used: a stale or
-  // made-up id must not reach a key.
-  std::unordered_set<const TqorFarSettings*> Keys;
-  std::unordered_map<const TqorFarSettingsHandle*, std::unique_ptr<TqorFarSettingsHandle>> Handles;
+  // Every key alive by id, so that an id from a plugin is checked before it is used. Ids are
+  // serial and never reused: an address would come back for the next key made, and a stale id
+  // would then reach it.
+  std::unordered_map<size_t, TqorFarSettings*> Keys;
+  std::unordered_map<uintptr_t, std::unique_ptr<TqorFarSettingsHandle>> Handles;
+  // One counter for key ids and handles, so that neither is ever taken for the other; it starts
+  // above FAR's dialog-history ids (24 and up).
+  uintptr_t LastId = 0x10000;
   std::map<store_name, std::unique_ptr<TqorFarSettings>, store_order> Stores;
 };
 
@@ -91,13 +94,14 @@ void TqorFarSettingValue::SetData(std::vector<std::byte> AData) {
 TqorFarSettings::TqorFarSettings(TqorFarSettings* AOwner, std::wstring AName)
     : FOwner(AOwner), FName(std::move(AName)) {
   settings_guard guard(GSettings.Lock);
-  GSettings.Keys.insert(this);
+  FId = ++GSettings.LastId;
+  GSettings.Keys.emplace(FId, this);
   if (FOwner) {
     try {
       if (!FOwner->FSubKeys) FOwner->FSubKeys = std::make_unique<std::vector<TqorFarSettings*>>();
       FOwner->FSubKeys->push_back(this);
     } catch (...) {
-      GSettings.Keys.erase(this);
+      GSettings.Keys.erase(FId);
       throw;
     }
   }
@@ -105,7 +109,7 @@ TqorFarSettings::TqorFarSettings(TqorFarSettings* AOwner, std::wstring AName)
 
 TqorFarSettings::~TqorFarSettings() {
   settings_guard guard(GSettings.Lock);
-  GSettings.Keys.erase(this);
+  GSettings.Keys.erase(FId);
   Clear();
   FSubKeys.reset();
   FValues.reset();
@@ -239,7 +243,7 @@ bool all_zero(const GUID& AGuid) noexcept {
 }
 
 TqorFarSettingsHandle* find_handle(HANDLE AHandle) {
-  auto it = GSettings.Handles.find(static_cast<const TqorFarSettingsHandle*>(AHandle));
+  auto it = GSettings.Handles.find(reinterpret_cast<uintptr_t>(AHandle));
   return it == GSettings.Handles.end() ? nullptr : it->second.get();
 }
 
@@ -248,8 +252,9 @@ TqorFarSettingsHandle* find_handle(HANDLE AHandle) {
 TqorFarSettings* find_key(const TqorFarSettingsHandle& AHandle, size_t AId) {
   if (AHandle.HostOptions()) return nullptr;
   if (AId == 0) return AHandle.Root();
-  auto* key = reinterpret_cast<TqorFarSettings*>(AId);
-  if (!GSettings.Keys.count(key)) return nullptr;
+  auto it = GSettings.Keys.find(AId);
+  if (it == GSettings.Keys.end()) return nullptr;
+  TqorFarSettings* key = it->second;
   TqorFarSettings* top = key;
   while (top->Owner()) top = top->Owner();
   return top == AHandle.Root() ? key : nullptr;
@@ -272,10 +277,9 @@ intptr_t create_settings(intptr_t ALocation, void* AParam2) {
     if (!stored) stored = std::make_unique<TqorFarSettings>(nullptr, std::wstring());
     root = stored.get();
   }
-  auto handle = std::make_unique<TqorFarSettingsHandle>(root);
-  TqorFarSettingsHandle* id = handle.get();
-  GSettings.Handles.emplace(id, std::move(handle));
-  create.Handle = id;
+  const uintptr_t id = ++GSettings.LastId;
+  GSettings.Handles.emplace(id, std::make_unique<TqorFarSettingsHandle>(root));
+  create.Handle = reinterpret_cast<HANDLE>(id);
   if (!write_back(AParam2, create, &TFarSettingsCreate::Handle)) {
     GSettings.Handles.erase(id);
     return 0;
@@ -424,7 +428,8 @@ intptr_t open_sub_key(TqorFarSettingsHandle& AHandle, void* AParam2, bool ACreat
   }
   TqorFarSettings* key = find_key(AHandle, record.Root);
   if (!key || !read_key_name(record.Value, name)) return 0;
-  return reinterpret_cast<intptr_t>(ACreate ? key->GetSubKeyByName(name) : key->FindSubKey(name));
+  TqorFarSettings* sub_key = ACreate ? key->GetSubKeyByName(name) : key->FindSubKey(name);
+  return sub_key ? static_cast<intptr_t>(sub_key->Id()) : 0;
 }
 
 intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* AParam2) {
@@ -440,7 +445,7 @@ intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* 
   switch (ACommand) {
     case SCTL_FREE:
       // Frees the handle and every block it handed out; stored values stay.
-      GSettings.Handles.erase(handle);
+      GSettings.Handles.erase(reinterpret_cast<uintptr_t>(hHandle));
       return 1;
     case SCTL_SET:
       return handle->HostOptions() ? 0 : set_value(*handle, AParam2);

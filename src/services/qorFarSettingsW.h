@@ -3,7 +3,7 @@
 // read from or written to disk, so a plugin finds what it stored after freeing its settings
 // object and creating a new one, and no plugin reaches another's tree. A settings object created
 // with the all-zero GUID is a read-only view of the host's own options, answered with FAR's
-// defaults. Key ids are addresses of live keys, checked before use.
+// defaults. Key ids and handles are serial numbers, never reused, so a stale one reaches nothing.
 #pragma once
 
 #include <cstddef>
@@ -46,7 +46,7 @@ class TqorFarSettingValue {
   std::vector<std::byte> FData;
 };
 
-// One key. Its address is the key id a plugin sees.
+// One key. Its serial number is the key id a plugin sees.
 class TqorFarSettings {
  public:
   TqorFarSettings(TqorFarSettings* AOwner, std::wstring AName);
@@ -55,6 +55,7 @@ class TqorFarSettings {
   TqorFarSettings& operator=(const TqorFarSettings&) = delete;
 
   const std::wstring& Name() const noexcept { return FName; }
+  size_t Id() const noexcept { return FId; }
   TqorFarSettings* Owner() const noexcept { return FOwner; }
   int SubKeyCount() const noexcept { return FSubKeys ? static_cast<int>(FSubKeys->size()) : 0; }
   int ValueCount() const noexcept { return FValues ? static_cast<int>(FValues->size()) : 0; }
@@ -75,6 +76,7 @@ class TqorFarSettings {
 
   TqorFarSettings* FOwner = nullptr;
   std::wstring FName;
+  size_t FId = 0;
   std::unique_ptr<std::vector<TqorFarSettings*>> FSubKeys;      // owns the children
   std::unique_ptr<std::vector<TqorFarSettingValue*>> FValues;  // owns the values
 };

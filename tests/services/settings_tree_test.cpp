@@ -94,7 +94,7 @@ TEST(SettingsTree, KeyIdsAreCheckedAgainstTheHandlesTree) {
   const intptr_t grandchild = sub_key(mine, child, L"Grandchild");
   ASSERT_NE(child, 0);
   ASSERT_NE(grandchild, 0);
-  EXPECT_EQ(reinterpret_cast<TqorFarSettings*>(grandchild)->Owner(), reinterpret_cast<TqorFarSettings*>(child));
+  EXPECT_NE(grandchild, child);
   EXPECT_EQ(sub_key(mine, 0, L"Grandchild", SCTL_OPENSUBKEY), 0);
   EXPECT_EQ(sub_key(mine, child, L"Grandchild", SCTL_OPENSUBKEY), grandchild);
   // Ids reach nothing through another plugin's handle, a handle is no key id and a key id no handle.
@@ -114,6 +114,14 @@ TEST(SettingsTree, KeyIdsAreCheckedAgainstTheHandlesTree) {
   get(again, grandchild, L"Value", FST_QWORD, &result);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(sub_key(mine, child, L"Late"), 0);
+  // Keys made after the deletion never take over a stale id, even where memory is reused.
+  for (int i = 0; i < 50; ++i) {
+    const intptr_t fresh = sub_key(mine, 0, (L"Fresh" + std::to_wstring(i)).c_str());
+    ASSERT_NE(fresh, 0);
+    EXPECT_NE(fresh, child);
+    EXPECT_NE(fresh, grandchild);
+  }
+  EXPECT_EQ(set_number(mine, child, L"Late", 1), 0);
   for (HANDLE handle : {mine, theirs, again}) EXPECT_EQ(free_handle(handle), 1);
   // Freed handles and made-up ones are refused; nothing is touched.
   for (HANDLE handle : {mine, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x10)}) {
