@@ -1,5 +1,7 @@
 #include "dialogs/qorFarDialogW.h"
 
+#include "dialogs/qorFarDialogControlsW.h"
+
 #include <algorithm>
 #include <climits>
 #include <map>
@@ -8,6 +10,7 @@
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
+#include "services/qorFarStartupInfoW.h"
 #include "ui/qorShellBaseExtension.h"
 
 namespace qor {
@@ -67,9 +70,18 @@ int centred_top(const RECT& ARect, int AHeight) { return ARect.top + (ARect.bott
 
 struct copied_item {
   TFarDialogItem Item;
-  std::wstring Text;
+  std::wstring Text, History, Mask;
   bool BadText;  // no Data although MaxLength asks for characters
 };
+
+constexpr size_t MaxItemString = 32768;
+
+std::wstring copy_string(const wchar_t* AText) {
+  size_t length = 0;
+  if (AText)
+    while (length < MaxItemString && AText[length]) ++length;
+  return AText ? std::wstring(AText, length) : std::wstring();
+}
 
 struct copy_request {
   const GUID* PluginID;
@@ -92,7 +104,9 @@ void copy_plugin_memory(copy_request& ARequest) {
           r.PluginIDCopy = *r.PluginID;
           r.IDCopy = *r.ID;
           for (size_t i = 0; i < r.Count; ++i) {
-            copied_item copy{r.Items[i], {}, false};
+            copied_item copy{r.Items[i], {}, {}, {}, false};
+            copy.History = copy_string(copy.Item.History);
+            copy.Mask = copy_string(copy.Item.Mask);
             const TFarDialogItem& item = copy.Item;
             if (item.Data) {
               size_t length = 0;
@@ -159,6 +173,11 @@ void TqorFarText::SetBounds(const RECT& ARect) {
 }
 
 void TqorFarText::WndProc(TqorMessage& AMessage) {
+  // A label's & letter moves the focus to the next item, as the dialog manager does for statics.
+  if (AMessage.Msg == WM_GETDLGCODE) {
+    AMessage.Result = (FFlags & DIF_SHOWAMPERSAND) ? 0 : DLGC_STATIC;
+    return;
+  }
   if (AMessage.Msg == WM_ERASEBKGND) {
     paint_parent_background(HandleIfExists(), reinterpret_cast<HDC>(AMessage.WParam));
     AMessage.Result = 1;
@@ -185,41 +204,6 @@ void TqorFarText::Paint(HDC ADC, const RECT& AClient) {
   if (text.empty()) return;
   if (!::IsWindowEnabled(HandleIfExists())) ::SetTextColor(ADC, ::GetSysColor(COLOR_GRAYTEXT));
   ::DrawTextW(ADC, text.c_str(), static_cast<int>(text.size()), &title, text_flags(FFlags));
-}
-
-// ---- edits, buttons, check boxes ----
-
-void TqorFarEdit::Init(const TFarDialogItem& AItem) {
-  InitData(AItem, false);
-  SetText(FarItemText(AItem));
-}
-
-void TqorFarEdit::SetFocus() { ::SetFocus(Handle()); }
-
-void TqorFarEdit::SetBounds(const RECT& ARect) {
-  TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
-}
-
-void TqorFarButton::Init(const TFarDialogItem& AItem) {
-  InitData(AItem, false);
-  SetCaption(FarItemText(AItem));
-}
-
-void TqorFarButton::SetFocus() { ::SetFocus(Handle()); }
-
-void TqorFarButton::SetBounds(const RECT& ARect) {
-  TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
-}
-
-void TqorFarCheckBox::Init(const TFarDialogItem& AItem) {
-  InitData(AItem, false);
-  SetCaption(FarItemText(AItem));
-}
-
-void TqorFarCheckBox::SetFocus() { ::SetFocus(Handle()); }
-
-void TqorFarCheckBox::SetBounds(const RECT& ARect) {
-  TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), Width(), Height());
 }
 
 // ---- TqorFarDoubleBox ----
@@ -350,31 +334,63 @@ TqorFarDialog::TqorFarDialog(HWND AOwnerWnd, const GUID* APluginID, const GUID* 
   FParam = AParam;
   if (AItemsNumber == 0) raise_invalid_parameter();
 
+  FDlgData = reinterpret_cast<intptr_t>(AParam);
+  FItems.resize(items.size());
   for (size_t index = 0; index < items.size(); ++index) {
     copied_item& copy = items[index];
     if (copy.BadText) raise_invalid_parameter();
-    // The copy's text stands in for the plugin's, already cut to MaxLength.
-    TFarDialogItem item = copy.Item;
-    item.Data = copy.Text.c_str();
-    item.MaxLength = 0;
+    item_state& state = FItems[index];
+    state.Text = std::move(copy.Text);
+    state.History = std::move(copy.History);
+    state.Mask = std::move(copy.Mask);
+    // Our copy stands in for the plugin's item from here on; its text is already cut to MaxLength.
+    TFarDialogItem& item = state.Item;
+    item = copy.Item;
+    item.Data = state.Text.c_str();
+    item.History = copy.Item.History ? state.History.c_str() : nullptr;
+    item.Mask = copy.Item.Mask ? state.Mask.c_str() : nullptr;
+    item.X2 = std::max(item.X2, item.X1);
+    item.Y2 = std::max(item.Y2, item.Y1);
     IqorFarControl* control = nullptr;
     TqorWinControl* window = nullptr;
     switch (item.Type) {
       case DI_TEXT: { auto* c = new TqorFarText(this); control = c; window = c; break; }
       case DI_DOUBLEBOX: { auto* c = new TqorFarDoubleBox(this); control = c; window = c; break; }
+      case DI_SINGLEBOX: { auto* c = new TqorFarSingleBox(this); control = c; window = c; break; }
       case DI_EDIT: { auto* c = new TqorFarEdit(this); control = c; window = c; break; }
       case DI_FIXEDIT: { auto* c = new TqorFarFixedEdit(this); control = c; window = c; break; }
+      case DI_PSWEDIT: { auto* c = new TqorFarPswEdit(this); control = c; window = c; break; }
       case DI_BUTTON: { auto* c = new TqorFarButton(this); control = c; window = c; break; }
       case DI_CHECKBOX: { auto* c = new TqorFarCheckBox(this); control = c; window = c; break; }
+      case DI_RADIOBUTTON: { auto* c = new TqorFarRadioButton(this); control = c; window = c; break; }
+      case DI_COMBOBOX: { auto* c = new TqorFarComboBox(this); control = c; window = c; break; }
+      case DI_LISTBOX: { auto* c = new TqorFarListBox(this); control = c; window = c; break; }
       default: raise_invalid_parameter();
     }
-    window->SetParent(this);
-    control->Init(item);
     FFarControls.push_back(control);
-    if (index == 0 && item.Type == DI_DOUBLEBOX)
-      SetCaption((control->GetFlags() & DIF_SHOWAMPERSAND) ? copy.Text
-                                                             : TqorShellAmpersands::DeleteAmpersands(copy.Text));
+    // Styles come from the item: the window is made when it gets its parent.
+    control->Init(item);
+    window->SetVisible(!(item.Flags & DIF_HIDDEN));
+    window->SetParent(this);
+    if (index == 0 && (item.Type == DI_DOUBLEBOX || item.Type == DI_SINGLEBOX))
+      SetCaption((control->GetFlags() & DIF_SHOWAMPERSAND) ? state.Text
+                                                             : TqorShellAmpersands::DeleteAmpersands(state.Text));
   }
+  FFocus = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    const auto found = [&] {
+      for (size_t index = 0; index < FItems.size(); ++index)
+        if ((pass == 1 || (FItems[index].Item.Flags & DIF_FOCUS)) && CanFocus(static_cast<int>(index)))
+          return static_cast<int>(index);
+      return -1;
+    }();
+    if (found >= 0) {
+      FFocus = found;
+      break;
+    }
+  }
+  for (item_state& state : FItems) state.Item.Flags &= ~DIF_FOCUS;
+  FItems[static_cast<size_t>(FFocus)].Item.Flags |= DIF_FOCUS;
 }
 
 TqorFarDialog::~TqorFarDialog() {
@@ -403,8 +419,9 @@ void TqorFarDialog::UpdateControlsSize() {
     HWND wnd = control->GetVclControl()->Handle();
     ::SetWindowLongPtrW(wnd, GWLP_ID, static_cast<LONG_PTR>(ControlIdBase + index));
     // Boxes lie under the controls inside them; a new child window would start on top of them.
-    if (control->GetType() == DI_DOUBLEBOX)
+    if (control->GetType() == DI_DOUBLEBOX || control->GetType() == DI_SINGLEBOX)
       ::SetWindowPos(wnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::EnableWindow(wnd, !(FItems[index].Item.Flags & DIF_DISABLE));
     control->UpdateSize(UI());
   }
 }
@@ -477,20 +494,250 @@ void TqorFarDialog::UpdateContentBounds(RECT& ARect) {
   ARect.bottom = UI().UnrelatedControlsSpacing().cy + FOffsets.back() + FLines.back() - margin.cy;
 }
 
-int TqorFarDialog::ShowModal() {
-  int focus = -1;
-  SetActiveControl(nullptr);
+// ---- the session with the dialog procedure ----
+
+namespace {
+// Posted to move the focus where DN_KILLFOCUS sent it, once the current focus change is over.
+constexpr UINT WmRedirectFocus = WM_APP + 1;
+}  // namespace
+
+int TqorFarDialog::IndexOf(const IqorFarControl* AControl) const noexcept {
   for (size_t index = 0; index < FFarControls.size(); ++index)
-    if (FFarControls[index]->CanTabStop()) {
-      SetActiveControl(FFarControls[index]->GetVclControl());
-      focus = static_cast<int>(index);
-      break;
-    }
-  if (FDlgProc)
-    GuardedCall(L"DialogProc", FDlgProc, static_cast<HANDLE>(this), DN_INITDIALOG, static_cast<intptr_t>(focus),
-                FParam);
-  TqorShellCustomDialogForm::ShowModal(nullptr);
+    if (FFarControls[index] == AControl) return static_cast<int>(index);
   return -1;
+}
+
+bool TqorFarDialog::CanFocus(int AIndex) {
+  if (!ValidIndex(AIndex)) return false;
+  const TFarFlags flags = Item(AIndex).Flags;
+  return FFarControls[static_cast<size_t>(AIndex)]->CanTabStop() &&
+         !(flags & (DIF_NOFOCUS | DIF_DISABLE | DIF_HIDDEN));
+}
+
+intptr_t TqorFarDialog::Notify(intptr_t AMsg, intptr_t AParam1, void* AParam2) {
+  // After the run has ended the procedure hears nothing more; whatever asked for its consent
+  // gets a refusal, as FAR's own wrapper answers then.
+  if (FProcState != proc_state::live) return AMsg == DN_INPUT ? TRUE : FALSE;
+  if (!FDlgProc) return DefaultAnswer(AMsg, AParam1, AParam2);
+  try {
+    return GuardedCall(L"DialogProc", FDlgProc, DialogHandle(), AMsg, AParam1, AParam2);
+  } catch (...) {
+    FProcState = proc_state::faulted;
+    if (!FClosed) {
+      FClosed = true;
+      FExitCode = -1;
+      SetModalResult(mrCancel);
+    }
+    return FALSE;
+  }
+}
+
+intptr_t TqorFarDialog::DefaultAnswer(intptr_t AMsg, intptr_t AParam1, void* AParam2) {
+  switch (AMsg) {
+    case DN_CLOSE: return TRUE;
+    case DN_KILLFOCUS: return ValidIndex(AParam1) ? -1 : 0;
+    case DN_HELP: return reinterpret_cast<intptr_t>(AParam2);
+    case DN_DRAGGED: case DN_DRAWDIALOG: case DN_DRAWDIALOGDONE: case DN_INPUT: return TRUE;
+    case DN_DRAWDLGITEMDONE: case DN_DRAWDLGITEM: case DN_HOTKEY: case DN_EDITCHANGE: case DN_LISTCHANGE:
+      return ValidIndex(AParam1) ? TRUE : 0;
+    case DN_BTNCLICK:
+      if (!ValidIndex(AParam1)) return 0;
+      // A plain button closes the dialog: it is not "handled".
+      return Item(static_cast<int>(AParam1)).Type == DI_BUTTON && !(Item(static_cast<int>(AParam1)).Flags & DIF_BTNNOCLOSE)
+                 ? FALSE
+                 : TRUE;
+    default: return 0;
+  }
+}
+
+bool TqorFarDialog::TryClose(intptr_t AExitCode) {
+  if (FClosed) return true;
+  if (Notify(DN_CLOSE, AExitCode, nullptr) == 0 && FProcState == proc_state::live) return false;
+  if (FClosed) return true;  // the procedure faulted, which closes with -1
+  FClosed = true;
+  FExitCode = AExitCode;
+  if (FProcState == proc_state::live) FProcState = proc_state::closed;
+  SetModalResult(mrOk);
+  return true;
+}
+
+void TqorFarDialog::ButtonPressed(int AIndex) {
+  if (!ValidIndex(AIndex) || FClosed || !FShown) return;
+  if (Notify(DN_BTNCLICK, AIndex, nullptr) != 0) return;
+  if (Item(AIndex).Flags & DIF_BTNNOCLOSE) return;
+  TryClose(AIndex);
+}
+
+// Enter on anything but a button: the first default button unless it never closes; disabled, it
+// does nothing; without one, the focused item closes the dialog.
+void TqorFarDialog::EnterPressed() {
+  if (!FShown || FClosed) return;
+  if (ValidIndex(FFocus)) {
+    const TFarDialogItem& focused = Item(FFocus);
+    if (focused.Type == DI_BUTTON) return ButtonPressed(FFocus);
+    if (focused.Type == DI_LISTBOX && (focused.Flags & DIF_LISTNOCLOSE)) return;
+  }
+  for (size_t index = 0; index < FItems.size(); ++index) {
+    const TFarFlags flags = FItems[index].Item.Flags;
+    if (!(flags & DIF_DEFAULTBUTTON) || (flags & DIF_BTNNOCLOSE)) continue;
+    if (!(flags & DIF_DISABLE)) TryClose(static_cast<intptr_t>(index));
+    return;
+  }
+  TryClose(FFocus);
+}
+
+void TqorFarDialog::ItemFocused(int AIndex) {
+  if (!ValidIndex(AIndex) || AIndex == FFocus) return;
+  const int previous = FFocus;
+  int redirect = -1;
+  if (FShown && !FClosed && ValidIndex(previous)) {
+    const intptr_t answer = Notify(DN_KILLFOCUS, previous, nullptr);
+    if (answer >= 0 && answer != AIndex && answer != previous && CanFocus(static_cast<int>(answer)))
+      redirect = static_cast<int>(answer);
+  }
+  if (ValidIndex(previous)) Item(previous).Flags &= ~DIF_FOCUS;
+  FFocus = AIndex;
+  Item(AIndex).Flags |= DIF_FOCUS;
+  SetActiveControl(FFarControls[static_cast<size_t>(AIndex)]->GetVclControl());
+  if (FShown && !FClosed) Notify(DN_GOTFOCUS, AIndex, nullptr);
+  if (redirect >= 0 && HandleAllocated()) ::PostMessageW(HandleIfExists(), WmRedirectFocus, static_cast<WPARAM>(redirect), 0);
+}
+
+bool TqorFarDialog::FocusItem(int AIndex) {
+  if (!CanFocus(AIndex)) return false;
+  if (AIndex == FFocus) return true;
+  IqorFarControl* control = FFarControls[static_cast<size_t>(AIndex)];
+  if (FShown && !FClosed && ::IsWindowVisible(HandleIfExists()))
+    control->SetFocus();  // the control reports the change itself
+  if (FFocus != AIndex) ItemFocused(AIndex);
+  return FFocus == AIndex;
+}
+
+// Hiding or disabling the focused item passes the focus on to the next item that can take it.
+void TqorFarDialog::MoveFocusOff(int AIndex) {
+  if (AIndex != FFocus) return;
+  const int count = FarControlCount();
+  for (int step = 1; step < count; ++step) {
+    const int next = (AIndex + step) % count;
+    if (CanFocus(next)) {
+      FocusItem(next);
+      return;
+    }
+  }
+}
+
+void TqorFarDialog::ItemTextChanged(int AIndex) {
+  if (!ValidIndex(AIndex) || !FShown || FClosed) return;
+  const std::wstring text = FFarControls[static_cast<size_t>(AIndex)]->GetItemText();
+  TFarDialogItem item = Item(AIndex);
+  item.Data = text.c_str();
+  Notify(DN_EDITCHANGE, AIndex, &item);
+}
+
+void TqorFarDialog::SetItemEnabled(int AIndex, bool AEnabled) {
+  TFarDialogItem& item = Item(AIndex);
+  item.Flags = AEnabled ? item.Flags & ~DIF_DISABLE : item.Flags | DIF_DISABLE;
+  TqorWinControl* window = FFarControls[static_cast<size_t>(AIndex)]->GetVclControl();
+  if (window->HandleAllocated()) ::EnableWindow(window->HandleIfExists(), AEnabled);
+  if (!AEnabled) MoveFocusOff(AIndex);
+}
+
+void TqorFarDialog::SetItemVisible(int AIndex, bool AVisible) {
+  TFarDialogItem& item = Item(AIndex);
+  item.Flags = AVisible ? item.Flags & ~DIF_HIDDEN : item.Flags | DIF_HIDDEN;
+  FFarControls[static_cast<size_t>(AIndex)]->GetVclControl()->SetVisible(AVisible);
+  if (!AVisible) MoveFocusOff(AIndex);
+}
+
+const wchar_t* TqorFarDialog::ConstText(int AIndex) {
+  item_state& state = FItems.at(static_cast<size_t>(AIndex));
+  const std::wstring text = FFarControls[static_cast<size_t>(AIndex)]->GetItemText();
+  if (text != state.ConstText) state.ConstText = text;
+  return state.ConstText.c_str();
+}
+
+int TqorFarDialog::EnableRedraw(intptr_t AParam) {
+  const int previous = FRedrawLock;
+  if (AParam == TRUE) {
+    if (FRedrawLock < 0) ++FRedrawLock;
+  } else if (AParam == FALSE) {
+    --FRedrawLock;
+  } else {
+    return previous;
+  }
+  if (HWND wnd = HandleIfExists()) {
+    ::SendMessageW(wnd, WM_SETREDRAW, FRedrawLock == 0, 0);
+    if (FRedrawLock == 0 && previous != 0) ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_ERASE);
+  }
+  return previous;
+}
+
+void TqorFarDialog::WndProc(TqorMessage& AMessage) {
+  switch (AMessage.Msg) {
+    case WM_COMMAND:
+      // Keys the dialog manager turns into commands without a control: Esc and Enter.
+      if (AMessage.LParam == 0 && HIWORD(AMessage.WParam) == 0) {
+        if (LOWORD(AMessage.WParam) == IDCANCEL) TryClose(-1);
+        if (LOWORD(AMessage.WParam) == IDOK) EnterPressed();
+        AMessage.Result = 0;
+        return;
+      }
+      break;
+    case DM_GETDEFID:
+      // No default identifier: Enter always comes as IDOK, and the rules above pick the item.
+      AMessage.Result = 0;
+      return;
+    case WM_NEXTDLGCTL: {
+      // The dialog manager's way of moving on from a label whose & letter was typed.
+      HWND from = AMessage.LParam ? reinterpret_cast<HWND>(AMessage.WParam) : nullptr;
+      if (AMessage.LParam) {
+        FMnemonicAnchor = from;
+      } else {
+        HWND anchor = FMnemonicAnchor ? FMnemonicAnchor : ::GetFocus();
+        FMnemonicAnchor = nullptr;
+        if (HWND next = ::GetNextDlgTabItem(HandleIfExists(), anchor, AMessage.WParam != 0)) ::SetFocus(next);
+      }
+      AMessage.Result = 0;
+      return;
+    }
+    case WmRedirectFocus:
+      FocusItem(static_cast<int>(AMessage.WParam));
+      AMessage.Result = 0;
+      return;
+    default: break;
+  }
+  TqorShellCustomDialogForm::WndProc(AMessage);
+}
+
+// The close box is Esc.
+void TqorFarDialog::OnClose(TqorMessage& AMessage) {
+  AMessage.Result = 0;
+  if (FShown) TryClose(-1);
+}
+
+// One run: DN_INITDIALOG the first time only (a second run keeps every item's state), then the
+// focus notification and the modal loop until a close the procedure agrees to.
+int TqorFarDialog::ShowModal() {
+  FClosed = false;
+  FExitCode = -1;
+  if (FProcState == proc_state::closed) FProcState = proc_state::live;
+  if (!FInitialised) {
+    FInitialised = true;
+    // A DM_CLOSE the procedure sends here ends the run at once.
+    Notify(DN_INITDIALOG, FFocus, FParam);
+  }
+  if (!FClosed) {
+    SetActiveControl(FFarControls[static_cast<size_t>(FFocus)]->GetVclControl());
+    FShown = true;
+    Notify(DN_GOTFOCUS, FFocus, nullptr);
+    struct shown_flag {
+      bool& Flag;
+      ~shown_flag() { Flag = false; }
+    } shown{FShown};
+    if (!FClosed) TqorShellCustomDialogForm::ShowModal(nullptr);
+  }
+  if (FProcState == proc_state::live) FProcState = proc_state::closed;
+  return FClosed ? static_cast<int>(FExitCode) : -1;
 }
 
 // ---- host entries ----
@@ -521,6 +768,13 @@ class live_dialogs {
     if (--it->second.Running > 0 || !it->second.FreePending) return false;
     FDialogs.erase(it);
     return true;
+  }
+  // Also a dialog freed while it runs: it is still there until the run ends.
+  TqorFarDialog* Running(HANDLE AHandle) noexcept {
+    lock_guard<critical_section> guard(FLock);
+    auto it = FDialogs.find(static_cast<TqorFarDialog*>(AHandle));
+    if (it == FDialogs.end() || (it->second.FreePending && it->second.Running == 0)) return nullptr;
+    return it->first;
   }
   bool Remove(HANDLE AHandle) noexcept {
     lock_guard<critical_section> guard(FLock);
@@ -554,6 +808,12 @@ void free_dialog(TqorFarDialog* ADialog) noexcept {
 
 }  // namespace
 
+TqorFarDialog* AcquireDialog(HANDLE AHandle) noexcept { return GLiveDialogs.Acquire(AHandle); }
+TqorFarDialog* RunningDialog(HANDLE AHandle) noexcept { return GLiveDialogs.Running(AHandle); }
+void ReleaseDialog(TqorFarDialog* ADialog) noexcept {
+  if (ADialog && GLiveDialogs.Release(ADialog)) free_dialog(ADialog);
+}
+
 HANDLE WINAPI FarApiDialogInit(const GUID* APluginId, const GUID* AId, intptr_t X1, intptr_t Y1, intptr_t X2,
                                intptr_t Y2, const wchar_t* AHelpTopic, const TFarDialogItem* AItem,
                                size_t AItemsNumber, intptr_t AReserved, TFarFlags AFlags,
@@ -570,7 +830,7 @@ HANDLE WINAPI FarApiDialogInit(const GUID* APluginId, const GUID* AId, intptr_t 
 }
 
 intptr_t WINAPI FarApiDialogRun(HANDLE hDlg) {
-  TqorFarDialog* dialog = GLiveDialogs.Acquire(hDlg);
+  TqorFarDialog* dialog = AcquireDialog(hDlg);
   if (!dialog) return -1;
   intptr_t result = -1;
   try {
@@ -578,7 +838,7 @@ intptr_t WINAPI FarApiDialogRun(HANDLE hDlg) {
   } catch (...) {
     result = -1;
   }
-  if (GLiveDialogs.Release(dialog)) free_dialog(dialog);
+  ReleaseDialog(dialog);
   return result;
 }
 

@@ -1,6 +1,7 @@
 // Dialog emulation: a plugin's console dialog (items in character cells) rebuilt as a native,
-// DPI-aware window. Each supported item becomes one control; the form maps the cell grid onto
-// pixels from the UI metrics, shows itself modally and always reports a cancelled dialog.
+// DPI-aware window. Each item becomes one control; the form maps the cell grid onto pixels from
+// the UI metrics, runs the dialog procedure's session and keeps every item's state until
+// DialogFree. Interactive controls: qorFarDialogControlsW; the DM_* service: qorFarDlgMessagesW.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 
 #include "hosting/qorFarPluginW.h"
 #include "ui/qorShellDialogs.h"
+#include "ui/qorShellWindows.h"
 
 namespace qor {
 
@@ -21,9 +23,9 @@ constexpr int64_t DIF_CENTERGROUP = 0x4000;
 constexpr int64_t DIF_SEPARATOR = 0x10000;
 constexpr int64_t DIF_SEPARATOR2 = 0x20000;
 constexpr int64_t DIF_RIGHTTEXT = 0x400000000LL;
-constexpr intptr_t DN_INITDIALOG = 4108;
 
 class TqorFarDialog;
+class TqorFarListItems;
 
 // What the dialog form needs of an item control, whatever its class. The form owns the controls.
 class IqorFarControl {
@@ -42,6 +44,18 @@ class IqorFarControl {
   virtual int GetMinHeight() = 0;
   // Fits the control into the pixel rectangle of its cells.
   virtual void SetBounds(const RECT& ARect) = 0;
+
+  // FAR's state of the item as the control keeps it: the text DM_GETTEXT reports, the check
+  // state, the list and the edit limit. Items without such state answer 0 and ignore changes.
+  virtual std::wstring GetItemText() { return GetVclControl()->Caption(); }
+  virtual void SetItemText(const std::wstring& AText) { GetVclControl()->SetCaption(AText); }
+  virtual intptr_t GetCheck() { return 0; }
+  // Stores the state without notifying; answers the previous one.
+  virtual intptr_t SetCheck(intptr_t) { return 0; }
+  // -1: unlimited; 0 for items that take no typed text.
+  virtual intptr_t GetMaxLength() { return 0; }
+  virtual void SetMaxLength(intptr_t) {}
+  virtual TqorFarListItems* GetList() { return nullptr; }
 
  protected:
   ~IqorFarControl() = default;
@@ -81,63 +95,6 @@ class TqorFarText : public TqorCustomControl, public IqorFarControl, protected T
 
  private:
   TqorFarDialog* FOwner;
-};
-
-class TqorFarEdit : public TqorEdit, public IqorFarControl, protected TqorFarControlData {
- public:
-  explicit TqorFarEdit(TqorComponent* AOwner) : TqorEdit(AOwner) {}
-  TqorWinControl* GetVclControl() override { return this; }
-  void Init(const TFarDialogItem& AItem) override;
-  int GetType() override { return DI_EDIT; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
-  void UpdateSize(TqorShellUI& AUI) override { AUI.SetEditHeight(*this); }
-  bool SingleLine() override { return true; }
-  int GetMinHeight() override { return Height() + 2; }
-  using TqorWinControl::SetBounds;
-  void SetBounds(const RECT& ARect) override;
-};
-
-class TqorFarFixedEdit : public TqorFarEdit {
- public:
-  using TqorFarEdit::TqorFarEdit;
-  int GetType() override { return DI_FIXEDIT; }
-};
-
-class TqorFarButton : public TqorButton, public IqorFarControl, protected TqorFarControlData {
- public:
-  explicit TqorFarButton(TqorComponent* AOwner) : TqorButton(AOwner, false) {}
-  TqorWinControl* GetVclControl() override { return this; }
-  void Init(const TFarDialogItem& AItem) override;
-  int GetType() override { return DI_BUTTON; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
-  void UpdateSize(TqorShellUI& AUI) override { AUI.SetButtonSize(*this); }
-  bool SingleLine() override { return true; }
-  int GetMinHeight() override { return Height() + 2; }
-  using TqorWinControl::SetBounds;
-  void SetBounds(const RECT& ARect) override;
-};
-
-class TqorFarCheckBox : public TqorCheckBox, public IqorFarControl, protected TqorFarControlData {
- public:
-  explicit TqorFarCheckBox(TqorComponent* AOwner) : TqorCheckBox(AOwner, false) {}
-  TqorWinControl* GetVclControl() override { return this; }
-  void Init(const TFarDialogItem& AItem) override;
-  int GetType() override { return DI_CHECKBOX; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
-  void UpdateSize(TqorShellUI& AUI) override { AUI.SetCheckBoxSize(*this); }
-  bool SingleLine() override { return true; }
-  int GetMinHeight() override { return Height() + 2; }
-  using TqorWinControl::SetBounds;
-  void SetBounds(const RECT& ARect) override;
 };
 
 // FAR's double box as a group frame running through the middle of its edge cells.
@@ -196,9 +153,55 @@ class TqorFarDialog : public TqorShellCustomDialogForm {
   int GetContentWidth() override;
   void UpdateContentBounds(RECT& ARect) override;
 
+  // ---- the session with the dialog procedure ----
+  HANDLE DialogHandle() noexcept { return static_cast<HANDLE>(this); }
+  int IndexOf(const IqorFarControl* AControl) const noexcept;
+  // Item state kept apart from the plugin's array, which is never read again nor written.
+  TFarDialogItem& Item(int AIndex) { return FItems.at(static_cast<size_t>(AIndex)).Item; }
+  bool ValidIndex(intptr_t AIndex) const noexcept {
+    return AIndex >= 0 && AIndex < static_cast<intptr_t>(FItems.size());
+  }
+  // Calls the procedure under the guard, or answers as DefDlgProc when there is none; once the
+  // dialog has closed it is not called any more. A fault closes the dialog with -1.
+  intptr_t Notify(intptr_t AMsg, intptr_t AParam1, void* AParam2);
+  // DefDlgProc's answers.
+  intptr_t DefaultAnswer(intptr_t AMsg, intptr_t AParam1, void* AParam2);
+  // The DM_* commands a plugin sends (qorFarDlgMessagesW).
+  intptr_t SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AParam2);
+  // DN_CLOSE with the exit code; true when the procedure agreed and the run ends with it.
+  bool TryClose(intptr_t AExitCode);
+  void ButtonPressed(int AIndex);
+  void ItemFocused(int AIndex);
+  void ItemTextChanged(int AIndex);
+  bool CanFocus(int AIndex);
+  // Moves the focus (with its notifications while the dialog is shown); true when it is there.
+  bool FocusItem(int AIndex);
+  int Focus() const noexcept { return FFocus; }
+  bool Shown() const noexcept { return FShown; }
+  void SetItemEnabled(int AIndex, bool AEnabled);
+  void SetItemVisible(int AIndex, bool AVisible);
+  // The text DM_GETCONSTTEXTPTR hands out: it stays where it is until the item's text changes.
+  const wchar_t* ConstText(int AIndex);
+  intptr_t DlgData() const noexcept { return FDlgData; }
+  void SetDlgData(intptr_t AData) noexcept { FDlgData = AData; }
+  int EnableRedraw(intptr_t AParam);
+
+ protected:
+  void WndProc(TqorMessage& AMessage) override;
+  void OnClose(TqorMessage& AMessage) override;
+
  private:
+  struct item_state {
+    TFarDialogItem Item{};  // Data, History and Mask point into the strings below
+    std::wstring Text, History, Mask;
+    std::wstring ConstText;
+  };
+  enum class proc_state { live, closed, faulted };
+
   RECT PixelRect(const RECT& ACells) const;
   void PlaceCentreGroup(const std::vector<IqorFarControl*>& AGroup);
+  void EnterPressed();
+  void MoveFocusOff(int AIndex);
 
   GUID FPluginID{};
   GUID FID{};
@@ -209,7 +212,23 @@ class TqorFarDialog : public TqorShellCustomDialogForm {
   TFarApiDialogProc FDlgProc = nullptr;
   void* FParam = nullptr;
   std::vector<IqorFarControl*> FFarControls;
+  std::vector<item_state> FItems;
+  intptr_t FDlgData = 0;
+  int FFocus = -1;
+  proc_state FProcState = proc_state::live;
+  bool FInitialised = false;
+  bool FShown = false;
+  bool FClosed = false;
+  intptr_t FExitCode = -1;
+  int FRedrawLock = 0;
+  HWND FMnemonicAnchor = nullptr;
 };
+
+// The registry of live dialogs. Acquire answers a dialog the plugin still owns and keeps it alive
+// until Release; Running also answers one freed while it runs (its procedure still talks to it).
+TqorFarDialog* AcquireDialog(HANDLE AHandle) noexcept;
+TqorFarDialog* RunningDialog(HANDLE AHandle) noexcept;
+void ReleaseDialog(TqorFarDialog* ADialog) noexcept;
 
 // Host entries for PluginStartupInfo.DialogInit, DialogRun and DialogFree.
 HANDLE WINAPI FarApiDialogInit(const GUID* APluginId, const GUID* AId, intptr_t X1, intptr_t Y1,

@@ -412,6 +412,77 @@ enum : size_t {
 };
 enum : intptr_t { PSL_ROAMING = 0, PSL_LOCAL = 1 };
 
+// Dialog item flags, DM_* commands, DN_* notifications and check states the dialogs answer.
+constexpr TFarFlags DIF_GROUP = 0x400;
+constexpr TFarFlags DIF_BTNNOCLOSE = 0x40000;
+constexpr TFarFlags DIF_LISTNOCLOSE = 0x4000000;
+constexpr TFarFlags DIF_DROPDOWNLIST = 0x100000;
+constexpr TFarFlags DIF_3STATE = 0x800000;
+constexpr TFarFlags DIF_HIDDEN = 0x10000000;
+constexpr TFarFlags DIF_READONLY = 0x20000000;
+constexpr TFarFlags DIF_NOFOCUS = 0x40000000;
+constexpr TFarFlags DIF_DISABLE = 0x80000000;
+constexpr TFarFlags DIF_DEFAULTBUTTON = 0x100000000ULL;
+constexpr TFarFlags DIF_FOCUS = 0x200000000ULL;
+constexpr TFarFlags LIF_SELECTED = 0x10000;
+
+enum : intptr_t {
+  DM_CLOSE = 1, DM_ENABLE = 2, DM_ENABLEREDRAW = 3, DM_GETDLGDATA = 4, DM_GETDLGITEM = 5, DM_GETTEXT = 7,
+  DM_SETDLGDATA = 11, DM_SETFOCUS = 13, DM_REDRAW = 14, DM_SETTEXT = 15, DM_SETMAXTEXTLENGTH = 16,
+  DM_GETFOCUS = 18, DM_SETTEXTPTR = 22, DM_SHOWITEM = 23, DM_GETCHECK = 25, DM_SETCHECK = 26,
+  DM_LISTGETCURPOS = 30, DM_LISTSETCURPOS = 31, DM_LISTADDSTR = 34, DM_LISTINFO = 38, DM_GETITEMDATA = 51,
+  DM_SETITEMDATA = 52, DM_GETSELECTION = 57, DM_SETSELECTION = 58, DM_GETCONSTTEXTPTR = 63,
+  DM_GETDLGITEMSHORT = 64, DM_GETDIALOGTITLE = 67, DM_USER = 0x4000,
+};
+
+enum : intptr_t {
+  DN_FIRST = 4096, DN_BTNCLICK = 4097, DN_CTLCOLORDIALOG = 4098, DN_CTLCOLORDLGITEM = 4099,
+  DN_CTLCOLORDLGLIST = 4100, DN_DRAWDIALOG = 4101, DN_DRAWDLGITEM = 4102, DN_EDITCHANGE = 4103,
+  DN_GOTFOCUS = 4105, DN_HELP = 4106, DN_HOTKEY = 4107, DN_INITDIALOG = 4108, DN_KILLFOCUS = 4109,
+  DN_LISTCHANGE = 4110, DN_DRAGGED = 4111, DN_DRAWDIALOGDONE = 4113, DN_INPUT = 4115, DN_CONTROLINPUT = 4116,
+  DN_CLOSE = 4117, DN_DRAWDLGITEMDONE = 4120,
+};
+
+enum : intptr_t { BSTATE_UNCHECKED = 0, BSTATE_CHECKED = 1, BSTATE_3STATE = 2, BSTATE_TOGGLE = 3 };
+
+struct TFarDialogItemData {
+  size_t StructSize;
+  size_t PtrLength;
+  wchar_t* PtrData;
+};
+static_assert(sizeof(TFarDialogItemData) == 12);
+static_assert(offsetof(TFarDialogItemData, PtrData) == 8);
+
+struct TFarGetDialogItem {
+  size_t StructSize;
+  size_t Size;
+  TFarDialogItem* Item;
+};
+static_assert(sizeof(TFarGetDialogItem) == 12);
+static_assert(offsetof(TFarGetDialogItem, Item) == 8);
+
+struct TFarListPos {
+  size_t StructSize;
+  intptr_t SelectPos;
+  intptr_t TopPos;
+};
+static_assert(sizeof(TFarListPos) == 12);
+static_assert(offsetof(TFarListPos, TopPos) == 8);
+
+struct TFarListInfo {
+  size_t StructSize;
+  TFarFlags Flags;
+  size_t ItemsNumber;
+  intptr_t SelectPos;
+  intptr_t TopPos;
+  intptr_t MaxHeight;
+  intptr_t MaxLength;
+};
+static_assert(sizeof(TFarListInfo) == 40);
+static_assert(offsetof(TFarListInfo, Flags) == 8);
+static_assert(offsetof(TFarListInfo, ItemsNumber) == 16);
+static_assert(offsetof(TFarListInfo, MaxLength) == 32);
+
 struct TFarSettingsCreate {
   size_t StructSize;
   GUID Guid;

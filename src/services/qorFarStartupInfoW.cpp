@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "dialogs/qorFarDialogW.h"
+#include "dialogs/qorFarDlgMessagesW.h"
 #include "services/qorFarLang.h"
 #include "services/qorFarMessageW.h"
 #include "services/qorFarPanelsW.h"
@@ -51,8 +52,6 @@ QOR_TEXT(kText, L"FarApiText");
 QOR_TEXT(kEditorControl, L"FarApiEditorControl");
 QOR_TEXT(kShowHelp, L"FarApiShowHelp");
 QOR_TEXT(kColorDialog, L"FarApiColorDialog");
-QOR_TEXT(kSendDlgMessage, L"FarApiSendDlgMessage");
-QOR_TEXT(kDefDlgProc, L"FarApiDefDlgProc");
 QOR_TEXT(kViewerControl, L"FarApiViewerControl");
 QOR_TEXT(kPluginsControl, L"FarApiPluginsControl");
 QOR_TEXT(kFileFilterControl, L"FarApiFilterControl");
@@ -148,8 +147,8 @@ void fill_startup_info(PluginStartupInfo& I) noexcept {
   I.DialogInit = FarApiDialogInit;
   I.DialogRun = FarApiDialogRun;
   I.DialogFree = FarApiDialogFree;
-  warn<kSendDlgMessage>(I.SendDlgMessage);
-  warn<kDefDlgProc>(I.DefDlgProc);
+  I.SendDlgMessage = FarApiSendDlgMessage;
+  I.DefDlgProc = FarApiDefDlgProc;
   warn<kViewerControl>(I.ViewerControl);
   warn<kPluginsControl>(I.PluginsControl);
   warn<kFileFilterControl>(I.FileFilterControl);

@@ -1,0 +1,296 @@
+#include "dialogs/qorFarDlgMessagesW.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/qorPluginGuard.h"
+#include "dialogs/qorFarDialogControlsW.h"
+#include "dialogs/qorFarDialogW.h"
+#include "services/qorFarStartupInfoW.h"
+
+namespace qor {
+
+namespace {
+
+// Strings a plugin hands in are read up to their NUL, but never further than this.
+constexpr size_t MaxPluginString = 1u << 20;
+
+// A record of the plugin's: read whole under the guard, valid only with a StructSize that covers
+// the record (bigger sizes from newer plugins are fine).
+template <class R>
+bool read_record(const void* ASource, R& ARecord) {
+  if (!ASource || !CopyPluginMemory(&ARecord, ASource, sizeof(R))) return false;
+  return ARecord.StructSize >= sizeof(R) && ARecord.StructSize <= 65536;
+}
+
+template <class T>
+bool write_plugin(void* ADest, const T& AValue) {
+  return CopyPluginMemory(ADest, &AValue, sizeof(T));
+}
+
+struct string_request {
+  const wchar_t* Source;
+  size_t Limit;
+  std::wstring* Out;
+  bool Failed;
+};
+
+// At most ALimit characters, fewer when a NUL comes first; false when the memory faulted.
+bool read_plugin_string(const wchar_t* ASource, size_t ALimit, std::wstring& AOut) {
+  AOut.clear();
+  if (!ASource) return true;
+  string_request request{ASource, ALimit, &AOut, false};
+  const DWORD code = RunGuarded(
+      [](void* AContext) noexcept {
+        auto& r = *static_cast<string_request*>(AContext);
+        try {
+          size_t length = 0;
+          while (length < r.Limit && r.Source[length]) ++length;
+          r.Out->assign(r.Source, length);
+        } catch (...) {
+          r.Failed = true;
+        }
+      },
+      &request);
+  return code == 0 && !request.Failed;
+}
+
+// DM_GETTEXT's buffer rules: no record gives the length; PtrLength 0 asks for the length (and
+// the whole text when there is a buffer); otherwise at most PtrLength characters and a NUL.
+intptr_t get_text(const std::wstring& AText, void* AParam2) {
+  TFarDialogItemData data{};
+  if (!read_record(AParam2, data)) return static_cast<intptr_t>(AText.size());
+  size_t count = AText.size();
+  if (data.PtrLength == 0) {
+    if (!write_plugin(&static_cast<TFarDialogItemData*>(AParam2)->PtrLength, count)) return 0;
+  } else {
+    count = std::min(count, data.PtrLength);
+  }
+  if (data.PtrData) {
+    std::vector<wchar_t> out(AText.begin(), AText.begin() + static_cast<ptrdiff_t>(count));
+    out.push_back(L'\0');
+    if (!CopyPluginMemory(data.PtrData, out.data(), out.size() * sizeof(wchar_t))) return 0;
+  }
+  return static_cast<intptr_t>(count);
+}
+
+// One FarDialogItem followed by everything it points to, laid out for the address it goes to.
+class item_image {
+ public:
+  item_image(const TFarDialogItem& AItem, const std::wstring& AText, TqorFarListItems* AList, char* ABase) {
+    TFarDialogItem item = AItem;
+    FBytes.resize(sizeof(item));
+    item.Data = AddString(AText, ABase);
+    item.History = AItem.History ? AddString(AItem.History, ABase) : nullptr;
+    item.Mask = AItem.Mask ? AddString(AItem.Mask, ABase) : nullptr;
+    if (AList) {
+      const auto& entries = AList->Entries();
+      Align(8);
+      const size_t items_at = FBytes.size();
+      FBytes.resize(items_at + entries.size() * sizeof(TFarListItem));
+      Align(4);
+      const size_t list_at = FBytes.size();
+      FBytes.resize(list_at + sizeof(TFarList));
+      TFarList list{sizeof(TFarList), entries.size(),
+                    entries.empty() ? nullptr : reinterpret_cast<TFarListItem*>(ABase + items_at)};
+      std::memcpy(FBytes.data() + list_at, &list, sizeof(list));
+      for (size_t i = 0; i < entries.size(); ++i) {
+        TFarListItem entry{entries[i].Flags, AddString(entries[i].Text, ABase), entries[i].UserData, 0};
+        entry.Flags = (entry.Flags & ~LIF_SELECTED) | (static_cast<intptr_t>(i) == AList->Position() ? LIF_SELECTED : 0);
+        std::memcpy(FBytes.data() + items_at + i * sizeof(TFarListItem), &entry, sizeof(entry));
+      }
+      item.ListItems = reinterpret_cast<TFarList*>(ABase + list_at);
+    }
+    std::memcpy(FBytes.data(), &item, sizeof(item));
+  }
+  const std::vector<char>& Bytes() const noexcept { return FBytes; }
+
+ private:
+  void Align(size_t AAlignment) { FBytes.resize((FBytes.size() + AAlignment - 1) / AAlignment * AAlignment); }
+  const wchar_t* AddString(const std::wstring& AText, char* ABase) {
+    Align(2);
+    const size_t at = FBytes.size();
+    FBytes.resize(at + (AText.size() + 1) * sizeof(wchar_t));
+    std::memcpy(FBytes.data() + at, AText.c_str(), (AText.size() + 1) * sizeof(wchar_t));
+    return reinterpret_cast<const wchar_t*>(ABase + at);
+  }
+  std::vector<char> FBytes;
+};
+
+bool is_check_item(int AType) { return AType == DI_CHECKBOX || AType == DI_RADIOBUTTON; }
+
+// The commands of the FAR API this service does not carry out.
+bool known_command(intptr_t AMsg) { return AMsg > 0 && AMsg <= DM_GETDIALOGTITLE && AMsg != 8 && AMsg != 21; }
+
+}  // namespace
+
+intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AParam2) {
+  const intptr_t p2 = reinterpret_cast<intptr_t>(AParam2);
+  // Commands about the dialog as a whole.
+  switch (AMsg) {
+    case DM_CLOSE: return TryClose(AParam1 == -1 ? Focus() : AParam1) ? TRUE : FALSE;
+    case DM_GETDLGDATA: return DlgData();
+    case DM_SETDLGDATA: {
+      const intptr_t previous = DlgData();
+      SetDlgData(p2);
+      return previous;
+    }
+    case DM_GETFOCUS: return Focus();
+    case DM_REDRAW:
+      if (HWND wnd = HandleIfExists()) ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_ERASE);
+      return 0;
+    case DM_ENABLEREDRAW: return EnableRedraw(AParam1);
+    default: break;
+  }
+  const bool item_command = AMsg == DM_ENABLE || AMsg == DM_GETDLGITEM || AMsg == DM_GETTEXT || AMsg == DM_SETFOCUS ||
+                            AMsg == DM_SETTEXT || AMsg == DM_SETMAXTEXTLENGTH || AMsg == DM_SETTEXTPTR ||
+                            AMsg == DM_SHOWITEM || AMsg == DM_GETCHECK || AMsg == DM_SETCHECK ||
+                            AMsg == DM_LISTGETCURPOS || AMsg == DM_LISTSETCURPOS || AMsg == DM_LISTINFO ||
+                            AMsg == DM_GETITEMDATA || AMsg == DM_SETITEMDATA || AMsg == DM_GETCONSTTEXTPTR ||
+                            AMsg == DM_GETDLGITEMSHORT;
+  if (!item_command) {
+    if (known_command(AMsg)) {
+      ShowHostWarning(L"FarApiSendDlgMessage");
+      return 0;
+    }
+    // Private messages and values FAR does not know go to the procedure, as FAR passes them on.
+    return Notify(AMsg, AParam1, AParam2);
+  }
+  if (!ValidIndex(AParam1)) return 0;
+  const int index = static_cast<int>(AParam1);
+  IqorFarControl* control = GetFarControl(index);
+  TFarDialogItem& item = Item(index);
+  switch (AMsg) {
+    case DM_GETTEXT: return get_text(control->GetItemText(), AParam2);
+    case DM_SETTEXT: {
+      TFarDialogItemData data{};
+      std::wstring text;
+      if (!read_record(AParam2, data) || !read_plugin_string(data.PtrData, std::min(data.PtrLength, MaxPluginString), text))
+        return 0;
+      control->SetItemText(text);
+      return static_cast<intptr_t>(control->GetItemText().size());
+    }
+    case DM_SETTEXTPTR: {
+      std::wstring text;
+      if (!read_plugin_string(static_cast<const wchar_t*>(AParam2), MaxPluginString, text)) return 0;
+      control->SetItemText(text);
+      return static_cast<intptr_t>(control->GetItemText().size());
+    }
+    case DM_GETCONSTTEXTPTR: return reinterpret_cast<intptr_t>(ConstText(index));
+    case DM_GETCHECK: return is_check_item(item.Type) ? control->GetCheck() : 0;
+    case DM_SETCHECK:
+      if (item.Type == DI_RADIOBUTTON)
+        return static_cast<TqorFarRadioButton*>(control)->CheckInGroup(p2 == BSTATE_3STATE);
+      if (item.Type != DI_CHECKBOX) return 0;
+      if (p2 == BSTATE_TOGGLE) {
+        const intptr_t state = control->GetCheck();
+        return control->SetCheck((item.Flags & DIF_3STATE) ? (state + 1) % 3 : (state == 0 ? 1 : 0));
+      }
+      if (p2 < 0 || p2 > BSTATE_TOGGLE) return control->GetCheck();
+      return control->SetCheck(p2);
+    case DM_ENABLE: {
+      const intptr_t previous = (item.Flags & DIF_DISABLE) ? 0 : 1;
+      if (p2 != -1) SetItemEnabled(index, p2 != 0);
+      return previous;
+    }
+    case DM_SHOWITEM: {
+      const intptr_t previous = (item.Flags & DIF_HIDDEN) ? 0 : 1;
+      if (p2 != -1) SetItemVisible(index, p2 != 0);
+      return previous;
+    }
+    case DM_SETFOCUS: return FocusItem(index) ? TRUE : FALSE;
+    case DM_SETMAXTEXTLENGTH: {
+      const bool editable = item.Type == DI_EDIT || item.Type == DI_PSWEDIT ||
+                            (item.Type == DI_COMBOBOX && !(item.Flags & DIF_DROPDOWNLIST));
+      if (!editable) return 0;
+      const intptr_t previous = control->GetMaxLength();
+      control->SetMaxLength(p2);
+      return previous;
+    }
+    case DM_GETITEMDATA: return item.UserData;
+    case DM_SETITEMDATA: {
+      const intptr_t previous = item.UserData;
+      item.UserData = p2;
+      return previous;
+    }
+    case DM_GETDLGITEMSHORT: {
+      if (!AParam2) return FALSE;
+      TFarDialogItem copy = item;
+      copy.Data = copy.History = copy.Mask = nullptr;
+      if (is_check_item(item.Type)) copy.Selected = control->GetCheck();
+      return write_plugin(AParam2, copy) ? TRUE : FALSE;
+    }
+    case DM_GETDLGITEM: {
+      TFarGetDialogItem request{};
+      if (!read_record(AParam2, request)) return 0;
+      TFarDialogItem current = item;
+      if (is_check_item(item.Type)) current.Selected = control->GetCheck();
+      const item_image image(current, control->GetItemText(), control->GetList(), reinterpret_cast<char*>(request.Item));
+      const size_t needed = image.Bytes().size();
+      if (request.Item && request.Size >= needed && !CopyPluginMemory(request.Item, image.Bytes().data(), needed)) return 0;
+      return static_cast<intptr_t>(needed);
+    }
+    case DM_LISTGETCURPOS: {
+      TqorFarListItems* list = control->GetList();
+      if (!list) return 0;
+      TFarListPos pos{};
+      if (read_record(AParam2, pos)) {
+        pos.SelectPos = list->Position();
+        pos.TopPos = 0;
+        write_plugin(AParam2, pos);
+      }
+      return list->Position();
+    }
+    case DM_LISTSETCURPOS: {
+      TqorFarListItems* list = control->GetList();
+      TFarListPos pos{};
+      if (!read_record(AParam2, pos)) return -1;
+      if (!list) return 0;
+      return list->SetPositionNotified(pos.SelectPos);
+    }
+    case DM_LISTINFO: {
+      TqorFarListItems* list = control->GetList();
+      TFarListInfo info{};
+      if (!list || !read_record(AParam2, info)) return FALSE;
+      info.Flags = 0;
+      info.ItemsNumber = list->Entries().size();
+      info.SelectPos = list->Position();
+      info.TopPos = 0;
+      info.MaxHeight = 0;
+      info.MaxLength = 0;
+      for (const TqorFarListEntry& entry : list->Entries())
+        info.MaxLength = std::max<intptr_t>(info.MaxLength, static_cast<intptr_t>(entry.Text.size()));
+      return write_plugin(AParam2, info) ? TRUE : FALSE;
+    }
+    default: return 0;
+  }
+}
+
+// ---- host entries ----
+
+intptr_t WINAPI FarApiSendDlgMessage(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2) {
+  TqorFarDialog* dialog = AcquireDialog(hDlg);
+  if (!dialog) return Msg == DM_GETFOCUS || Msg == DM_LISTADDSTR ? -1 : 0;
+  intptr_t result = 0;
+  try {
+    result = dialog->SendDlgMessage(Msg, Param1, Param2);
+  } catch (...) {
+    result = 0;
+  }
+  ReleaseDialog(dialog);
+  return result;
+}
+
+intptr_t WINAPI FarApiDefDlgProc(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2) {
+  TqorFarDialog* dialog = RunningDialog(hDlg);
+  if (!dialog) return 0;
+  try {
+    return dialog->DefaultAnswer(Msg, Param1, Param2);
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace qor
