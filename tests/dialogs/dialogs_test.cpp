@@ -1,8 +1,9 @@
 // Plugin dialogs as a user meets them: the fixture plugin calls DialogInit/DialogRun/DialogFree of
 // its host table while the file-manager emulator lists its archive. A watcher thread finds each
 // dialog as a real window, reads its caption and child controls, optionally photographs it, and
-// closes it with its close command; the test then checks the window against the cell grid and the
-// plugin's log against what the plugin must have been told.
+// either closes it with its close command or works it with the keyboard as a user would; the test
+// then checks the window against the cell grid and the plugin's log (its dialog procedure's
+// session and what it read back) against what FAR would have told the plugin.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive_util.h"
 #include "png_writer.h"
 #include "ui_test_env.h"
 #include "wexlor_harness.h"
@@ -32,6 +35,8 @@ struct Child {
   std::wstring text;
   RECT rect{};  // in the dialog's client coordinates
   bool visible = false;
+  bool enabled = false;
+  DWORD style = 0;
   COLORREF middle = CLR_INVALID;  // the screen pixel at the middle of the control
 };
 
@@ -42,6 +47,8 @@ struct Seen {
   std::vector<Child> children;
   bool open_after_click = false;
   bool clicked = false;
+  bool open_after_act = false;  // still shown after the user's first attempt to close it
+  std::wstring focus_class;     // class of the control that had the focus when it was found
   std::wstring screenshot;
   wxt::capture_stats stats;
 
@@ -64,6 +71,8 @@ BOOL CALLBACK collect_child(HWND AChild, LPARAM AOut) {
   GetWindowRect(AChild, &c.rect);
   MapWindowPoints(nullptr, seen->first, reinterpret_cast<POINT*>(&c.rect), 2);
   c.visible = IsWindowVisible(AChild) != FALSE;
+  c.enabled = IsWindowEnabled(AChild) != FALSE;
+  c.style = static_cast<DWORD>(GetWindowLongW(AChild, GWL_STYLE));
   RECT screen{};
   GetWindowRect(AChild, &screen);
   HDC dc = GetDC(nullptr);
@@ -80,6 +89,8 @@ class DialogWatcher {
     std::vector<std::wstring> screenshots;  // file name per dialog in order of appearance ("" none)
     bool click_first = false;               // press a push button before closing
     bool use_wm_close = false;              // WM_CLOSE instead of the system menu's close
+    // Works the dialog instead of closing it (it must end the run itself).
+    std::function<void(HWND, Seen&)> act;
   };
   explicit DialogWatcher(Options AOptions) : FOptions(std::move(AOptions)) {}
   // Stops watching once the dialog in hand is done with, and answers every dialog seen.
@@ -109,6 +120,12 @@ class DialogWatcher {
     GetWindowRect(AWnd, &seen.window);
     std::pair<HWND, Seen*> context{AWnd, &seen};
     EnumChildWindows(AWnd, collect_child, reinterpret_cast<LPARAM>(&context));
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    wchar_t focus_class[64] = {};
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(AWnd, nullptr), &gui) && gui.hwndFocus)
+      GetClassNameW(gui.hwndFocus, focus_class, 64);
+    seen.focus_class = focus_class;
     size_t number;
     {
       std::lock_guard<std::mutex> guard(FLock);
@@ -117,6 +134,15 @@ class DialogWatcher {
     if (number < FOptions.screenshots.size() && !FOptions.screenshots[number].empty()) {
       seen.screenshot = wxt::artifacts_folder() + FOptions.screenshots[number];
       wxt::save_window_png(AWnd, seen.screenshot, GetSysColor(COLOR_WINDOW), seen.stats);
+    }
+    if (FOptions.act) {
+      FOptions.act(AWnd, seen);
+      for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
+      if (IsWindowVisible(AWnd)) PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+      for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
+      std::lock_guard<std::mutex> guard(FLock);
+      FSeen.push_back(seen);
+      return;
     }
     if (FOptions.click_first) {
       for (const Child& c : seen.children)
@@ -129,10 +155,13 @@ class DialogWatcher {
       Sleep(300);
       seen.open_after_click = IsWindowVisible(AWnd) != FALSE;
     }
-    if (FOptions.use_wm_close)
-      PostMessageW(AWnd, WM_CLOSE, 0, 0);
-    else
-      PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    // A close posted to a window that is already gone would reach the next run of the dialog.
+    if (!FOptions.click_first || seen.open_after_click) {
+      if (FOptions.use_wm_close)
+        PostMessageW(AWnd, WM_CLOSE, 0, 0);
+      else
+        PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
     // Seen hidden before the next search, so that a second run of the same window counts again.
     for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
     std::lock_guard<std::mutex> guard(FLock);
@@ -154,6 +183,8 @@ struct Item {
   long long flags;
   std::string text;
   unsigned maxlen = 0;
+  long long sel = 0;
+  std::string list;  // "A|*B|C": the FarList, '*' marking the selected entry
 };
 
 struct DialogPlan {
@@ -163,14 +194,24 @@ struct DialogPlan {
   std::string extra;  // further words of the "dialog" line
 };
 
+// FAR item types and flags the plans use.
+enum : int { kText = 0, kSingleBox = 2, kBox = 3, kEdit = 4, kPassword = 5, kButton = 7, kCheck = 8, kRadio = 9,
+             kCombo = 10, kList = 11 };
+constexpr long long kGroup = 0x400, kCentre = 0x4000, kSeparator = 0x10000, kNoClose = 0x40000,
+                    kDropDown = 0x100000, k3State = 0x800000, kHidden = 0x10000000, kReadOnly = 0x20000000,
+                    kDisable = 0x80000000LL, kDefault = 0x100000000LL, kFocus = 0x200000000LL;
+
 std::string script(const std::vector<DialogPlan>& ADialogs, bool AInvalid = false) {
   std::ostringstream out;
   out << "WXDLG\nfile first.txt\nfile second.txt\n";
   for (const DialogPlan& d : ADialogs) {
     out << "dialog " << d.name << " " << d.x1 << " " << d.y1 << " " << d.x2 << " " << d.y2 << " " << d.extra << "\n";
-    for (const Item& i : d.items)
+    for (const Item& i : d.items) {
       out << "item " << i.type << " " << i.x1 << " " << i.y1 << " " << i.x2 << " " << i.y2 << " " << i.flags << " "
           << i.maxlen << " " << i.text << "\n";
+      if (i.sel != 0) out << "sel " << i.sel << "\n";
+      if (!i.list.empty()) out << "list " << i.list << "\n";
+    }
     out << "end\n";
   }
   if (AInvalid) out << "invalid\n";
@@ -195,6 +236,30 @@ ListingRun list_with_dialogs(const std::vector<DialogPlan>& ADialogs, DialogWatc
   run.entries = wxt::ListArchive(fm, archive, &run.open_result);
   run.dialogs = watcher.Finish();
   run.log = fm.Log(L"dialogs", L"dialog_plugin.dll");
+  return run;
+}
+
+// Opens the archive for extraction and extracts every entry into a fresh folder; the dialogs
+// that appear meanwhile are worked by AOptions.
+struct ExtractRun {
+  std::vector<std::string> results;
+  std::vector<std::string> log;
+  std::vector<Seen> dialogs;
+  std::map<std::string, std::string> files;  // what landed in the folder
+};
+
+ExtractRun extract_with_dialogs(const std::vector<DialogPlan>& ADialogs, DialogWatcher::Options AOptions) {
+  ExtractRun run;
+  DialogWatcher watcher(AOptions);
+  wxt::FileManager fm({{L"dialogs", L"dialog_plugin.dll"}});
+  const std::wstring archive = fm.WriteArchive(L"test.dlg", script(ADialogs));
+  const std::wstring dest = wxt::make_temp_folder() + L"\\";
+  run.results = wxt::extract_entries(fm, archive, dest, {});
+  run.dialogs = watcher.Finish();
+  run.log = fm.Log(L"dialogs", L"dialog_plugin.dll");
+  for (const char* name : {"first.txt", "second.txt"})
+    if (wxt::file_exists(dest + wxt::widen(name))) run.files[name] = wxt::read_file(dest + wxt::widen(name));
+  wxt::remove_tree(dest);
   return run;
 }
 
@@ -232,6 +297,7 @@ int rect_width(const RECT& ARect) { return ARect.right - ARect.left; }
 int rect_height(const RECT& ARect) { return ARect.bottom - ARect.top; }
 
 bool is_separator(const Item& AItem) { return AItem.type == 0 && (AItem.flags & 0x30000) != 0; }
+bool is_box(const Item& AItem) { return AItem.type == kBox || AItem.type == kSingleBox || AItem.type == kList; }
 
 // Checks every control of ASeen against the cell grid of APlan with cell size from AUnit; the
 // controls' natural heights are taken from the window, their places and widths from the grid.
@@ -245,7 +311,8 @@ void expect_grid(const DialogPlan& APlan, const Seen& ASeen, SIZE AUnit) {
     const Item& item = APlan.items[i];
     const Child* c = ASeen.item(static_cast<int>(i));
     ASSERT_NE(c, nullptr) << "item " << i;
-    if (item.type == 3 || is_separator(item) || item.y1 < 0 || item.y1 >= height) continue;
+    // A hidden item keeps its row: showing it again moves nothing.
+    if (is_box(item) || is_separator(item) || item.y1 < 0 || item.y1 >= height) continue;
     const int need = rect_height(c->rect) + (item.type == 0 ? 0 : 2);
     lines[item.y1] = std::max(lines[item.y1], need);
   }
@@ -288,11 +355,15 @@ void expect_grid(const DialogPlan& APlan, const Seen& ASeen, SIZE AUnit) {
     const int row = item.y1 < 0 ? 0 : item.y1;
     const int centred = row_top(row) + (lines[std::min(row, height - 1)] - h) / 2;
     RECT expected{};
-    if (item.type == 3) {
+    if (item.flags & kHidden) {
+      EXPECT_FALSE(c.visible) << APlan.name << " item " << i;
+      continue;
+    }
+    if (is_box(item)) {
       expected = RECT{item.x1 * cw, row_top(item.y1), (item.x2 + 1) * cw, row_top(item.y2 + 1)};
     } else if (is_separator(item)) {
       expected = RECT{4 * cw, row_top(item.y1), (width - 4) * cw, row_top(item.y1) + lines[item.y1]};
-    } else if (item.type == 0 || item.type == 8) {
+    } else if (item.type == kText || item.type == kCheck || item.type == kRadio) {
       expected = RECT{item.x1 * cw, centred, item.x1 * cw + rect_width(c.rect), centred + h};
     } else {
       const int left = group_left.count(i) ? group_left[i] : item.x1 * cw;
@@ -316,29 +387,36 @@ std::wstring dpi_suffix() { return L"_" + std::to_wstring(wxt::expected_dpi()) +
 
 // ---- the three representative dialogs ----
 
+// As real archive plugins ask for a password: a double box, a text, a password edit, a
+// separator, OK (the default button) and Cancel.
 DialogPlan password_prompt() {
   return {"password", -1, -1, 50, 8,
-          {{3, 3, 1, 46, 6, 0, "Archive password"},
-           {0, 5, 2, 44, 2, 0, "&Password for \"backup-2026.rar\":"},
-           {4, 5, 3, 44, 3, 0, ""},
-           {0, 0, 4, 0, 4, 0x10000, ""},
-           {7, 14, 5, 22, 5, 0x4000, "OK"},
-           {7, 24, 5, 34, 5, 0x4000, "Cancel"}},
+          {{kBox, 3, 1, 46, 6, 0, "Archive password"},
+           {kText, 5, 2, 44, 2, 0, "&Password for \"backup-2026.rar\":"},
+           {kPassword, 5, 3, 44, 3, 0, ""},
+           {kText, 0, 4, 0, 4, kSeparator, ""},
+           {kButton, 14, 5, 22, 5, kCentre | kDefault, "OK"},
+           {kButton, 24, 5, 34, 5, kCentre, "Cancel"}},
           "param=77"};
 }
 
+// Two radio groups, a drop-down combo box, a 3-state check box.
 DialogPlan options_dialog() {
-  return {"options", -1, -1, 60, 12,
-          {{3, 3, 1, 56, 10, 0, "&Archive options"},
-           {8, 5, 2, 40, 2, 0, "&Recurse into folders"},
-           {8, 5, 3, 40, 3, 0, "Keep &timestamps"},
-           {8, 5, 4, 40, 4, 0, "Show &hidden files"},
-           {0, 5, 6, 14, 6, 0, "&Encoding:"},
-           {6, 16, 6, 40, 6, 0, "UTF-8"},
-           {0, 0, 7, 0, 7, 0x10000, ""},
-           {7, 12, 8, 21, 8, 0x4000, "OK"},
-           {7, 23, 8, 34, 8, 0x4000, "Cancel"},
-           {7, 36, 8, 45, 8, 0x4000, "&Help"}},
+  return {"options", -1, -1, 60, 14,
+          {{kBox, 3, 1, 56, 12, 0, "&Archive options"},
+           {kCheck, 5, 2, 30, 2, 0, "&Recurse into folders", 0, 1},
+           {kCheck, 5, 3, 30, 3, k3State, "Keep &timestamps"},
+           {kRadio, 5, 5, 20, 5, kGroup, "&Store", 0, 1},
+           {kRadio, 5, 6, 20, 6, 0, "&Fast"},
+           {kRadio, 5, 7, 20, 7, 0, "&Best"},
+           {kRadio, 32, 5, 50, 5, kGroup, "&Overwrite", 0, 1},
+           {kRadio, 32, 6, 50, 6, 0, "S&kip"},
+           {kText, 5, 9, 14, 9, 0, "&Encoding:"},
+           {kCombo, 16, 9, 40, 9, kDropDown, "", 0, 0, "UTF-8|*OEM|ANSI"},
+           {kText, 0, 10, 0, 10, kSeparator, ""},
+           {kButton, 12, 11, 21, 11, kCentre | kDefault, "OK"},
+           {kButton, 23, 11, 34, 11, kCentre, "Cancel"},
+           {kButton, 36, 11, 45, 11, kCentre | kNoClose, "&Help"}},
           "param=5"};
 }
 
@@ -362,8 +440,12 @@ TEST(PluginDialogs, PasswordPromptFollowsTheCellGridAndTheListingGoesOn) {
   const Seen& seen = run.dialogs[0];
   EXPECT_EQ(seen.caption, L"Archive password");
   expect_grid(plan, seen, expected_dialog_unit());
-  EXPECT_EQ(lines_starting(run.log, "proc password"),
-            std::vector<std::string>{"proc password msg=4108 p1=2 p2=77 self=1"});
+  EXPECT_EQ(lines_starting(run.log, "proc password msg=4108"),
+            std::vector<std::string>{"proc password msg=4108 p1=2 p2=77 self=1 data=77"});
+  EXPECT_EQ(_wcsicmp(seen.item(2)->cls.c_str(), L"Edit"), 0);
+  EXPECT_TRUE(seen.item(2)->style & ES_PASSWORD) << "a masked edit";
+  EXPECT_TRUE(seen.item(4)->style & BS_DEFPUSHBUTTON) << "OK is the default button";
+  EXPECT_EQ(_wcsicmp(seen.focus_class.c_str(), L"Edit"), 0) << "the first focusable item has the focus";
   EXPECT_EQ(lines_starting(run.log, "run password"), std::vector<std::string>{"run password -1"});
   EXPECT_EQ(lines_starting(run.log, "init password"), std::vector<std::string>{"init password ok"});
   // The separator's line runs through the middle of its row, visible on the white panel.
@@ -382,11 +464,19 @@ TEST(PluginDialogs, OptionsDialogWithBoxCheckBoxesAndCentreGroup) {
   const Seen& seen = run.dialogs[0];
   EXPECT_EQ(seen.caption, L"Archive options");
   expect_grid(plan, seen, expected_dialog_unit());
-  EXPECT_EQ(lines_starting(run.log, "proc options"),
-            std::vector<std::string>{"proc options msg=4108 p1=1 p2=5 self=1"});
+  EXPECT_EQ(lines_starting(run.log, "proc options msg=4108"),
+            std::vector<std::string>{"proc options msg=4108 p1=1 p2=5 self=1 data=5"});
   EXPECT_EQ(lines_starting(run.log, "run options"), std::vector<std::string>{"run options -1"});
-  for (int i : {1, 2, 3}) EXPECT_EQ(_wcsicmp(seen.item(i)->cls.c_str(), L"Button"), 0);
-  EXPECT_EQ(seen.item(5)->text, L"UTF-8");
+  for (int i : {1, 2, 3, 4, 5, 6, 7}) EXPECT_EQ(_wcsicmp(seen.item(i)->cls.c_str(), L"Button"), 0);
+  EXPECT_EQ(seen.item(2)->style & 0xF, static_cast<DWORD>(BS_3STATE));
+  EXPECT_EQ(seen.item(3)->style & 0xF, static_cast<DWORD>(BS_RADIOBUTTON));
+  EXPECT_EQ(_wcsicmp(seen.item(9)->cls.c_str(), L"ComboBox"), 0);
+  EXPECT_EQ(seen.item(9)->style & 0x3, static_cast<DWORD>(CBS_DROPDOWNLIST));
+  EXPECT_EQ(seen.item(9)->text, L"OEM") << "the selected entry of the list";
+  // The items' own states, read back after the run: nothing was changed.
+  EXPECT_EQ(lines_starting(run.log, "after options 1 "), std::vector<std::string>{"after options 1 text='&Recurse into folders' check=1 pos=0/-7"});
+  EXPECT_EQ(lines_starting(run.log, "after options 3 "), std::vector<std::string>{"after options 3 text='&Store' check=1 pos=0/-7"});
+  EXPECT_EQ(lines_starting(run.log, "after options 9 "), std::vector<std::string>{"after options 9 text='OEM' check=0 pos=1/1"});
   EXPECT_GT(seen.stats.dark, seen.stats.pixels / 200);
 }
 
@@ -431,13 +521,9 @@ TEST(PluginDialogs, RejectedDialogsReturnMinusOneAndLeaveNoWindow) {
       {"zero_height", 1, -1, 40, 0, {text}, ""},
       {"negative_width", -1, -1, -3, 5, {text}, ""},
       {"no_items", -1, -1, 40, 5, {text}, "items=0"},
-      {"radio_last", -1, -1, 40, 5, {text, edit, {9, 5, 3, 20, 3, 0, "radio"}}, ""},
-      {"radio_first", -1, -1, 40, 5, {{9, 5, 3, 20, 3, 0, "radio"}, text}, ""},
-      {"password_edit", -1, -1, 40, 5, {text, {5, 5, 3, 20, 3, 0, "secret"}}, ""},
       {"vertical_text", -1, -1, 40, 5, {{1, 5, 1, 5, 3, 0, "v"}}, ""},
-      {"single_box", -1, -1, 40, 5, {{2, 3, 1, 36, 3, 0, "box"}}, ""},
-      {"combo", -1, -1, 40, 5, {{10, 5, 1, 20, 1, 0, "c"}}, ""},
-      {"user_control", -1, -1, 40, 5, {{255, 5, 1, 20, 1, 0, "u"}}, ""},
+      {"user_control", -1, -1, 40, 5, {text, edit, {255, 5, 1, 20, 1, 0, "u"}}, ""},
+      {"unknown_type", -1, -1, 40, 5, {{12, 5, 1, 20, 1, 0, "u"}, text}, ""},
       {"null_data_with_maxlength", -1, -1, 40, 5, {{0, 5, 1, 20, 1, 0, "@null", 3}}, ""},
   };
   ListingRun run = list_with_dialogs(plans, {}, true);
@@ -448,8 +534,11 @@ TEST(PluginDialogs, RejectedDialogsReturnMinusOneAndLeaveNoWindow) {
     EXPECT_EQ(lines_starting(run.log, "run " + plan.name + " "), std::vector<std::string>{"run " + plan.name + " -1"});
     EXPECT_TRUE(lines_starting(run.log, "proc " + plan.name + " ").empty());
   }
-  // -1, a readable block that is no dialog, an unmapped address, nil: run -1, free nothing.
-  EXPECT_EQ(lines_starting(run.log, "invalid"), std::vector<std::string>{"invalid -1 -1 -1 -1"});
+  // -1, a readable block that is no dialog, an unmapped address, nil: run -1, free nothing;
+  // SendDlgMessage answers -1 for DM_GETFOCUS and DM_LISTADDSTR and 0 otherwise, DefDlgProc 0.
+  EXPECT_EQ(lines_starting(run.log, "invalid"),
+            (std::vector<std::string>{"invalid -1 -1 -1 -1", "invalid send -1 -1 0 0 0 -1 -1 0 0 0 -1 -1 0 0 0 -1 -1 0 0 0",
+                                      "invalid def 0"}));
   EXPECT_EQ(lines_starting(run.log, "open done").size(), 1u);
 }
 
@@ -464,7 +553,7 @@ TEST(PluginDialogs, CaptionsAmpersandsAndItemTexts) {
         {4, 5, 2, 30, 2, 0, "abc", 0},
         {0, 5, 3, 30, 3, 0, "Save &as"},
         {0, -1, 4, 30, 4, 0, "Left of the client"},
-        {8, 5, 5, 30, 5, 0, "Ticked in the item"},
+        {8, 5, 5, 30, 5, 0, "Ticked in the item", 0, 1},
         {0, 5, 0, 0, 0, 0, "@null"}},
        "param=-9"},
   };
@@ -484,9 +573,13 @@ TEST(PluginDialogs, CaptionsAmpersandsAndItemTexts) {
   // X1 = -1 is not centred text: the item starts one cell left of the client area.
   EXPECT_EQ(texts.item(3)->rect.left, -(unit.cx + 2));
   EXPECT_EQ(rect_width(texts.client), 40 * (unit.cx + 2)) << "X1 = 5, X2 = 44 is 40 cells";
-  // The check box does not take its state from the item.
-  EXPECT_EQ(lines_starting(run.log, "proc texts"), std::vector<std::string>{"proc texts msg=4108 p1=0 p2=-9 self=1"});
-  EXPECT_EQ(lines_starting(run.log, "proc amp "), std::vector<std::string>{"proc amp msg=4108 p1=-1 p2=0 self=1"});
+  // The check box takes its state from the item; a dialog with nothing to focus names item 0.
+  EXPECT_EQ(lines_starting(run.log, "after texts 4 "), std::vector<std::string>{"after texts 4 text='Ticked in the item' check=1 pos=0/-7"});
+  EXPECT_EQ(texts.item(4)->style & 0xF, static_cast<DWORD>(BS_3STATE));
+  EXPECT_EQ(lines_starting(run.log, "after texts 1 "), std::vector<std::string>{"after texts 1 text='abc' check=0 pos=0/-7"});
+  EXPECT_EQ(lines_starting(run.log, "proc texts msg=4108"),
+            std::vector<std::string>{"proc texts msg=4108 p1=0 p2=-9 self=1 data=-9"});
+  EXPECT_EQ(lines_starting(run.log, "proc amp msg=4108"), std::vector<std::string>{"proc amp msg=4108 p1=0 p2=0 self=1 data=0"});
   for (const DialogPlan& plan : plans)
     EXPECT_EQ(lines_starting(run.log, "run " + plan.name + " "), std::vector<std::string>{"run " + plan.name + " -1"});
 }
@@ -515,7 +608,7 @@ TEST(PluginDialogs, CentreGroupsSplitByANonButtonAndSeparatorsAcrossTheWidth) {
   EXPECT_EQ(lines_starting(run.log, "run groups"), std::vector<std::string>{"run groups -1"});
 }
 
-TEST(PluginDialogs, ButtonsDoNotCloseAndEveryRunNotifiesOnce) {
+TEST(PluginDialogs, APushButtonClosesWithItsIndexAndASecondRunIsNotInitialisedAgain) {
   DialogPlan plan = password_prompt();
   plan.name = "twice";
   plan.extra = "param=3 runs=2";
@@ -523,11 +616,16 @@ TEST(PluginDialogs, ButtonsDoNotCloseAndEveryRunNotifiesOnce) {
   ASSERT_EQ(run.dialogs.size(), 2u);
   for (const Seen& seen : run.dialogs) {
     EXPECT_TRUE(seen.clicked);
-    EXPECT_TRUE(seen.open_after_click) << "a push button does not close the dialog";
+    EXPECT_FALSE(seen.open_after_click) << "a push button closes the dialog";
   }
-  EXPECT_EQ(lines_starting(run.log, "proc twice"),
-            (std::vector<std::string>{"proc twice msg=4108 p1=2 p2=3 self=1", "proc twice msg=4108 p1=2 p2=3 self=1"}));
-  EXPECT_EQ(lines_starting(run.log, "run twice"), (std::vector<std::string>{"run twice -1", "run twice -1"}));
+  // The watcher clicks the first plain push button: Cancel, item 5.
+  EXPECT_EQ(lines_starting(run.log, "proc twice msg=4108"),
+            (std::vector<std::string>{"proc twice msg=4108 p1=2 p2=3 self=1 data=3"}));
+  EXPECT_EQ(lines_starting(run.log, "proc twice msg=4097"),
+            (std::vector<std::string>{"proc twice msg=4097 p1=5 p2=0 self=1 data=3", "proc twice msg=4097 p1=5 p2=0 self=1 data=3"}));
+  EXPECT_EQ(lines_starting(run.log, "proc twice msg=4117"),
+            (std::vector<std::string>{"proc twice msg=4117 p1=5 p2=0 self=1 data=3", "proc twice msg=4117 p1=5 p2=0 self=1 data=3"}));
+  EXPECT_EQ(lines_starting(run.log, "run twice"), (std::vector<std::string>{"run twice 5", "run twice 5"}));
   EXPECT_EQ(run.entries.size(), 2u);
 }
 
@@ -537,9 +635,11 @@ TEST(PluginDialogs, DialogFreedByItsOwnProcedureGoesWhenItsRunEnds) {
   plan.extra = "param=4 runs=2 freeinproc";
   ListingRun run = list_with_dialogs({plan});
   ASSERT_EQ(run.dialogs.size(), 1u) << "shown once; the second run finds no live dialog";
-  EXPECT_EQ(lines_starting(run.log, "proc selffree").size(), 1u);
+  EXPECT_EQ(lines_starting(run.log, "proc selffree msg=4108").size(), 1u);
+  EXPECT_EQ(lines_starting(run.log, "proc selffree msg=4117").size(), 1u) << "closed by the user, agreed by DefDlgProc";
   EXPECT_EQ(lines_starting(run.log, "run selffree"), (std::vector<std::string>{"run selffree -1", "run selffree -1"}));
-  EXPECT_EQ(lines_starting(run.log, "free selffree"), std::vector<std::string>{"free selffree"});
+  // Freed: SendDlgMessage answers as for a dead handle, DefDlgProc 0.
+  EXPECT_EQ(lines_starting(run.log, "free selffree"), std::vector<std::string>{"free selffree -1 0 0"});
   EXPECT_EQ(run.entries.size(), 2u);
 }
 
@@ -555,6 +655,354 @@ TEST(PluginDialogs, DoubleBoxesOneRowHighOrOneCellWideAreLines) {
   EXPECT_NE(seen.item(0)->middle, GetSysColor(COLOR_WINDOW));
   EXPECT_NE(seen.item(1)->middle, GetSysColor(COLOR_WINDOW));
   EXPECT_EQ(seen.item(0)->middle, seen.item(1)->middle);
+}
+
+// ---- the user at the keyboard ----
+
+void send_inputs(std::vector<INPUT> AInputs) {
+  SendInput(static_cast<UINT>(AInputs.size()), AInputs.data(), sizeof(INPUT));
+  Sleep(150);
+}
+
+INPUT key_input(WORD AKey, bool AUp) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = AKey;
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(AKey, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = AUp ? KEYEVENTF_KEYUP : 0;
+  return input;
+}
+
+void press(WORD AKey) { send_inputs({key_input(AKey, false), key_input(AKey, true)}); }
+
+// Alt and a letter, as a user reaches an item by its & letter.
+void press_alt(wchar_t ALetter) {
+  const WORD letter = static_cast<WORD>(towupper(ALetter));
+  send_inputs({key_input(VK_MENU, false), key_input(letter, false), key_input(letter, true), key_input(VK_MENU, true)});
+}
+
+void type_text(const std::wstring& AText) {
+  for (wchar_t ch : AText) {
+    INPUT down{}, up{};
+    down.type = up.type = INPUT_KEYBOARD;
+    down.ki.wScan = up.ki.wScan = ch;
+    down.ki.dwFlags = KEYEVENTF_UNICODE;
+    up.ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+    send_inputs({down, up});
+  }
+}
+
+void bring_to_front(HWND AWnd) {
+  SetForegroundWindow(AWnd);
+  Sleep(100);
+}
+
+std::wstring window_text(HWND AWnd) {
+  wchar_t text[256] = {};
+  GetWindowTextW(AWnd, text, 256);
+  return text;
+}
+
+DialogPlan encrypted_prompt() {
+  DialogPlan plan = password_prompt();
+  plan.extra = "param=77 password=s3cr&t";
+  return plan;
+}
+
+TEST(PluginDialogs, PasswordTypedAtTheKeyboardAndEnterOpenAndExtractTheArchive) {
+  DialogWatcher::Options options;
+  options.act = [](HWND AWnd, Seen& ASeen) {
+    bring_to_front(AWnd);
+    type_text(L"s3cr&t");
+    ASeen.children.clear();
+    std::pair<HWND, Seen*> context{AWnd, &ASeen};
+    EnumChildWindows(AWnd, collect_child, reinterpret_cast<LPARAM>(&context));
+    ASeen.screenshot = wxt::artifacts_folder() + L"dialog_password_typed" + dpi_suffix();
+    wxt::save_window_png(AWnd, ASeen.screenshot, GetSysColor(COLOR_WINDOW), ASeen.stats);
+    press(VK_RETURN);
+  };
+  ExtractRun run = extract_with_dialogs({encrypted_prompt()}, options);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].item(2)->text, L"s3cr&t") << "typed into the password edit";
+  // OK is item 4; the procedure read the password in DN_CLOSE, as real plugins do.
+  EXPECT_EQ(lines_starting(run.log, "run password"), std::vector<std::string>{"run password 4"});
+  EXPECT_EQ(lines_starting(run.log, "proc password msg=4117"),
+            std::vector<std::string>{"proc password msg=4117 p1=4 p2=0 self=1 data=77"});
+  EXPECT_EQ(lines_starting(run.log, "decrypt password"), std::vector<std::string>{"decrypt password ok 's3cr&t'"});
+  EXPECT_EQ(lines_starting(run.log, "after password 2 "), std::vector<std::string>{"after password 2 text='s3cr&t' check=0 pos=0/-7"});
+  // Every change of the edit was told, with the new text; every notification found the dialog data.
+  const auto changes = lines_starting(run.log, "proc password msg=4103");
+  ASSERT_EQ(changes.size(), 6u);
+  EXPECT_EQ(changes.front(), "proc password msg=4103 p1=2 p2='s' self=1 data=77");
+  EXPECT_EQ(changes.back(), "proc password msg=4103 p1=2 p2='s3cr&t' self=1 data=77");
+  for (const std::string& line : lines_starting(run.log, "proc password")) EXPECT_NE(line.find(" data=77"), std::string::npos) << line;
+  EXPECT_EQ(lines_starting(run.log, "proc password msg=4105"), std::vector<std::string>{"proc password msg=4105 p1=2 p2=0 self=1 data=77"});
+  // Then the archive opens and its files are extracted.
+  EXPECT_EQ(run.results, (std::vector<std::string>{"first.txt=0", "second.txt=0", "end=10", "close=0"}));
+  EXPECT_EQ(run.files["first.txt"], "decrypted:first.txt");
+  EXPECT_EQ(run.files["second.txt"], "decrypted:second.txt");
+  EXPECT_GT(run.dialogs[0].stats.dark, run.dialogs[0].stats.pixels / 200) << "a capture with text on it";
+}
+
+TEST(PluginDialogs, EscapeOnThePasswordDialogTakesThePluginsOwnErrorPath) {
+  DialogWatcher::Options options;
+  options.act = [](HWND AWnd, Seen&) {
+    bring_to_front(AWnd);
+    type_text(L"wrong");
+    press(VK_ESCAPE);
+  };
+  ListingRun run = list_with_dialogs({encrypted_prompt()}, options);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(lines_starting(run.log, "run password"), std::vector<std::string>{"run password -1"});
+  EXPECT_EQ(lines_starting(run.log, "proc password msg=4117"),
+            std::vector<std::string>{"proc password msg=4117 p1=-1 p2=0 self=1 data=77"});
+  EXPECT_EQ(lines_starting(run.log, "decrypt password"), std::vector<std::string>{"decrypt password cancelled 'wrong'"});
+  EXPECT_EQ(lines_starting(run.log, "open "), std::vector<std::string>{"open failed"});
+  EXPECT_EQ(run.open_result, wcx::E_EOPEN);
+  EXPECT_TRUE(run.entries.empty());
+}
+
+TEST(PluginDialogs, OptionsSetByTheUserAreReadBackByThePlugin) {
+  DialogWatcher::Options options;
+  options.act = [](HWND AWnd, Seen& ASeen) {
+    bring_to_front(AWnd);
+    press_alt(L't');  // the 3-state box: 0 -> 1
+    press_alt(L't');  // -> 2
+    press_alt(L'b');  // "Best" in the first group
+    press_alt(L'k');  // "Skip" in the second
+    press_alt(L'h');  // "Help" never closes
+    press_alt(L'e');  // the label moves on to the combo box
+    press(VK_DOWN);   // OEM -> ANSI
+    ASeen.open_after_act = IsWindowVisible(AWnd) != FALSE;
+    ASeen.screenshot = wxt::artifacts_folder() + L"dialog_options_set" + dpi_suffix();
+    wxt::save_window_png(AWnd, ASeen.screenshot, GetSysColor(COLOR_WINDOW), ASeen.stats);
+    press(VK_RETURN);  // on the combo box: the default button
+  };
+  ListingRun run = list_with_dialogs({options_dialog()}, options);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_TRUE(run.dialogs[0].open_after_act) << "Help has DIF_BTNNOCLOSE";
+  EXPECT_EQ(lines_starting(run.log, "run options"), std::vector<std::string>{"run options 11"});
+  const std::vector<std::string> expected = {
+      "after options 0 text='&Archive options' check=0 pos=0/-7",
+      "after options 1 text='&Recurse into folders' check=1 pos=0/-7",
+      "after options 2 text='Keep &timestamps' check=2 pos=0/-7",
+      "after options 3 text='&Store' check=0 pos=0/-7",
+      "after options 4 text='&Fast' check=0 pos=0/-7",
+      "after options 5 text='&Best' check=1 pos=0/-7",
+      "after options 6 text='&Overwrite' check=0 pos=0/-7",
+      "after options 7 text='S&kip' check=1 pos=0/-7",
+      "after options 8 text='&Encoding:' check=0 pos=0/-7",
+      "after options 9 text='ANSI' check=0 pos=2/2",
+      "after options 10 text='' check=0 pos=0/-7",
+      "after options 11 text='OK' check=0 pos=0/-7",
+      "after options 12 text='Cancel' check=0 pos=0/-7",
+      "after options 13 text='&Help' check=0 pos=0/-7",
+      "after options focus=9 data=5",
+  };
+  EXPECT_EQ(lines_starting(run.log, "after options"), expected);
+  // The procedure was asked about each change: the new state of a check box, both halves of a
+  // radio change, the list's new position.
+  const std::vector<std::string> clicks = {
+      "proc options msg=4097 p1=2 p2=1 self=1 data=5", "proc options msg=4097 p1=2 p2=2 self=1 data=5",
+      "proc options msg=4097 p1=3 p2=0 self=1 data=5", "proc options msg=4097 p1=5 p2=1 self=1 data=5",
+      "proc options msg=4097 p1=6 p2=0 self=1 data=5", "proc options msg=4097 p1=7 p2=1 self=1 data=5",
+      "proc options msg=4097 p1=13 p2=0 self=1 data=5"};
+  EXPECT_EQ(lines_starting(run.log, "proc options msg=4097"), clicks);
+  EXPECT_EQ(lines_starting(run.log, "proc options msg=4110"), std::vector<std::string>{"proc options msg=4110 p1=9 p2=2 self=1 data=5"});
+  EXPECT_EQ(lines_starting(run.log, "proc options msg=4117"), std::vector<std::string>{"proc options msg=4117 p1=11 p2=0 self=1 data=5"});
+  // The focus went from item to item with both notifications, ending on the combo box.
+  const auto got = lines_starting(run.log, "proc options msg=4105");
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.front(), "proc options msg=4105 p1=1 p2=0 self=1 data=5");
+  EXPECT_EQ(got.back(), "proc options msg=4105 p1=9 p2=0 self=1 data=5");
+  EXPECT_EQ(lines_starting(run.log, "proc options msg=4109").size(), got.size() - 1);
+  EXPECT_EQ(run.entries.size(), 2u);
+}
+
+TEST(PluginDialogs, TheProcedureKeepsTheDialogOpenByRefusingDnCloseOnce) {
+  DialogPlan plan = password_prompt();
+  plan.name = "veto";
+  plan.extra = "param=8 vetoonce";
+  DialogWatcher::Options options;
+  options.act = [](HWND AWnd, Seen& ASeen) {
+    bring_to_front(AWnd);
+    press(VK_ESCAPE);
+    Sleep(300);
+    ASeen.open_after_act = IsWindowVisible(AWnd) != FALSE;
+    press(VK_ESCAPE);
+  };
+  ListingRun run = list_with_dialogs({plan}, options);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_TRUE(run.dialogs[0].open_after_act) << "a refused DN_CLOSE keeps the dialog running";
+  EXPECT_EQ(lines_starting(run.log, "veto veto"), std::vector<std::string>{"veto veto"});
+  EXPECT_EQ(lines_starting(run.log, "proc veto msg=4117"),
+            (std::vector<std::string>{"proc veto msg=4117 p1=-1 p2=0 self=1 data=8", "proc veto msg=4117 p1=-1 p2=0 self=1 data=8"}));
+  EXPECT_EQ(lines_starting(run.log, "run veto"), std::vector<std::string>{"run veto -1"});
+  EXPECT_EQ(run.entries.size(), 2u);
+}
+
+TEST(PluginDialogs, AFaultingProcedureClosesItsDialogWithMinusOneAndTheFileManagerGoesOn) {
+  DialogPlan on_click = password_prompt();
+  on_click.name = "faultclick";
+  on_click.extra = "param=4 faulton=4097";
+  DialogPlan on_init = password_prompt();
+  on_init.name = "faultinit";
+  on_init.extra = "param=5 faulton=4108";
+  DialogWatcher::Options options;
+  options.act = [](HWND AWnd, Seen&) {
+    bring_to_front(AWnd);
+    press(VK_TAB);  // from the password edit to OK
+    press(VK_SPACE);
+  };
+  ListingRun run = list_with_dialogs({on_click, on_init}, options);
+  ASSERT_EQ(run.dialogs.size(), 1u) << "a procedure that faults in DN_INITDIALOG ends the run before the window shows";
+  EXPECT_EQ(lines_starting(run.log, "proc faultclick msg=4097"),
+            std::vector<std::string>{"proc faultclick msg=4097 p1=4 p2=0 self=1 data=4"});
+  EXPECT_TRUE(lines_starting(run.log, "proc faultclick msg=4117").empty()) << "a faulted procedure is not called again";
+  EXPECT_EQ(lines_starting(run.log, "run faultclick"), std::vector<std::string>{"run faultclick -1"});
+  EXPECT_EQ(lines_starting(run.log, "run faultinit"), std::vector<std::string>{"run faultinit -1"});
+  EXPECT_EQ(lines_starting(run.log, "proc faultinit").size(), 1u);
+  // The items are still there to read until DialogFree.
+  EXPECT_EQ(lines_starting(run.log, "after faultinit focus"), std::vector<std::string>{"after faultinit focus=2 data=5"});
+  EXPECT_EQ(lines_starting(run.log, "free "), (std::vector<std::string>{"free faultclick -1 0 0", "free faultinit -1 0 0"}));
+  EXPECT_EQ(run.entries.size(), 2u);
+}
+
+TEST(PluginDialogs, FlagsTabOrderAndEditLimits) {
+  const DialogPlan plan = {"flags", -1, -1, 50, 10,
+                           {{kBox, 3, 1, 46, 8, 0, "Flags"},
+                            {kEdit, 5, 2, 30, 2, 0, "short", 5},
+                            {kEdit, 5, 3, 30, 3, kReadOnly, "fixed"},
+                            {kEdit, 5, 4, 30, 4, kFocus, ""},
+                            {kCheck, 5, 5, 30, 5, kDisable, "Disabled"},
+                            {kCheck, 5, 6, 30, 6, kHidden, "Hidden"},
+                            {kList, 32, 2, 44, 6, 0, "", 0, 0, "one|two|*three"},
+                            {kButton, 5, 7, 15, 7, kNoClose, "Apply"},
+                            {kButton, 17, 7, 27, 7, 0, "Close"}},
+                           "param=2"};
+  DialogWatcher::Options options;
+  options.act = [](HWND AWnd, Seen& ASeen) {
+    bring_to_front(AWnd);
+    type_text(L"abcdefg");  // the DIF_FOCUS edit, unlimited
+    press(VK_TAB);         // the list box
+    press(VK_UP);          // three -> two
+    press(VK_TAB);         // Apply
+    press(VK_RETURN);      // never closes
+    ASeen.open_after_act = IsWindowVisible(AWnd) != FALSE;
+    press(VK_TAB);  // Close
+    press(VK_TAB);  // around to item 1 (box, label-less, disabled and hidden items are skipped)
+    type_text(L"123456789");
+    press(VK_TAB);  // read-only edit
+    type_text(L"xyz");
+    press(VK_RETURN);  // no default button: the focused item closes
+  };
+  ListingRun run = list_with_dialogs({plan}, options);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  const Seen& seen = run.dialogs[0];
+  EXPECT_TRUE(seen.open_after_act);
+  EXPECT_FALSE(seen.item(4)->enabled);
+  EXPECT_FALSE(seen.item(5)->visible);
+  expect_grid(plan, seen, expected_dialog_unit());
+  EXPECT_EQ(lines_starting(run.log, "proc flags msg=4108"), std::vector<std::string>{"proc flags msg=4108 p1=3 p2=2 self=1 data=2"});
+  std::vector<std::string> focus;
+  for (const std::string& line : lines_starting(run.log, "proc flags msg=4105")) {
+    const size_t at = line.find("p1=");
+    focus.push_back(line.substr(at, line.find(' ', at) - at));
+  }
+  EXPECT_EQ(focus, (std::vector<std::string>{"p1=3", "p1=6", "p1=7", "p1=8", "p1=1", "p1=2"})) << "item order";
+  EXPECT_EQ(lines_starting(run.log, "run flags"), std::vector<std::string>{"run flags 2"});
+  // Tab selects the text of an edit; typing replaces it, up to MaxLength.
+  EXPECT_EQ(lines_starting(run.log, "after flags 1 "), std::vector<std::string>{"after flags 1 text='12345' check=0 pos=0/-7"})
+      << "MaxLength 5";
+  EXPECT_EQ(lines_starting(run.log, "after flags 2 "), std::vector<std::string>{"after flags 2 text='fixed' check=0 pos=0/-7"});
+  EXPECT_EQ(lines_starting(run.log, "after flags 3 "), std::vector<std::string>{"after flags 3 text='abcdefg' check=0 pos=0/-7"});
+  EXPECT_EQ(lines_starting(run.log, "after flags 6 "), std::vector<std::string>{"after flags 6 text='two' check=0 pos=1/1"});
+  EXPECT_EQ(lines_starting(run.log, "proc flags msg=4097"), std::vector<std::string>{"proc flags msg=4097 p1=7 p2=0 self=1 data=2"});
+}
+
+TEST(PluginDialogs, CommandsOnALiveDialogAnswerAsFarDoes) {
+  const DialogPlan plan = {"commands", -1, -1, 50, 10,
+                           {{kText, 5, 1, 30, 1, 0, "Label"},
+                            {kEdit, 5, 2, 30, 2, 0, "initial"},
+                            {kCheck, 5, 3, 30, 3, k3State, "Check"},
+                            {kRadio, 5, 4, 30, 4, kGroup, "First", 0, 1},
+                            {kRadio, 5, 5, 30, 5, 0, "Second"},
+                            {kCombo, 5, 6, 30, 6, 0, "", 0, 0, "alpha|*beta|gamma"},
+                            {kList, 32, 2, 44, 6, 0, "", 0, 0, "one|two"},
+                            {kButton, 5, 8, 15, 8, 0, "Go"}},
+                           "param=31 commands"};
+  ListingRun run = list_with_dialogs({plan});
+  EXPECT_TRUE(run.dialogs.empty()) << "DM_CLOSE in DN_INITDIALOG ends the run before the window shows";
+  const std::vector<std::string> expected = {
+      "dm commands settextptr 6",
+      "dm commands constptr=preset 1",
+      "dm commands settext 8",
+      "dm commands text=new text 0",
+      "dm commands constptr-after=new text 0",
+      "dm commands settext-null 0",
+      "dm commands gettext-cut=new 1",
+      "dm commands gettext-size 808",
+      "dm commands maxlen -1",
+      "dm commands maxlen-again 4",
+      "dm commands maxlen-button 0",
+      "dm commands check 0",
+      "dm commands setcheck-3state 0",
+      "dm commands setcheck-toggle 2",
+      "dm commands check-after 0",
+      "dm commands setcheck-radio 4",
+      "dm commands radio-first 0",
+      "dm commands radio-second 1",
+      "dm commands enable-query 1",
+      "dm commands disable 1",
+      "dm commands enable-query-after 0",
+      "dm commands show-query 1",
+      "dm commands hide 1",
+      "dm commands show-query-after 0",
+      "dm commands setitemdata 0",
+      "dm commands getitemdata 1234",
+      "dm commands setdlgdata 31",
+      "dm commands getdlgdata 99",
+      "dm commands enableredraw-off 0",
+      "dm commands enableredraw-on -1",
+      "dm commands redraw 0",
+      "dm commands listinfo 1315",
+      "dm commands listsetcurpos 2",
+      "dm commands combo-text=gamma 2",
+      "dm commands listsetcurpos-bad -1",
+      "dm commands list-text=one 0",
+      "dm commands getdlgitemshort 1",
+      "dm commands short type=8 selected=0 data=1 disabled=1 1234",
+      "dm commands getdlgitem 1",
+      "dm commands getdlgitem data=gamma list=alpha,beta,gamma*, 3",
+      "dm commands setfocus-text 0",
+      "dm commands setfocus-button 1",
+      "dm commands getfocus 7",
+      "dm commands bad-index 0",
+      "dm commands close 1",
+  };
+  EXPECT_EQ(lines_starting(run.log, "dm commands"), expected);
+  // DM_CLOSE(-1) closes with the focused item; the radio change went through the procedure.
+  EXPECT_EQ(lines_starting(run.log, "run commands"), std::vector<std::string>{"run commands 7"});
+  EXPECT_EQ(lines_starting(run.log, "proc commands msg=4097"),
+            (std::vector<std::string>{"proc commands msg=4097 p1=3 p2=0 self=1 data=31", "proc commands msg=4097 p1=4 p2=1 self=1 data=31"}));
+  EXPECT_EQ(lines_starting(run.log, "proc commands msg=4110"), std::vector<std::string>{"proc commands msg=4110 p1=5 p2=2 self=1 data=99"});
+  EXPECT_EQ(lines_starting(run.log, "proc commands msg=4117"), std::vector<std::string>{"proc commands msg=4117 p1=7 p2=0 self=1 data=99"});
+  // After the run every getter still answers, with the state at closing time.
+  EXPECT_EQ(lines_starting(run.log, "after commands 1 "), std::vector<std::string>{"after commands 1 text='new text' check=0 pos=0/-7"});
+  EXPECT_EQ(lines_starting(run.log, "after commands 5 "), std::vector<std::string>{"after commands 5 text='gamma' check=0 pos=2/2"});
+  EXPECT_EQ(lines_starting(run.log, "after commands focus"), std::vector<std::string>{"after commands focus=7 data=99"});
+}
+
+TEST(PluginDialogs, CommandsNotCarriedOutWarnAndPrivateOnesGoToTheProcedure) {
+  wxt::BoxWatcher boxes;
+  DialogPlan plan = password_prompt();
+  plan.name = "unknown";
+  plan.extra = "param=6 unknown";
+  ListingRun run = list_with_dialogs({plan});
+  EXPECT_EQ(boxes.Take(), std::vector<std::wstring>{L"FarApiSendDlgMessage"});
+  EXPECT_EQ(lines_starting(run.log, "proc unknown msg=16385"),
+            std::vector<std::string>{"proc unknown msg=16385 p1=5 p2=6 self=1 data=6"});
+  EXPECT_EQ(lines_starting(run.log, "unknown unknown"), std::vector<std::string>{"unknown unknown 0 0"});
 }
 
 }  // namespace
