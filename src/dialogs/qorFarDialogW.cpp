@@ -665,10 +665,9 @@ int TqorFarDialog::EnableRedraw(intptr_t AParam) {
   } else {
     return previous;
   }
-  if (HWND wnd = HandleIfExists()) {
-    ::SendMessageW(wnd, WM_SETREDRAW, FRedrawLock == 0, 0);
+  // Only counted: WM_SETREDRAW would make a hidden dialog visible and a shown one lose its style.
+  if (HWND wnd = HandleIfExists())
     if (FRedrawLock == 0 && previous != 0) ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_ERASE);
-  }
   return previous;
 }
 

@@ -132,3 +132,38 @@ TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
   EXPECT_EQ(read_file(fm.Root() + L"out\\fine"), "f");
   EXPECT_FALSE(file_exists(fm.Root() + L"out\\evil"));
 }
+
+// An "encrypted" archive of the dialog fixture: it asks for its password with a dialog (a
+// password edit, OK as the default button) while it is opened, and opens only for "s3cret".
+TEST(WcxHost, PasswordOptionAnswersPasswordDialogs) {
+  FileManager fm({{L"dialogs", L"dialog_plugin.dll"}}, false);
+  const std::wstring archive = fm.WriteArchive(
+      L"locked.dlg",
+      "WXDLG\nfile first.txt\nfile second.txt\n"
+      "dialog password -1 -1 40 7 param=1 password=s3cret\n"
+      "item 3 3 1 36 5 0 0 Password\n"
+      "item 0 5 2 34 2 0 0 &Password:\n"
+      "item 5 5 3 34 3 0 0 \n"
+      "item 7 10 4 18 4 4294967296 0 OK\n"
+      "item 7 20 4 30 4 0 0 Cancel\n"
+      "end\n");
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring out = fm.Root() + L"out";
+
+  const HostRun extract = run_host(wcx + L"--password s3cret extract " + quoted(archive) + L" " + quoted(out));
+  EXPECT_EQ(extract.status, 0u) << extract.err;
+  EXPECT_EQ(read_file(out + L"\\first.txt"), "decrypted:first.txt");
+  EXPECT_EQ(read_file(out + L"\\second.txt"), "decrypted:second.txt");
+  const auto log = fm.Log(L"dialogs", L"dialog_plugin.dll");
+  EXPECT_EQ(count_prefix(log, "run password 3"), 1) << "closed by its default button";
+  EXPECT_EQ(count_prefix(log, "decrypt password ok 's3cret'"), 1);
+
+  // A wrong password: the plugin's own error path, and the run ends.
+  fm.ClearLog(L"dialogs", L"dialog_plugin.dll");
+  const HostRun wrong = run_host(wcx + L"--password guess list " + quoted(archive));
+  EXPECT_EQ(wrong.status, 1u);
+  EXPECT_NE(wrong.err.find("E_EOPEN (15)"), std::string::npos) << wrong.err;
+  EXPECT_EQ(count_prefix(fm.Log(L"dialogs", L"dialog_plugin.dll"), "decrypt password wrong 'guess'"), 1);
+
+  EXPECT_EQ(run_host(L"--password").status, 2u) << "the option needs its text";
+}

@@ -1,16 +1,24 @@
 // Command-line WCX host: loads a packer plugin (by default Wexlor.wcx beside this program) and
 // drives its exports in the order a file manager uses them.
 //
-//   wcxhost [--wcx PATH] [--ansi] list ARCHIVE
-//   wcxhost [--wcx PATH] [--ansi] extract ARCHIVE DEST [NAME...]
+//   wcxhost [--wcx PATH] [--ansi] [--password TEXT] list ARCHIVE
+//   wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]
 //   wcxhost [--wcx PATH] [--ansi] check FILE...
+//
+// Plugin dialogs are real windows, as in a file manager. --password answers password dialogs for
+// scripts: it fills the first password edit of each dialog that shows one and presses the default
+// button, as a user would; the module knows nothing of it. A dialog that asks again more than
+// three times is cancelled instead, so a wrong password ends the run rather than looping.
 //
 // Exit status: 0 success, 1 an operation failed, 2 bad command line, 3 the plugin cannot be used.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -231,6 +239,82 @@ class Plugin {
   int(WINAPI* FCloseArchive)(HANDLE) = nullptr;
 };
 
+// --- password dialogs ----------------------------------------------------------------------------
+
+// Watches this process's top-level windows for one holding a password edit, from a thread of its
+// own, and answers it through the window messages a user's typing and click would cause.
+class PasswordAnswerer {
+ public:
+  explicit PasswordAnswerer(std::wstring APassword) : FPassword(std::move(APassword)), FThread([this] { run(); }) {}
+  ~PasswordAnswerer() {
+    FStop = true;
+    FThread.join();
+  }
+  PasswordAnswerer(const PasswordAnswerer&) = delete;
+  PasswordAnswerer& operator=(const PasswordAnswerer&) = delete;
+
+ private:
+  static constexpr int MaxAnswers = 3;
+
+  struct search {
+    HWND edit = nullptr;
+    HWND default_button = nullptr;
+  };
+
+  static BOOL CALLBACK on_child(HWND AChild, LPARAM AFound) {
+    auto& found = *reinterpret_cast<search*>(AFound);
+    wchar_t cls[32] = {};
+    GetClassNameW(AChild, cls, 32);
+    const LONG style = GetWindowLongW(AChild, GWL_STYLE);
+    if (!found.edit && _wcsicmp(cls, L"Edit") == 0 && (style & ES_PASSWORD) && IsWindowVisible(AChild))
+      found.edit = AChild;
+    if (!found.default_button && _wcsicmp(cls, L"Button") == 0 && (style & 0xF) == BS_DEFPUSHBUTTON &&
+        IsWindowVisible(AChild) && IsWindowEnabled(AChild))
+      found.default_button = AChild;
+    return TRUE;
+  }
+
+  static BOOL CALLBACK on_window(HWND AWnd, LPARAM AThis) {
+    auto* self = reinterpret_cast<PasswordAnswerer*>(AThis);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(AWnd, &pid);
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(AWnd) || self->FAnswered.count(AWnd)) return TRUE;
+    search found;
+    EnumChildWindows(AWnd, on_child, reinterpret_cast<LPARAM>(&found));
+    if (!found.edit) return TRUE;
+    self->FAnswered.insert(AWnd);
+    if (++self->FAnswers > MaxAnswers) {
+      PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+      return TRUE;
+    }
+    SendMessageW(found.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->FPassword.c_str()));
+    if (found.default_button) {
+      PostMessageW(found.default_button, BM_CLICK, 0, 0);
+    } else {
+      // No default button: Enter in the edit, and the dialog's own rules pick what it means.
+      PostMessageW(found.edit, WM_KEYDOWN, VK_RETURN, 1);
+      PostMessageW(found.edit, WM_KEYUP, VK_RETURN, 0xC0000001);
+    }
+    return TRUE;
+  }
+
+  void run() {
+    while (!FStop) {
+      EnumWindows(on_window, reinterpret_cast<LPARAM>(this));
+      // A dialog shown again (the plugin asking once more) is a new question.
+      for (auto it = FAnswered.begin(); it != FAnswered.end();)
+        it = IsWindowVisible(*it) ? std::next(it) : FAnswered.erase(it);
+      Sleep(50);
+    }
+  }
+
+  std::wstring FPassword;
+  std::atomic<bool> FStop{false};
+  std::set<HWND> FAnswered;
+  int FAnswers = 0;
+  std::thread FThread;
+};
+
 // --- commands ------------------------------------------------------------------------------------
 
 std::wstring full_path(const std::wstring& APath) {
@@ -395,8 +479,8 @@ int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
 }
 
 int usage() {
-  err(L"usage: wcxhost [--wcx PATH] [--ansi] list ARCHIVE\n"
-      L"       wcxhost [--wcx PATH] [--ansi] extract ARCHIVE DEST [NAME...]\n"
+  err(L"usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list ARCHIVE\n"
+      L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]\n"
       L"       wcxhost [--wcx PATH] [--ansi] check FILE...");
   return kUsage;
 }
@@ -413,6 +497,8 @@ std::wstring default_module() {
 int wmain(int argc, wchar_t** argv) {
   std::wstring module = default_module();
   bool ansi = false;
+  bool answer_passwords = false;
+  std::wstring password;
   std::vector<std::wstring> args;
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
@@ -420,6 +506,9 @@ int wmain(int argc, wchar_t** argv) {
       module = full_path(argv[++i]);
     } else if (a == L"--ansi") {
       ansi = true;
+    } else if (a == L"--password" && i + 1 < argc) {
+      answer_passwords = true;
+      password = argv[++i];
     } else if (a.compare(0, 2, L"--") == 0) {
       return usage();
     } else {
@@ -437,6 +526,8 @@ int wmain(int argc, wchar_t** argv) {
     err(plugin.Error());
     return kNoPlugin;
   }
+  std::unique_ptr<PasswordAnswerer> answerer;
+  if (answer_passwords) answerer = std::make_unique<PasswordAnswerer>(password);
   if (command == L"list") return run_list(plugin, full_path(args[1]));
   if (command == L"extract")
     return run_extract(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
