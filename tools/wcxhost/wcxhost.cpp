@@ -245,7 +245,11 @@ class Plugin {
 // own, and answers it through the window messages a user's typing and click would cause.
 class PasswordAnswerer {
  public:
-  explicit PasswordAnswerer(std::wstring APassword) : FPassword(std::move(APassword)), FThread([this] { run(); }) {}
+  // Returns once the thread has made its first window call: a thread whose user32 state is set
+  // up while the module loads its plugins can deadlock with the loader.
+  explicit PasswordAnswerer(std::wstring APassword) : FPassword(std::move(APassword)), FThread([this] { run(); }) {
+    while (!FStarted) Sleep(1);
+  }
   ~PasswordAnswerer() {
     FStop = true;
     FThread.join();
@@ -301,6 +305,7 @@ class PasswordAnswerer {
   void run() {
     while (!FStop) {
       EnumWindows(on_window, reinterpret_cast<LPARAM>(this));
+      FStarted = true;
       // A dialog shown again (the plugin asking once more) is a new question.
       for (auto it = FAnswered.begin(); it != FAnswered.end();)
         it = IsWindowVisible(*it) ? std::next(it) : FAnswered.erase(it);
@@ -310,6 +315,7 @@ class PasswordAnswerer {
 
   std::wstring FPassword;
   std::atomic<bool> FStop{false};
+  std::atomic<bool> FStarted{false};
   std::set<HWND> FAnswered;
   int FAnswers = 0;
   std::thread FThread;
@@ -521,13 +527,13 @@ int wmain(int argc, wchar_t** argv) {
         (command == L"check" && args.size() >= 2)))
     return usage();
 
+  std::unique_ptr<PasswordAnswerer> answerer;
+  if (answer_passwords) answerer = std::make_unique<PasswordAnswerer>(password);
   Plugin plugin(module, ansi);
   if (!plugin.Error().empty()) {
     err(plugin.Error());
     return kNoPlugin;
   }
-  std::unique_ptr<PasswordAnswerer> answerer;
-  if (answer_passwords) answerer = std::make_unique<PasswordAnswerer>(password);
   if (command == L"list") return run_list(plugin, full_path(args[1]));
   if (command == L"extract")
     return run_extract(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
