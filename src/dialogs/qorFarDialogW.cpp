@@ -153,6 +153,11 @@ void TqorFarText::Init(const TFarDialogItem& AItem) {
   SetCaption(FarItemText(AItem));
 }
 
+void TqorFarText::SetItemText(const std::wstring& AText) {
+  SetCaption(AText);
+  if (HandleAllocated()) UpdateSize(FOwner->UI());
+}
+
 void TqorFarText::UpdateSize(TqorShellUI&) {
   if (IsSeparator()) return;
   const RECT extent = measure_item_text(*this, Caption(), FFlags);

@@ -88,6 +88,8 @@ class TqorFarText : public TqorCustomControl, public IqorFarControl, protected T
   using TqorWinControl::SetBounds;
   void SetBounds(const RECT& ARect) override;
   bool IsSeparator() const noexcept { return (FFlags & (DIF_SEPARATOR | DIF_SEPARATOR2)) != 0; }
+  // A new label is measured again: it may be longer than the old one.
+  void SetItemText(const std::wstring& AText) override;
 
  protected:
   void WndProc(TqorMessage& AMessage) override;

@@ -13,11 +13,15 @@ struct HostRun {
   std::string out, err;
 };
 
+// Reads what the pipe holds without waiting for its end: a process that Wine starts on demand
+// (its desktop, when the host shows a window) may inherit the write end and keep it open.
 std::string drain(HANDLE APipe) {
   std::string text;
   char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(APipe, buffer, sizeof(buffer), &got, nullptr) && got) text.append(buffer, got);
+  DWORD available = 0, got = 0;
+  while (PeekNamedPipe(APipe, nullptr, 0, nullptr, &available, nullptr) && available &&
+         ReadFile(APipe, buffer, sizeof(buffer), &got, nullptr) && got)
+    text.append(buffer, got);
   return text;
 }
 
@@ -25,8 +29,9 @@ HostRun run_host(const std::wstring& AArgs) {
   HostRun run;
   SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write;
-  CreatePipe(&out_read, &out_write, &sa, 0);
-  CreatePipe(&err_read, &err_write, &sa, 0);
+  // Room for all the host writes: it is read once the host has ended.
+  CreatePipe(&out_read, &out_write, &sa, 1 << 20);
+  CreatePipe(&err_read, &err_write, &sa, 1 << 20);
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si{};
@@ -40,11 +45,14 @@ HostRun run_host(const std::wstring& AArgs) {
   if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     CloseHandle(out_write);
     CloseHandle(err_write);
-    // Two pipes read one after the other: stderr output is small enough for its pipe buffer.
+    // A host that hangs (a dialog nobody answers) fails the test instead of stopping the run.
+    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_TIMEOUT) {
+      TerminateProcess(pi.hProcess, 0xDEAD);
+      WaitForSingleObject(pi.hProcess, INFINITE);
+    }
+    GetExitCodeProcess(pi.hProcess, &run.status);
     run.out = drain(out_read);
     run.err = drain(err_read);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &run.status);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   } else {
