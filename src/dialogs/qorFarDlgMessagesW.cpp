@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -14,54 +15,27 @@ namespace qor {
 
 namespace {
 
-// Strings a plugin hands in are read up to their NUL, but never further than this.
+// The longest text DM_SETTEXT takes.
 constexpr size_t MaxPluginString = 1u << 20;
-
-// A record of the plugin's: read whole under the guard, valid only with a StructSize that covers
-// the record (bigger sizes from newer plugins are fine).
-template <class R>
-bool read_record(const void* ASource, R& ARecord) {
-  if (!ASource || !CopyPluginMemory(&ARecord, ASource, sizeof(R))) return false;
-  return ARecord.StructSize >= sizeof(R) && ARecord.StructSize <= 65536;
-}
 
 template <class T>
 bool write_plugin(void* ADest, const T& AValue) {
   return CopyPluginMemory(ADest, &AValue, sizeof(T));
 }
 
-struct string_request {
-  const wchar_t* Source;
-  size_t Limit;
-  std::wstring* Out;
-  bool Failed;
-};
-
-// At most ALimit characters, fewer when a NUL comes first; false when the memory faulted.
-bool read_plugin_string(const wchar_t* ASource, size_t ALimit, std::wstring& AOut) {
-  AOut.clear();
-  if (!ASource) return true;
-  string_request request{ASource, ALimit, &AOut, false};
-  const DWORD code = RunGuarded(
-      [](void* AContext) noexcept {
-        auto& r = *static_cast<string_request*>(AContext);
-        try {
-          size_t length = 0;
-          while (length < r.Limit && r.Source[length]) ++length;
-          r.Out->assign(r.Source, length);
-        } catch (...) {
-          r.Failed = true;
-        }
-      },
-      &request);
-  return code == 0 && !request.Failed;
+// DM_SETTEXT's text: PtrLength characters, which need no NUL (one among them ends the text).
+bool read_counted_text(const TFarDialogItemData& AData, std::wstring& AText) {
+  AText.assign(AData.PtrData ? AData.PtrLength : 0, L'\0');
+  if (!AText.empty() && !CopyPluginMemory(AText.data(), AData.PtrData, AText.size() * sizeof(wchar_t))) return false;
+  AText.resize(std::wcslen(AText.c_str()));
+  return true;
 }
 
 // DM_GETTEXT's buffer rules: no record gives the length; PtrLength 0 asks for the length (and
 // the whole text when there is a buffer); otherwise at most PtrLength characters and a NUL.
 intptr_t get_text(const std::wstring& AText, void* AParam2) {
   TFarDialogItemData data{};
-  if (!read_record(AParam2, data)) return static_cast<intptr_t>(AText.size());
+  if (!ReadPluginRecord(AParam2, data)) return static_cast<intptr_t>(AText.size());
   size_t count = AText.size();
   if (data.PtrLength == 0) {
     if (!write_plugin(&static_cast<TFarDialogItemData*>(AParam2)->PtrLength, count)) return 0;
@@ -167,14 +141,13 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
     case DM_SETTEXT: {
       TFarDialogItemData data{};
       std::wstring text;
-      if (!read_record(AParam2, data) || !read_plugin_string(data.PtrData, std::min(data.PtrLength, MaxPluginString), text))
-        return 0;
+      if (!ReadPluginRecord(AParam2, data) || data.PtrLength > MaxPluginString || !read_counted_text(data, text)) return 0;
       control->SetItemText(text);
       return static_cast<intptr_t>(control->GetItemText().size());
     }
     case DM_SETTEXTPTR: {
       std::wstring text;
-      if (!read_plugin_string(static_cast<const wchar_t*>(AParam2), MaxPluginString, text)) return 0;
+      if (!CopyPluginText(static_cast<const wchar_t*>(AParam2), text)) return 0;
       control->SetItemText(text);
       return static_cast<intptr_t>(control->GetItemText().size());
     }
@@ -224,7 +197,7 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
     }
     case DM_GETDLGITEM: {
       TFarGetDialogItem request{};
-      if (!read_record(AParam2, request)) return 0;
+      if (!ReadPluginRecord(AParam2, request)) return 0;
       TFarDialogItem current = item;
       if (is_check_item(item.Type)) current.Selected = control->GetCheck();
       const item_image image(current, control->GetItemText(), control->GetList(), reinterpret_cast<char*>(request.Item));
@@ -236,7 +209,7 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
       TqorFarListItems* list = control->GetList();
       if (!list) return 0;
       TFarListPos pos{};
-      if (read_record(AParam2, pos)) {
+      if (ReadPluginRecord(AParam2, pos)) {
         pos.SelectPos = list->Position();
         pos.TopPos = 0;
         write_plugin(AParam2, pos);
@@ -246,14 +219,14 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
     case DM_LISTSETCURPOS: {
       TqorFarListItems* list = control->GetList();
       TFarListPos pos{};
-      if (!read_record(AParam2, pos)) return -1;
+      if (!ReadPluginRecord(AParam2, pos)) return -1;
       if (!list) return 0;
       return list->SetPositionNotified(pos.SelectPos);
     }
     case DM_LISTINFO: {
       TqorFarListItems* list = control->GetList();
       TFarListInfo info{};
-      if (!list || !read_record(AParam2, info)) return FALSE;
+      if (!list || !ReadPluginRecord(AParam2, info)) return FALSE;
       info.Flags = 0;
       info.ItemsNumber = list->Entries().size();
       info.SelectPos = list->Position();
