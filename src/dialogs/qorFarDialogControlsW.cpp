@@ -104,8 +104,6 @@ void TqorFarEdit::Init(const TFarDialogItem& AItem) {
     FMaxLength = AItem.MaxLength > 0 ? static_cast<intptr_t>(AItem.MaxLength) : -1;
 }
 
-void TqorFarEdit::SetFocus() { ::SetFocus(Handle()); }
-
 void TqorFarEdit::SetBounds(const RECT& ARect) {
   TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
 }
@@ -154,8 +152,6 @@ void TqorFarButton::Init(const TFarDialogItem& AItem) {
   SetCaption(FarItemText(AItem));
 }
 
-void TqorFarButton::SetFocus() { ::SetFocus(Handle()); }
-
 void TqorFarButton::SetBounds(const RECT& ARect) {
   TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
 }
@@ -183,8 +179,6 @@ void TqorFarCheckBox::Init(const TFarDialogItem& AItem) {
   SetCaption(FarItemText(AItem));
   FState = std::clamp<intptr_t>(AItem.Selected, 0, GetType() == DI_RADIOBUTTON ? 1 : 2);
 }
-
-void TqorFarCheckBox::SetFocus() { ::SetFocus(Handle()); }
 
 void TqorFarCheckBox::SetBounds(const RECT& ARect) {
   TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), Width(), Height());
@@ -269,7 +263,7 @@ intptr_t TqorFarRadioButton::CheckInGroup(bool AClearGroup) {
 // ---- combo box ----
 
 TqorFarComboBox::TqorFarComboBox(TqorComponent* AOwner)
-    : TqorSystemControl(AOwner, L"COMBOBOX", WS_TABSTOP | WS_VSCROLL | CBS_AUTOHSCROLL) {}
+    : TqorFarItemControl(AOwner, L"COMBOBOX", WS_TABSTOP | WS_VSCROLL | CBS_AUTOHSCROLL) {}
 
 void TqorFarComboBox::Init(const TFarDialogItem& AItem) {
   InitData(AItem, false);
@@ -300,8 +294,6 @@ void TqorFarComboBox::HandleCreated() {
   }
   FSettingText = false;
 }
-
-void TqorFarComboBox::SetFocus() { ::SetFocus(Handle()); }
 
 void TqorFarComboBox::UpdateSize(TqorShellUI&) {
   // The window rectangle of a combo box is its closed field; the height it is given is the list's.
@@ -365,7 +357,7 @@ TqorFarDialog* TqorFarComboBox::Dialog() { return dialog_of(this); }
 // ---- list box ----
 
 TqorFarListBox::TqorFarListBox(TqorComponent* AOwner)
-    : TqorSystemControl(AOwner, L"LISTBOX", WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT) {}
+    : TqorFarItemControl(AOwner, L"LISTBOX", WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT) {}
 
 void TqorFarListBox::Init(const TFarDialogItem& AItem) {
   InitData(AItem, true);
@@ -378,8 +370,6 @@ void TqorFarListBox::HandleCreated() {
   for (const TqorFarListEntry& entry : FEntries) ::SendMessageW(wnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Text.c_str()));
   ::SendMessageW(wnd, LB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
 }
-
-void TqorFarListBox::SetFocus() { ::SetFocus(Handle()); }
 
 void TqorFarListBox::SetBounds(const RECT& ARect) {
   TqorWinControl::SetBounds(ARect.left, ARect.top, ARect.right - ARect.left, ARect.bottom - ARect.top);

@@ -40,20 +40,28 @@ class TqorFarListItems {
   intptr_t FPosition = -1;
 };
 
-class TqorFarEdit : public TqorEdit, public IqorFarControl, protected TqorFarControlData {
+// What every interactive item control answers alike: its window, flags and cells, the focus, one
+// row of its own height.
+template <class TBase>
+class TqorFarItemControl : public TBase, public IqorFarControl, protected TqorFarControlData {
  public:
-  explicit TqorFarEdit(TqorComponent* AOwner) : TqorEdit(AOwner) {}
+  using TBase::TBase;
   TqorWinControl* GetVclControl() override { return this; }
+  int64_t GetFlags() override { return FFlags; }
+  RECT GetFarRect() override { return FFarRect; }
+  bool CanTabStop() override { return true; }
+  void SetFocus() override { ::SetFocus(this->Handle()); }
+  bool SingleLine() override { return true; }
+  int GetMinHeight() override { return this->Height() + 2; }
+  using TqorWinControl::SetBounds;
+};
+
+class TqorFarEdit : public TqorFarItemControl<TqorEdit> {
+ public:
+  using TqorFarItemControl::TqorFarItemControl;
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_EDIT; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
   void UpdateSize(TqorShellUI& AUI) override { AUI.SetEditHeight(*this); }
-  bool SingleLine() override { return true; }
-  int GetMinHeight() override { return Height() + 2; }
-  using TqorWinControl::SetBounds;
   void SetBounds(const RECT& ARect) override;
   void SetItemText(const std::wstring& AText) override;
   intptr_t GetMaxLength() override { return FMaxLength; }
@@ -86,20 +94,12 @@ class TqorFarPswEdit : public TqorFarEdit {
   void CreateParams(TqorCreateParams& AParams) override;
 };
 
-class TqorFarButton : public TqorButton, public IqorFarControl, protected TqorFarControlData {
+class TqorFarButton : public TqorFarItemControl<TqorButton> {
  public:
-  explicit TqorFarButton(TqorComponent* AOwner) : TqorButton(AOwner, false) {}
-  TqorWinControl* GetVclControl() override { return this; }
+  explicit TqorFarButton(TqorComponent* AOwner) : TqorFarItemControl(AOwner, false) {}
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_BUTTON; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
   void UpdateSize(TqorShellUI& AUI) override { AUI.SetButtonSize(*this); }
-  bool SingleLine() override { return true; }
-  int GetMinHeight() override { return Height() + 2; }
-  using TqorWinControl::SetBounds;
   void SetBounds(const RECT& ARect) override;
 
  protected:
@@ -110,20 +110,12 @@ class TqorFarButton : public TqorButton, public IqorFarControl, protected TqorFa
 
 // A check box whose state is FAR's: 0, 1 or 2 (the third state with DIF_3STATE; DM_SETCHECK
 // may store it without).
-class TqorFarCheckBox : public TqorCheckBox, public IqorFarControl, protected TqorFarControlData {
+class TqorFarCheckBox : public TqorFarItemControl<TqorCheckBox> {
  public:
-  explicit TqorFarCheckBox(TqorComponent* AOwner, bool ARadio = false) : TqorCheckBox(AOwner, ARadio) {}
-  TqorWinControl* GetVclControl() override { return this; }
+  explicit TqorFarCheckBox(TqorComponent* AOwner, bool ARadio = false) : TqorFarItemControl(AOwner, ARadio) {}
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_CHECKBOX; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
   void UpdateSize(TqorShellUI& AUI) override { AUI.SetCheckBoxSize(*this); }
-  bool SingleLine() override { return true; }
-  int GetMinHeight() override { return Height() + 2; }
-  using TqorWinControl::SetBounds;
   void SetBounds(const RECT& ARect) override;
   intptr_t GetCheck() override { return FState; }
   intptr_t SetCheck(intptr_t AState) override;
@@ -160,21 +152,13 @@ class TqorFarSingleBox : public TqorFarDoubleBox {
 };
 
 // Editable combo box, or a drop-down list with DIF_DROPDOWNLIST.
-class TqorFarComboBox : public TqorSystemControl, public IqorFarControl, public TqorFarListItems,
-                        protected TqorFarControlData {
+class TqorFarComboBox : public TqorFarItemControl<TqorSystemControl>, public TqorFarListItems {
  public:
   explicit TqorFarComboBox(TqorComponent* AOwner);
-  TqorWinControl* GetVclControl() override { return this; }
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_COMBOBOX; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
   void UpdateSize(TqorShellUI& AUI) override;
-  bool SingleLine() override { return true; }
   int GetMinHeight() override { return FFieldHeight + 2; }
-  using TqorWinControl::SetBounds;
   void SetBounds(const RECT& ARect) override;
   std::wstring GetItemText() override;
   void SetItemText(const std::wstring& AText) override;
@@ -197,21 +181,14 @@ class TqorFarComboBox : public TqorSystemControl, public IqorFarControl, public 
   bool FSettingText = false;
 };
 
-class TqorFarListBox : public TqorSystemControl, public IqorFarControl, public TqorFarListItems,
-                       protected TqorFarControlData {
+class TqorFarListBox : public TqorFarItemControl<TqorSystemControl>, public TqorFarListItems {
  public:
   explicit TqorFarListBox(TqorComponent* AOwner);
-  TqorWinControl* GetVclControl() override { return this; }
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_LISTBOX; }
-  int64_t GetFlags() override { return FFlags; }
-  bool CanTabStop() override { return true; }
-  void SetFocus() override;
-  RECT GetFarRect() override { return FFarRect; }
   void UpdateSize(TqorShellUI&) override {}
   bool SingleLine() override { return false; }
   int GetMinHeight() override { return 0; }
-  using TqorWinControl::SetBounds;
   void SetBounds(const RECT& ARect) override;
   // The current entry's text.
   std::wstring GetItemText() override;
