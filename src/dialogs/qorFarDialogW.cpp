@@ -10,7 +10,6 @@
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
-#include "services/qorFarStartupInfoW.h"
 #include "ui/qorShellBaseExtension.h"
 
 namespace qor {
