@@ -1,6 +1,8 @@
 // The command-line WCX host run as its own process against the built module and a fixture plugin:
-// its listing, extraction, detection, error names and exit statuses.
+// its listing, extraction, detection, error names, exit statuses and its buffered output.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "archive_util.h"
 
@@ -25,13 +27,18 @@ std::string drain(HANDLE APipe) {
   return text;
 }
 
-HostRun run_host(const std::wstring& AArgs) {
+// Output goes to pipes, or standard output to AOutFile when given (read back into out).
+HostRun run_host(const std::wstring& AArgs, const std::wstring& AOutFile = {}) {
   HostRun run;
   SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write;
   // Room for all the host writes: it is read once the host has ended.
   CreatePipe(&out_read, &out_write, &sa, 1 << 20);
   CreatePipe(&err_read, &err_write, &sa, 1 << 20);
+  if (!AOutFile.empty()) {
+    CloseHandle(out_write);
+    out_write = CreateFileW(AOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  }
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si{};
@@ -51,7 +58,7 @@ HostRun run_host(const std::wstring& AArgs) {
       WaitForSingleObject(pi.hProcess, INFINITE);
     }
     GetExitCodeProcess(pi.hProcess, &run.status);
-    run.out = drain(out_read);
+    run.out = AOutFile.empty() ? drain(out_read) : read_file(AOutFile);
     run.err = drain(err_read);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
@@ -93,9 +100,15 @@ TEST(WcxHost, ListsExtractsAndChecksThroughTheModule) {
                                       "4 entries, 5000000007 bytes\n";
     EXPECT_EQ(without_cr(list.out), expected_list);
 
+    const HostRun bare = run_host(wcx + mode + L"list --bare " + quoted(archive));
+    EXPECT_EQ(bare.status, 0u) << bare.err;
+    EXPECT_EQ(without_cr(bare.out), "docs\ndocs\\r\xC3\xA9sum\xC3\xA9.txt\nbig.bin\nnote.txt\n");
+
     const std::wstring dest = fm.Root() + L"out" + (mode[0] ? L"a" : L"w");
     const HostRun extract = run_host(wcx + mode + L"extract " + quoted(archive) + L" " + quoted(dest) + L" docs note.txt");
     EXPECT_EQ(extract.status, 0u) << extract.err;
+    EXPECT_EQ(without_cr(extract.out),
+              "extracted docs\\r\xC3\xA9sum\xC3\xA9.txt\nextracted note.txt\n2 extracted, 0 failed\n");
     EXPECT_EQ(read_file(dest + L"\\docs\\r\u00e9sum\u00e9.txt"), "cv");
     EXPECT_EQ(read_file(dest + L"\\note.txt"), "hello");
     EXPECT_FALSE(file_exists(dest + L"\\big.bin"));
@@ -174,4 +187,103 @@ TEST(WcxHost, PasswordOptionAnswersPasswordDialogs) {
   EXPECT_EQ(count_prefix(fm.Log(L"dialogs", L"dialog_plugin.dll"), "decrypt password wrong 'guess'"), 1);
 
   EXPECT_EQ(run_host(L"--password").status, 2u) << "the option needs its text";
+}
+
+TEST(WcxHost, ExtractGoesOnPastFailingEntriesAndCountsThem) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
+  const std::wstring archive = fm.WriteArchive(
+      L"mixed.fix", "WXFIX\nfile a data=a\nfile x data=x result=0\ndir docs\nfile docs\\y data=y result=0\n"
+                    "file docs\\z data=z\nfile c data=c\n");
+  const std::wstring dest = fm.Root() + L"mixed";
+  const HostRun run = run_host(L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" extract " + quoted(archive) + L" " +
+                               quoted(dest));
+  EXPECT_EQ(run.status, 1u);
+  EXPECT_EQ(without_cr(run.out), "extracted a\nextracted docs\\z\nextracted c\n3 extracted, 2 failed\n");
+  EXPECT_EQ(without_cr(run.err),
+            "wcxhost: extracting x: E_BAD_DATA (12)\nwcxhost: extracting docs\\y: E_BAD_DATA (12)\n");
+  EXPECT_EQ(read_file(dest + L"\\a"), "a");
+  EXPECT_EQ(read_file(dest + L"\\docs\\z"), "z");
+  EXPECT_EQ(read_file(dest + L"\\c"), "c");
+}
+
+TEST(WcxHost, MissingFilesAreReportedAsMissing) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
+  const std::wstring archive = fm.WriteArchive(L"a.fix", "WXFIX\nfile a data=a\n");
+  const std::wstring missing = fm.Root() + L"nothing.fix";
+  const std::wstring no_folder = fm.Root() + L"no\\such\\folder.fix";
+  const std::wstring folder = fm.Root() + L"a-folder";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  struct Case {
+    std::wstring args;
+    std::string message;
+  } cases[] = {
+      {L"list " + quoted(missing), narrow(missing) + ": no such file"},
+      {L"list " + quoted(no_folder), narrow(no_folder) + ": no such file"},
+      {L"list --bare " + quoted(missing), narrow(missing) + ": no such file"},
+      {L"extract " + quoted(missing) + L" " + quoted(fm.Root() + L"never"), narrow(missing) + ": no such file"},
+      {L"check " + quoted(missing) + L" " + quoted(archive), narrow(missing) + ": no such file"},
+      {L"list " + quoted(folder), narrow(folder) + ": is a folder"},
+  };
+  for (const auto& c : cases) {
+    for (const wchar_t* mode : {L"", L"--ansi "}) {
+      SCOPED_TRACE(narrow(mode + c.args));
+      const HostRun run = run_host(wcx + mode + c.args);
+      EXPECT_EQ(run.status, 1u);
+      EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+      for (const char* wrong : {"E_EOPEN", "not an archive", "cannot open"}) {
+        EXPECT_EQ(run.err.find(wrong), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find(wrong), std::string::npos) << run.out;
+      }
+    }
+  }
+  // The other files named with a missing one are still checked; no destination is made for
+  // an archive that is not there.
+  const HostRun check = run_host(wcx + L"check " + quoted(missing) + L" " + quoted(archive));
+  EXPECT_EQ(without_cr(check.out), narrow(archive) + ": archive\n");
+  EXPECT_FALSE(file_exists(fm.Root() + L"never"));
+}
+
+TEST(WcxHost, HelpPrintsTheUsageAndSucceeds) {
+  for (const wchar_t* args : {L"--help", L"list --help", L"-h"}) {
+    SCOPED_TRACE(narrow(args));
+    const HostRun run = run_host(args);
+    EXPECT_EQ(run.status, 0u);
+    EXPECT_EQ(run.err, "");
+    const std::string help = without_cr(run.out);
+    EXPECT_EQ(help.rfind("usage: wcxhost [--wcx PATH] [--ansi] list [--bare] ARCHIVE\n", 0), 0u) << help;
+    for (const char* part : {"extract ARCHIVE DEST [NAME...]", "check FILE...", "--bare", "--ansi", "Exit status"})
+      EXPECT_NE(help.find(part), std::string::npos) << part;
+  }
+  // --bare belongs to list alone.
+  const HostRun wrong = run_host(L"extract --bare a b");
+  EXPECT_EQ(wrong.status, 2u);
+  EXPECT_NE(wrong.err.find("usage"), std::string::npos);
+}
+
+// Thousands of lines go through the output buffer, to a pipe and to a file, whole and in order.
+TEST(WcxHost, LongListingsArriveWholeAndInOrder) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
+  std::string script = "WXFIX\n", names;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = "entry-\xC3\xA9-" + std::to_string(100000 + i) + ".txt";
+    script += "file " + name + " size=" + std::to_string(i) + "\n";
+    names += name + "\n";
+  }
+  const std::wstring archive = fm.WriteArchive(L"long.fix", script);
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+
+  const HostRun bare = run_host(wcx + L"list --bare " + quoted(archive));
+  EXPECT_EQ(bare.status, 0u) << bare.err;
+  EXPECT_EQ(without_cr(bare.out), names);
+
+  const HostRun to_pipe = run_host(wcx + L"list " + quoted(archive));
+  const HostRun to_file = run_host(wcx + L"list " + quoted(archive), fm.Root() + L"listing.txt");
+  EXPECT_EQ(to_file.status, 0u) << to_file.err;
+  EXPECT_EQ(to_file.out, to_pipe.out);
+  const std::string listing = without_cr(to_file.out);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 3001);
+  EXPECT_NE(listing.find("              0  entry-\xC3\xA9-100000.txt\n"), std::string::npos);
+  const std::string last = "           2999  entry-\xC3\xA9-102999.txt\n3000 entries, 4498500 bytes\n";
+  EXPECT_EQ(listing.compare(listing.size() - last.size(), last.size(), last), 0) << listing.substr(listing.size() - 200);
 }

@@ -1,9 +1,10 @@
 // Command-line WCX host: loads a packer plugin (by default Wexlor.wcx beside this program) and
 // drives its exports in the order a file manager uses them.
 //
-//   wcxhost [--wcx PATH] [--ansi] [--password TEXT] list ARCHIVE
+//   wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]
 //   wcxhost [--wcx PATH] [--ansi] check FILE...
+//   wcxhost --help
 //
 // Plugin dialogs are real windows, as in a file manager. --password answers password dialogs for
 // scripts: it fills the first password edit of each dialog that shows one and presses the default
@@ -32,27 +33,69 @@ enum : int { kOk = 0, kFailed = 1, kUsage = 2, kNoPlugin = 3 };
 
 // --- output ------------------------------------------------------------------------------------
 
-std::string utf8(const std::wstring& AText) {
-  if (AText.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, AText.data(), (int)AText.size(), nullptr, 0, nullptr, nullptr);
+std::string utf8(const wchar_t* AText, size_t ALength) {
+  if (ALength == 0) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, AText, (int)ALength, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, AText.data(), (int)AText.size(), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, AText, (int)ALength, out.data(), n, nullptr, nullptr);
   return out;
 }
 
-// A console gets UTF-16; a pipe or file gets UTF-8.
-void write_to(DWORD AStream, const std::wstring& AText) {
-  HANDLE h = GetStdHandle(AStream);
-  DWORD mode = 0, written = 0;
-  if (GetConsoleMode(h, &mode)) {
-    WriteConsoleW(h, AText.data(), (DWORD)AText.size(), &written, nullptr);
-  } else {
-    const std::string bytes = utf8(AText);
-    WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+// One standard stream. Whether it is a console is asked once: a console gets UTF-16 through
+// WriteConsoleW, a pipe or file UTF-8 through WriteFile. Text is collected and written in large
+// pieces, since each write is a system call (and under Wine a server round trip).
+class output_stream {
+ public:
+  output_stream(DWORD AStream, size_t AFlushAt) : FHandle(GetStdHandle(AStream)), FFlushAt(AFlushAt) {
+    DWORD mode = 0;
+    FConsole = GetConsoleMode(FHandle, &mode) != 0;
   }
+  ~output_stream() { Flush(); }
+  output_stream(const output_stream&) = delete;
+  output_stream& operator=(const output_stream&) = delete;
+
+  // A whole line; the stream is written once enough text has gathered.
+  void Line(const std::wstring& AText) {
+    FText.append(AText).push_back(L'\n');
+    if (FText.size() >= FFlushAt) Flush();
+  }
+  // Progress a person watches: shown at once on a console, gathered for a pipe.
+  void Progress() {
+    if (FConsole) Flush();
+  }
+  void Flush() {
+    if (FText.empty()) return;
+    DWORD written = 0;
+    if (FConsole) {
+      WriteConsoleW(FHandle, FText.data(), (DWORD)FText.size(), &written, nullptr);
+    } else {
+      const std::string bytes = utf8(FText.data(), FText.size());
+      for (size_t done = 0; done < bytes.size(); done += written)
+        if (!WriteFile(FHandle, bytes.data() + done, (DWORD)(bytes.size() - done), &written, nullptr) || !written) break;
+    }
+    FText.clear();
+  }
+
+ private:
+  HANDLE FHandle;
+  size_t FFlushAt;
+  bool FConsole = false;
+  std::wstring FText;
+};
+
+output_stream& standard_output() {
+  static output_stream stream(STD_OUTPUT_HANDLE, 32768);
+  return stream;
 }
-void out(const std::wstring& AText) { write_to(STD_OUTPUT_HANDLE, AText + L"\n"); }
-void err(const std::wstring& AText) { write_to(STD_ERROR_HANDLE, L"wcxhost: " + AText + L"\n"); }
+
+void out(const std::wstring& AText) { standard_output().Line(AText); }
+
+// Errors are written at once, after what was printed before them.
+void err(const std::wstring& AText) {
+  static output_stream stream(STD_ERROR_HANDLE, 0);
+  standard_output().Flush();
+  stream.Line(L"wcxhost: " + AText);
+}
 
 std::wstring error_name(int ACode) {
   static const wchar_t* const names[] = {
@@ -176,23 +219,28 @@ class Plugin {
     return h;
   }
 
+  // The records are kept for the whole listing: the plugin fills them for every entry.
   int Read(HANDLE AArchive, Header& AHeader) {
     int rc;
     if (!FAnsi) {
-      auto h = std::make_unique<tHeaderDataExW>();
-      rc = FReadHeaderExW(AArchive, h.get());
+      tHeaderDataExW& h = *FWide;
+      rc = FReadHeaderExW(AArchive, &h);
       if (rc == 0) {
-        h->FileName[1023] = 0;
-        AHeader = {h->FileName, (static_cast<unsigned long long>(h->UnpSizeHigh) << 32) | h->UnpSize, h->FileTime,
-                   h->FileAttr};
+        h.FileName[1023] = 0;
+        AHeader.name.assign(h.FileName);
+        AHeader.size = (static_cast<unsigned long long>(h.UnpSizeHigh) << 32) | h.UnpSize;
+        AHeader.time = h.FileTime;
+        AHeader.attr = h.FileAttr;
       }
     } else if (FReadHeaderEx) {
-      auto h = std::make_unique<tHeaderDataEx>();
-      rc = FReadHeaderEx(AArchive, h.get());
+      tHeaderDataEx& h = *FAnsiEx;
+      rc = FReadHeaderEx(AArchive, &h);
       if (rc == 0) {
-        h->FileName[1023] = 0;
-        AHeader = {from_ansi(h->FileName), (static_cast<unsigned long long>(h->UnpSizeHigh) << 32) | h->UnpSize,
-                   h->FileTime, h->FileAttr};
+        h.FileName[1023] = 0;
+        AHeader.name = from_ansi(h.FileName);
+        AHeader.size = (static_cast<unsigned long long>(h.UnpSizeHigh) << 32) | h.UnpSize;
+        AHeader.time = h.FileTime;
+        AHeader.attr = h.FileAttr;
       }
     } else {
       tHeaderData h{};
@@ -225,6 +273,8 @@ class Plugin {
 
   bool FAnsi;
   HMODULE FModule = nullptr;
+  std::unique_ptr<tHeaderDataExW> FWide = std::make_unique<tHeaderDataExW>();
+  std::unique_ptr<tHeaderDataEx> FAnsiEx = std::make_unique<tHeaderDataEx>();
   std::wstring FError;
   void(WINAPI* FPackSetDefaultParams)(PackDefaultParamStruct*) = nullptr;
   int(WINAPI* FCanYouHandleThisFileW)(const wchar_t*) = nullptr;
@@ -351,20 +401,50 @@ bool make_folders(const std::wstring& APath, size_t AFrom) {
   return true;
 }
 
-int run_list(Plugin& APlugin, const std::wstring& AArchive) {
-  int open_result = 0;
-  HANDLE h = APlugin.Open(AArchive, PK_OM_LIST, open_result);
-  if (!h) {
-    err(L"cannot open " + AArchive + L": " + error_name(open_result));
-    return kFailed;
+// Why a path named on the command line cannot be read as a file; empty when it can be tried.
+std::wstring file_problem(const std::wstring& APath) {
+  const DWORD attributes = GetFileAttributesW(APath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+        error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE)
+      return L"no such file";
+    return L"cannot read (system error " + std::to_wstring(error) + L")";
   }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return L"is a folder";
+  return {};
+}
+
+// Opens AArchive or says why not; a path that is not a file never reaches the plugin.
+HANDLE open_or_report(Plugin& APlugin, const std::wstring& AArchive, int AMode) {
+  const std::wstring problem = file_problem(AArchive);
+  if (!problem.empty()) {
+    err(AArchive + L": " + problem);
+    return nullptr;
+  }
+  int open_result = 0;
+  HANDLE h = APlugin.Open(AArchive, AMode, open_result);
+  if (!h) err(L"cannot open " + AArchive + L": " + error_name(open_result));
+  return h;
+}
+
+int run_list(Plugin& APlugin, const std::wstring& AArchive, bool ABare) {
+  HANDLE h = open_or_report(APlugin, AArchive, PK_OM_LIST);
+  if (!h) return kFailed;
   Header e;
+  std::wstring line;
   int rc;
   unsigned long long count = 0, total = 0;
   while ((rc = APlugin.Read(h, e)) == 0) {
-    wchar_t size[32];
-    swprintf(size, 32, L"%14llu", e.size);
-    out(format_dos_time(e.time) + L"  " + format_attributes(e.attr) + L"  " + size + L"  " + e.name);
+    if (ABare) {
+      out(e.name);
+    } else {
+      wchar_t size[32];
+      swprintf(size, 32, L"%14llu", e.size);
+      line.assign(format_dos_time(e.time)).append(L"  ").append(format_attributes(e.attr)).append(L"  ");
+      line.append(size).append(L"  ").append(e.name);
+      out(line);
+    }
     ++count;
     total += e.size;
     const int skip = APlugin.Skip(h);
@@ -375,7 +455,7 @@ int run_list(Plugin& APlugin, const std::wstring& AArchive) {
     }
   }
   const int close = APlugin.Close(h);
-  out(std::to_wstring(count) + L" entries, " + std::to_wstring(total) + L" bytes");
+  if (!ABare) out(std::to_wstring(count) + L" entries, " + std::to_wstring(total) + L" bytes");
   if (rc != E_END_ARCHIVE) {
     err(L"listing " + AArchive + L" stopped: " + error_name(rc));
     return kFailed;
@@ -387,19 +467,21 @@ int run_list(Plugin& APlugin, const std::wstring& AArchive) {
   return kOk;
 }
 
+// Every chosen entry is tried: one that fails is reported with its error and the rest go on.
 int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADest, const std::vector<std::wstring>& ANames) {
+  const std::wstring problem = file_problem(AArchive);
+  if (!problem.empty()) {
+    err(AArchive + L": " + problem);
+    return kFailed;
+  }
   ADest = full_path(ADest);
   if (ADest.back() != L'\\') ADest += L'\\';
   if (!make_folders(ADest.substr(0, ADest.size() - 1), 3)) {
     err(L"cannot create " + ADest);
     return kFailed;
   }
-  int open_result = 0;
-  HANDLE h = APlugin.Open(AArchive, PK_OM_EXTRACT, open_result);
-  if (!h) {
-    err(L"cannot open " + AArchive + L": " + error_name(open_result));
-    return kFailed;
-  }
+  HANDLE h = open_or_report(APlugin, AArchive, PK_OM_EXTRACT);
+  if (!h) return kFailed;
   std::vector<bool> found(ANames.size(), false);
   auto chosen = [&](const std::wstring& AName) {
     if (ANames.empty()) return true;
@@ -415,41 +497,45 @@ int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADes
     return any;
   };
   int status = kOk;
-  unsigned long long files = 0;
+  unsigned long long extracted = 0, failed = 0;
+  auto fail = [&](const std::wstring& AMessage) {
+    err(AMessage);
+    ++failed;
+  };
   Header e;
   int rc;
   while ((rc = APlugin.Read(h, e)) == 0) {
-    int result = 0;
+    int skip = 0;
     if (!chosen(e.name)) {
-      result = APlugin.Skip(h);
+      skip = APlugin.Skip(h);
     } else if (!safe_entry_name(e.name)) {
-      err(L"refusing unsafe name " + e.name);
-      status = kFailed;
-      result = APlugin.Skip(h);
+      fail(L"refusing unsafe name " + e.name);
+      skip = APlugin.Skip(h);
     } else if (e.attr & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!make_folders(ADest + e.name, ADest.size())) {
-        err(L"cannot create " + ADest + e.name);
-        status = kFailed;
-      }
-      result = APlugin.Skip(h);
+      if (!make_folders(ADest + e.name, ADest.size())) fail(L"cannot create " + ADest + e.name);
+      skip = APlugin.Skip(h);
     } else {
       const std::wstring target = ADest + e.name;
       if (!make_folders(target.substr(0, target.find_last_of(L'\\')), ADest.size())) {
-        err(L"cannot create the folder of " + target);
-        status = kFailed;
-        result = APlugin.Skip(h);
+        fail(L"cannot create the folder of " + target);
+        skip = APlugin.Skip(h);
       } else {
-        result = APlugin.Extract(h, target);
+        const int result = APlugin.Extract(h, target);
         if (result == 0) {
           out(L"extracted " + e.name);
-          ++files;
+          standard_output().Progress();
+          ++extracted;
+        } else {
+          fail(L"extracting " + e.name + L": " + error_name(result));
+          // The plugin says the user cancelled: nothing more is wanted.
+          if (result == E_EABORTED) break;
         }
       }
     }
-    if (result != 0) {
-      err(L"extracting " + e.name + L": " + error_name(result));
+    if (skip != 0) {
+      err(L"skipping " + e.name + L": " + error_name(skip));
       status = kFailed;
-      if (result == E_EABORTED) break;
+      break;
     }
   }
   const int close = APlugin.Close(h);
@@ -466,13 +552,19 @@ int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADes
       err(L"not in the archive: " + ANames[i]);
       status = kFailed;
     }
-  out(std::to_wstring(files) + L" files extracted to " + ADest);
-  return status;
+  out(std::to_wstring(extracted) + L" extracted, " + std::to_wstring(failed) + L" failed");
+  return failed > 0 ? kFailed : status;
 }
 
 int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
   int status = kOk;
   for (const auto& file : AFiles) {
+    const std::wstring problem = file_problem(file);
+    if (!problem.empty()) {
+      err(file + L": " + problem);
+      status = kFailed;
+      continue;
+    }
     const int answer = APlugin.CanHandle(file);
     if (answer == 1) {
       err(L"the plugin has no CanYouHandleThisFile export");
@@ -484,11 +576,87 @@ int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
   return status;
 }
 
+const wchar_t kUsageLines[] =
+    L"usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE\n"
+    L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]\n"
+    L"       wcxhost [--wcx PATH] [--ansi] check FILE...\n"
+    L"       wcxhost --help";
+
+const wchar_t kHelpDetails[] =
+    L"\n"
+    L"  list     lists the entries: date, attributes, size, name\n"
+    L"  extract  extracts everything, or the named entries and folders, below DEST\n"
+    L"  check    tells for each file whether the plugin takes it for an archive\n"
+    L"\n"
+    L"  --wcx PATH  the packer plugin to drive (default: Wexlor.wcx beside wcxhost.exe)\n"
+    L"  --ansi      use the plugin's ANSI exports instead of the Unicode ones\n"
+    L"  --password TEXT\n"
+    L"              answer the plugin's password dialogs with TEXT (the default button is\n"
+    L"              pressed; a dialog asking more than three times is cancelled)\n"
+    L"  --bare      list names only, one per line, for scripts\n"
+    L"  --help      show this text\n"
+    L"\n"
+    L"Exit status: 0 success, 1 an operation failed, 2 bad command line, 3 the plugin cannot be used.";
+
 int usage() {
-  err(L"usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list ARCHIVE\n"
-      L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]\n"
-      L"       wcxhost [--wcx PATH] [--ansi] check FILE...");
+  err(kUsageLines);
   return kUsage;
+}
+
+int help() {
+  out(kUsageLines);
+  out(kHelpDetails);
+  return kOk;
+}
+
+struct Options {
+  std::wstring module;
+  bool ansi = false;
+  bool answer_passwords = false;
+  std::wstring password;
+  bool bare = false;
+  bool help = false;
+  std::vector<std::wstring> args;  // the command and its operands
+};
+
+// Options may stand anywhere on the line; one that takes a value takes the word after it.
+bool parse_options(int argc, wchar_t** argv, Options& AOptions) {
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring a = argv[i];
+    auto value = [&](std::wstring& ATo) {
+      if (i + 1 >= argc) return false;
+      ATo = argv[++i];
+      return true;
+    };
+    if (a == L"--wcx") {
+      if (!value(AOptions.module)) return false;
+      AOptions.module = full_path(AOptions.module);
+    } else if (a == L"--ansi") {
+      AOptions.ansi = true;
+    } else if (a == L"--password") {
+      if (!value(AOptions.password)) return false;
+      AOptions.answer_passwords = true;
+    } else if (a == L"--bare") {
+      AOptions.bare = true;
+    } else if (a == L"--help" || a == L"-h" || a == L"/?") {
+      AOptions.help = true;
+    } else if (a.compare(0, 2, L"--") == 0) {
+      return false;
+    } else {
+      AOptions.args.push_back(a);
+    }
+  }
+  return true;
+}
+
+bool valid_command(const Options& AOptions) {
+  const auto& args = AOptions.args;
+  if (args.empty()) return false;
+  if (args[0] == L"list") return args.size() == 2;
+  if (AOptions.bare) return false;
+  if (args[0] == L"extract") return args.size() >= 3;
+  if (args[0] == L"check") return args.size() >= 2;
+  return false;
 }
 
 std::wstring default_module() {
@@ -498,46 +666,34 @@ std::wstring default_module() {
   return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Wexlor.wcx";
 }
 
-}  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-  std::wstring module = default_module();
-  bool ansi = false;
-  bool answer_passwords = false;
-  std::wstring password;
-  std::vector<std::wstring> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring a = argv[i];
-    if (a == L"--wcx" && i + 1 < argc) {
-      module = full_path(argv[++i]);
-    } else if (a == L"--ansi") {
-      ansi = true;
-    } else if (a == L"--password" && i + 1 < argc) {
-      answer_passwords = true;
-      password = argv[++i];
-    } else if (a.compare(0, 2, L"--") == 0) {
-      return usage();
-    } else {
-      args.push_back(a);
-    }
-  }
-  if (args.empty()) return usage();
-  const std::wstring command = args[0];
-  if (!((command == L"list" && args.size() == 2) || (command == L"extract" && args.size() >= 3) ||
-        (command == L"check" && args.size() >= 2)))
-    return usage();
+int run(int argc, wchar_t** argv) {
+  Options options;
+  options.module = default_module();
+  if (!parse_options(argc, argv, options)) return usage();
+  if (options.help) return help();
+  if (!valid_command(options)) return usage();
 
   std::unique_ptr<PasswordAnswerer> answerer;
-  if (answer_passwords) answerer = std::make_unique<PasswordAnswerer>(password);
-  Plugin plugin(module, ansi);
+  if (options.answer_passwords) answerer = std::make_unique<PasswordAnswerer>(options.password);
+  Plugin plugin(options.module, options.ansi);
   if (!plugin.Error().empty()) {
     err(plugin.Error());
     return kNoPlugin;
   }
-  if (command == L"list") return run_list(plugin, full_path(args[1]));
-  if (command == L"extract")
+  const auto& args = options.args;
+  if (args[0] == L"list") return run_list(plugin, full_path(args[1]), options.bare);
+  if (args[0] == L"extract")
     return run_extract(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
   std::vector<std::wstring> files;
   for (size_t i = 1; i < args.size(); ++i) files.push_back(full_path(args[i]));
   return run_check(plugin, files);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const int status = run(argc, argv);
+  standard_output().Flush();
+  return status;
 }
