@@ -68,6 +68,10 @@ std::vector<std::wstring> find_entries(const std::wstring& APattern, bool AFolde
   return names;
 }
 
+bool is_dot_name(std::wstring_view AName) noexcept {
+  return AName.size() <= 2 && AName.find_first_not_of(L'.') == std::wstring_view::npos;
+}
+
 bool same_name_ignoring_case(const std::wstring& A, const std::wstring& B) {
   return ::CompareStringOrdinal(A.c_str(), static_cast<int>(A.size()), B.c_str(),
                                 static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
@@ -546,11 +550,23 @@ void TqorFarPluginEnum::Open(const TPluginPanelItem* ASubFolder) {
   FValidGetFindData = plugin.GetFindData(FGetFindDataInfo) != 0;
   if (!FValidGetFindData) return;
   const size_t count = item_count();
-  FFileNames.reserve(count);
+  FNameStarts.reserve(count + 1);
+  size_t length = 0;
+  for (size_t i = 0; i < count; ++i) {
+    FNameStarts.push_back(length);
+    const wchar_t* name = FGetFindDataInfo.PanelItem[i].FileName;
+    if (name) length += std::wcslen(name);
+  }
+  FNameStarts.push_back(length);
+  FFileNames.reserve(length);
   for (size_t i = 0; i < count; ++i) {
     const wchar_t* name = FGetFindDataInfo.PanelItem[i].FileName;
-    FFileNames.emplace_back(name ? name : L"");
+    if (name) FFileNames.append(name, FNameStarts[i + 1] - FNameStarts[i]);
   }
+}
+
+std::wstring_view TqorFarPluginEnum::name_at(size_t AIndex) const noexcept {
+  return std::wstring_view(FFileNames).substr(FNameStarts[AIndex], FNameStarts[AIndex + 1] - FNameStarts[AIndex]);
 }
 
 void TqorFarPluginEnum::close_child() {
@@ -569,18 +585,18 @@ TPluginPanelItem* TqorFarPluginEnum::GetNextFile(std::wstring& AFileName) {
     if (FReadSubFolder) {
       // The folder's contents are entered one call after its own entry was handed out.
       FReadSubFolder = false;
-      FEnum = std::make_unique<TqorFarPluginEnum>(this, FPanel, FFileNames[FIndex - 1]);
+      FEnum = std::make_unique<TqorFarPluginEnum>(this, FPanel, std::wstring(name_at(FIndex - 1)));
       FEnum->Open(&FGetFindDataInfo.PanelItem[FIndex - 1]);
       continue;
     }
-    const size_t count = FValidGetFindData ? std::min(item_count(), FFileNames.size()) : 0;
+    const size_t count = FValidGetFindData && !FNameStarts.empty() ? FNameStarts.size() - 1 : 0;
     while (FIndex < count) {
       TPluginPanelItem* item = &FGetFindDataInfo.PanelItem[FIndex];
-      const std::wstring& name = FFileNames[FIndex];
+      const std::wstring_view name = name_at(FIndex);
       ++FIndex;
       // A file manager reads "." and ".." (and an empty name) as path components: never hand
       // them out, never enter them.
-      if (name.empty() || name == L"." || name == L"..") continue;
+      if (name.empty() || is_dot_name(name)) continue;
       AFileName.assign(FFullPath).append(name);  // reuses the caller's buffer
       FReadSubFolder = (item->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                        FPanel->Plugin()->HasSetDirectory();
@@ -594,6 +610,7 @@ void TqorFarPluginEnum::Close() {
   first_error errors;
   errors.attempt([&] { close_child(); });
   FFileNames.clear();
+  FNameStarts.clear();
   const TqorFarPlugin& plugin = *FPanel->Plugin();
   if (FValidGetFindData) {
     FValidGetFindData = false;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/qorHandles.h"
@@ -129,6 +130,7 @@ class TqorFarPluginEnum {
 
  private:
   size_t item_count() const noexcept;
+  std::wstring_view name_at(size_t AIndex) const noexcept;
   void close_child();
 
   TqorFarPluginEnum* FOwner;
@@ -136,7 +138,10 @@ class TqorFarPluginEnum {
   std::wstring FFolderName;
   std::wstring FFullPath;
   TGetFindDataInfo FGetFindDataInfo{};
-  std::vector<std::wstring> FFileNames;
+  // Copies of the listed names, one after the other in one buffer (a heap block per listing,
+  // not per entry); the name of item i runs from FNameStarts[i] to FNameStarts[i + 1].
+  std::wstring FFileNames;
+  std::vector<size_t> FNameStarts;
   bool FValidSetDirectory = false;
   bool FValidGetFindData = false;
   size_t FIndex = 0;  // position after the item handed out last

@@ -7,11 +7,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "common/qorErrors.h"
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
+#include "packer/WexlorTime.h"
 #include "services/qorFarLang.h"
 #include "services/qorFarStartupInfoW.h"
 #include "strings/qorShellLang.h"
@@ -27,103 +28,145 @@ namespace {
 
 PackDefaultParamStruct GDefaultParams{};
 
+// What the exports keep of one open archive: the panel, whose address is the handle, and the
+// local-time shift read when it was opened.
+struct open_archive {
+  TqorFarPluginPanel* Panel;
+  local_time_shift Clock;
+};
+
 // Handles given to the file manager; anything else is refused rather than dereferenced.
 class live_panels {
  public:
-  void add(TqorFarPluginPanel* APanel) {
+  void add(TqorFarPluginPanel* APanel, local_time_shift AClock) {
     std::lock_guard<std::mutex> guard(FLock);
-    FPanels.insert(APanel);
+    FPanels.emplace(APanel, AClock);
   }
-  TqorFarPluginPanel* find(HANDLE AHandle) {
+  open_archive find(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
-    return it == FPanels.end() ? nullptr : *it;
+    if (it == FPanels.end()) return {nullptr, local_time_shift(0)};
+    return {it->first, it->second};
   }
   std::unique_ptr<TqorFarPluginPanel> take(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
     if (it == FPanels.end()) return nullptr;
-    std::unique_ptr<TqorFarPluginPanel> panel(*it);
+    std::unique_ptr<TqorFarPluginPanel> panel(it->first);
     FPanels.erase(it);
     return panel;
   }
   // Archives the file manager never closed go before the plugins that own them.
   void close_all() noexcept {
     std::lock_guard<std::mutex> guard(FLock);
-    for (TqorFarPluginPanel* panel : FPanels) delete panel;
+    for (auto& open : FPanels) delete open.first;
     FPanels.clear();
   }
 
  private:
   std::mutex FLock;
-  std::unordered_set<TqorFarPluginPanel*> FPanels;
+  std::unordered_map<TqorFarPluginPanel*, local_time_shift> FPanels;
 };
 
 live_panels* GPanels = nullptr;
 
-TqorFarPluginPanel& panel_of(HANDLE AHandle) {
-  TqorFarPluginPanel* panel = GPanels ? GPanels->find(AHandle) : nullptr;
-  if (!panel) throw EqorError(L"Unknown archive handle");
-  return *panel;
+open_archive archive_of(HANDLE AHandle) {
+  const open_archive archive = GPanels ? GPanels->find(AHandle) : open_archive{nullptr, local_time_shift(0)};
+  if (!archive.Panel) throw EqorError(L"Unknown archive handle");
+  return archive;
 }
 
-// Stores AText into an ANSI field of AFieldSize bytes: always NUL-terminated inside the field and
-// never cut in the middle of a double-byte character.
-void store_ansi_field(const wchar_t* AText, char* AField, size_t AFieldSize) {
+// Stores the first 1023 characters of AText into an ANSI field of AFieldSize bytes that the
+// caller has cleared: always NUL-terminated inside the field and never cut in the middle of a
+// double-byte character.
+void store_ansi_field(const std::wstring& AText, char* AField, size_t AFieldSize) {
+  const int length = static_cast<int>(std::min<size_t>(AText.size(), 1023));
+  const int room = static_cast<int>(AFieldSize - 1);
+  if (length == 0) return;
+  // Nearly every name fits whole: one conversion straight into the field.
+  const int whole = ::WideCharToMultiByte(CP_ACP, 0, AText.data(), length, AField, room, nullptr, nullptr);
+  if (whole > 0) {
+    AField[whole] = '\0';
+    return;
+  }
+  // Too long: cut after the last whole character that fits.
   std::memset(AField, 0, AFieldSize);
-  const size_t room = AFieldSize - 1;
-  size_t used = 0;
-  for (const wchar_t* p = AText; *p;) {
-    const int units = (IS_HIGH_SURROGATE(p[0]) && IS_LOW_SURROGATE(p[1])) ? 2 : 1;
+  int used = 0;
+  for (const wchar_t *p = AText.data(), *end = p + length; p < end;) {
+    const int units = (p + 1 < end && IS_HIGH_SURROGATE(p[0]) && IS_LOW_SURROGATE(p[1])) ? 2 : 1;
     char bytes[16];
-    const int count =
-        ::WideCharToMultiByte(CP_ACP, 0, p, units, bytes, sizeof(bytes), nullptr, nullptr);
-    if (count <= 0 || used + static_cast<size_t>(count) > room) break;
+    const int count = ::WideCharToMultiByte(CP_ACP, 0, p, units, bytes, sizeof(bytes), nullptr, nullptr);
+    if (count <= 0 || used + count > room) break;
     std::memcpy(AField + used, bytes, static_cast<size_t>(count));
-    used += static_cast<size_t>(count);
+    used += count;
     p += units;
   }
 }
 
-int dos_file_time(const FILETIME& AUtc) {
-  if (AUtc.dwLowDateTime == 0 && AUtc.dwHighDateTime == 0) return 0;
-  FILETIME local;
-  WORD date = 0, time = 0;
-  if (!::FileTimeToLocalFileTime(&AUtc, &local) || !::FileTimeToDosDateTime(&local, &date, &time))
-    return 0;
-  return static_cast<int>((static_cast<DWORD>(date) << 16) | time);
+// One entry as every header record reports it. Path stays valid until the next entry is read.
+struct entry_header {
+  const std::wstring* Path;
+  unsigned long long PackSize;
+  unsigned long long UnpSize;
+  int FileTime;
+  int FileAttr;
+};
+
+// False at the end of the archive.
+bool next_entry(HANDLE hArcData, entry_header& AEntry) {
+  const open_archive archive = archive_of(hArcData);
+  const TPluginPanelItem* item = archive.Panel->GetNextFile();
+  if (!item) return false;
+  AEntry.Path = &archive.Panel->CurrentFileName();
+  AEntry.PackSize = item->AllocationSize;
+  AEntry.UnpSize = item->FileSize;
+  AEntry.FileAttr = static_cast<int>(item->FileAttributes);
+  AEntry.FileTime = archive.Clock.DosFileTime(item->LastWriteTime);
+  return true;
 }
 
+// The numbers of the two extended records; the other fields stay 0.
+template <class Record>
+void store_numbers(const entry_header& AEntry, Record& ARecord) {
+  ARecord.PackSize = static_cast<unsigned int>(AEntry.PackSize);
+  ARecord.PackSizeHigh = static_cast<unsigned int>(AEntry.PackSize >> 32);
+  ARecord.UnpSize = static_cast<unsigned int>(AEntry.UnpSize);
+  ARecord.UnpSizeHigh = static_cast<unsigned int>(AEntry.UnpSize >> 32);
+  ARecord.FileAttr = AEntry.FileAttr;
+  ARecord.FileTime = AEntry.FileTime;
+}
+
+// The records are cleared once, here; the entry then fills only what it has.
 int read_header_wide(HANDLE hArcData, tHeaderDataExW& AHeader) {
   std::memset(&AHeader, 0, sizeof(AHeader));
-  TqorFarPluginPanel& panel = panel_of(hArcData);
-  const TPluginPanelItem* item = panel.GetNextFile();
-  if (!item) return E_END_ARCHIVE;
-  const std::wstring& path = panel.CurrentFileName();
-  const size_t length = std::min<size_t>(path.size(), 1023);
-  std::memcpy(AHeader.FileName, path.data(), length * sizeof(wchar_t));
-  AHeader.FileName[length] = L'\0';
-  AHeader.PackSize = static_cast<unsigned int>(item->AllocationSize);
-  AHeader.PackSizeHigh = static_cast<unsigned int>(item->AllocationSize >> 32);
-  AHeader.UnpSize = static_cast<unsigned int>(item->FileSize);
-  AHeader.UnpSizeHigh = static_cast<unsigned int>(item->FileSize >> 32);
-  AHeader.FileAttr = static_cast<int>(item->FileAttributes);
-  AHeader.FileTime = dos_file_time(item->LastWriteTime);
+  entry_header entry;
+  if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
+  const size_t length = std::min<size_t>(entry.Path->size(), 1023);
+  std::memcpy(AHeader.FileName, entry.Path->data(), length * sizeof(wchar_t));
+  store_numbers(entry, AHeader);
   return 0;
 }
 
-void copy_numbers(const tHeaderDataExW& AFrom, tHeaderDataEx& ATo) {
-  ATo.Flags = AFrom.Flags;
-  ATo.PackSize = AFrom.PackSize;
-  ATo.PackSizeHigh = AFrom.PackSizeHigh;
-  ATo.UnpSize = AFrom.UnpSize;
-  ATo.UnpSizeHigh = AFrom.UnpSizeHigh;
-  ATo.HostOS = AFrom.HostOS;
-  ATo.FileCRC = AFrom.FileCRC;
-  ATo.FileTime = AFrom.FileTime;
-  ATo.UnpVer = AFrom.UnpVer;
-  ATo.Method = AFrom.Method;
-  ATo.FileAttr = AFrom.FileAttr;
+int read_header_ex(HANDLE hArcData, tHeaderDataEx& AHeader) {
+  std::memset(&AHeader, 0, sizeof(AHeader));
+  entry_header entry;
+  if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
+  store_ansi_field(*entry.Path, AHeader.FileName, sizeof(AHeader.FileName));
+  store_numbers(entry, AHeader);
+  return 0;
+}
+
+int read_header(HANDLE hArcData, tHeaderData& AHeader) {
+  std::memset(&AHeader, 0, sizeof(AHeader));
+  entry_header entry;
+  if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
+  store_ansi_field(*entry.Path, AHeader.FileName, sizeof(AHeader.FileName));
+  // The high parts of the sizes have no field here.
+  AHeader.PackSize = static_cast<int>(entry.PackSize);
+  AHeader.UnpSize = static_cast<int>(entry.UnpSize);
+  AHeader.FileAttr = entry.FileAttr;
+  AHeader.FileTime = entry.FileTime;
+  return 0;
 }
 
 HANDLE open_archive(tOpenArchiveDataW& AData) {
@@ -142,7 +185,7 @@ HANDLE open_archive(tOpenArchiveDataW& AData) {
   // PANEL_STOP means "handled, nothing to show": it is never a panel of the plugin's.
   if (!plugin || !handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return nullptr;
   auto panel = std::make_unique<TqorFarPluginPanel>(plugin, handle);
-  GPanels->add(panel.get());
+  GPanels->add(panel.get(), local_time_shift::Current());
   AData.OpenResult = 0;
   return panel.release();
 }
@@ -157,7 +200,7 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
   // Without a folder the plugin would write into whatever the process's current folder is.
   if (folder.empty()) throw EqorError(L"No destination folder");
-  const intptr_t result = panel_of(hArcData).Extract(folder);
+  const intptr_t result = archive_of(hArcData).Panel->Extract(folder);
   if (result == -1) return E_EABORTED;
   if (result == 0) return E_BAD_DATA;
   return 0;
@@ -240,14 +283,7 @@ int WINAPI ReadHeaderExW(HANDLE hArcData, tHeaderDataExW* HeaderData) {
 int WINAPI ReadHeaderEx(HANDLE hArcData, tHeaderDataEx* HeaderData) {
   if (!HeaderData) return E_EREAD;
   try {
-    std::memset(HeaderData, 0, sizeof(*HeaderData));
-    auto wide = std::make_unique<tHeaderDataExW>();
-    const int result = ReadHeaderExW(hArcData, wide.get());
-    if (result != 0) return result;
-    store_ansi_field(wide->ArcName, HeaderData->ArcName, sizeof(HeaderData->ArcName));
-    store_ansi_field(wide->FileName, HeaderData->FileName, sizeof(HeaderData->FileName));
-    copy_numbers(*wide, *HeaderData);
-    return 0;
+    return read_header_ex(hArcData, *HeaderData);
   } catch (...) {
     return E_EREAD;
   }
@@ -256,22 +292,7 @@ int WINAPI ReadHeaderEx(HANDLE hArcData, tHeaderDataEx* HeaderData) {
 int WINAPI ReadHeader(HANDLE hArcData, tHeaderData* HeaderData) {
   if (!HeaderData) return E_EREAD;
   try {
-    std::memset(HeaderData, 0, sizeof(*HeaderData));
-    auto wide = std::make_unique<tHeaderDataExW>();
-    const int result = ReadHeaderExW(hArcData, wide.get());
-    if (result != 0) return result;
-    store_ansi_field(wide->ArcName, HeaderData->ArcName, sizeof(HeaderData->ArcName));
-    store_ansi_field(wide->FileName, HeaderData->FileName, sizeof(HeaderData->FileName));
-    HeaderData->Flags = wide->Flags;
-    HeaderData->PackSize = static_cast<int>(wide->PackSize);
-    HeaderData->UnpSize = static_cast<int>(wide->UnpSize);
-    HeaderData->HostOS = wide->HostOS;
-    HeaderData->FileCRC = wide->FileCRC;
-    HeaderData->FileTime = wide->FileTime;
-    HeaderData->UnpVer = wide->UnpVer;
-    HeaderData->Method = wide->Method;
-    HeaderData->FileAttr = wide->FileAttr;
-    return 0;
+    return read_header(hArcData, *HeaderData);
   } catch (...) {
     return E_EREAD;
   }
@@ -288,6 +309,8 @@ int WINAPI ProcessFileW(HANDLE hArcData, int Operation, const wchar_t* DestPath,
 int WINAPI ProcessFile(HANDLE hArcData, int Operation, const char* DestPath, const char* DestName) {
   try {
     if (static_cast<unsigned>(Operation) >= 3) return E_NOT_SUPPORTED;
+    // Skipping reads no path: nothing to convert for each entry of a listing.
+    if (Operation == PK_SKIP) return ProcessFileW(hArcData, PK_SKIP, nullptr, nullptr);
     const std::wstring path = AnsiToWide(DestPath);
     const std::wstring name = AnsiToWide(DestName);
     return ProcessFileW(hArcData, Operation, path.c_str(), name.c_str());
