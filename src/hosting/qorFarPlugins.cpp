@@ -240,19 +240,26 @@ void ReadExportNames(const std::wstring& AFileName, bool& AIs64Bit, std::vector<
   }
 }
 
-std::vector<unsigned char> ReadFileHead(const std::wstring& AFileName) {
+namespace {
+// At most one buffer waits here; detections on several threads at once allocate their own.
+std::atomic<unsigned char*> GSpareHead{nullptr};
+}  // namespace
+
+file_head::~file_head() {
+  if (FBuffer) delete[] GSpareHead.exchange(FBuffer.release());
+}
+
+file_head ReadFileHead(const std::wstring& AFileName) {
   unique_handle file(::CreateFileW(AFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) RaiseLastOSError();
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.get(), &size)) RaiseLastOSError();
-  std::vector<unsigned char> head(
-      static_cast<size_t>(std::min<LONGLONG>(size.QuadPart, MaxFileHeadSize)));
-  if (head.empty()) return head;
+  file_head head;
+  head.FBuffer.reset(GSpareHead.exchange(nullptr));
+  if (!head.FBuffer) head.FBuffer.reset(new unsigned char[MaxFileHeadSize]);
+  // One read of the largest head: a shorter file simply gives fewer bytes.
   DWORD got = 0;
-  if (!::ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr))
-    RaiseLastOSError();
-  head.resize(got);
+  if (!::ReadFile(file.get(), head.FBuffer.get(), MaxFileHeadSize, &got, nullptr)) RaiseLastOSError();
+  head.FSize = got;
   return head;
 }
 
@@ -432,7 +439,7 @@ TqorFarPlugin* TqorFarPluginList::FindPluginByGuid(const GUID& AGuid) const {
 
 TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const {
   if (AHandle) *AHandle = nullptr;
-  std::vector<unsigned char> head = ReadFileHead(AFileName);
+  file_head head = ReadFileHead(AFileName);
 
   TAnalyseInfo analyse{};
   analyse.StructSize = sizeof(analyse);
@@ -508,6 +515,7 @@ void PluginsStartup() noexcept {
 void PluginsShutdown() noexcept {
   GRegistryClosed.store(true);
   delete GRegistry.exchange(nullptr);
+  delete[] GSpareHead.exchange(nullptr);
   delete GRegistryLock;
   GRegistryLock = nullptr;
 }

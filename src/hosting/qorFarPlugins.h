@@ -106,9 +106,29 @@ void PluginsShutdown() noexcept;
 // given. Raises for every file it cannot accept.
 void ReadExportNames(const std::wstring& AFileName, bool& AIs64Bit, std::vector<std::wstring>* AList);
 
-// The first bytes of a file (at most 128 KiB) as a plugin's AnalyseW sees them.
-std::vector<unsigned char> ReadFileHead(const std::wstring& AFileName);
 constexpr DWORD MaxFileHeadSize = 0x20000;
+
+// The first bytes of a file (at most 128 KiB) as a plugin's AnalyseW sees them. Its buffer goes
+// back to a spare slot for the next file: a fresh 128 KiB block costs more than the read itself.
+class file_head {
+ public:
+  file_head() noexcept = default;
+  file_head(file_head&&) noexcept = default;
+  file_head& operator=(file_head&&) noexcept = default;
+  ~file_head();
+
+  const unsigned char* data() const noexcept { return FBuffer.get(); }
+  unsigned char* data() noexcept { return FBuffer.get(); }
+  size_t size() const noexcept { return FSize; }
+  bool empty() const noexcept { return FSize == 0; }
+
+ private:
+  friend file_head ReadFileHead(const std::wstring& AFileName);
+  std::unique_ptr<unsigned char[]> FBuffer;
+  size_t FSize = 0;
+};
+
+file_head ReadFileHead(const std::wstring& AFileName);
 
 class TqorFarPluginPanel;
 
