@@ -32,7 +32,7 @@ PackDefaultParamStruct GDefaultParams{};
 // local-time shift read when it was opened.
 struct open_archive {
   TqorFarPluginPanel* Panel;
-  local_time_shift Clock;
+  const local_time_shift* Clock;  // lives as long as the panel's entry in live_panels
 };
 
 // Handles given to the file manager; anything else is refused rather than dereferenced.
@@ -45,8 +45,8 @@ class live_panels {
   open_archive find(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
-    if (it == FPanels.end()) return {nullptr, local_time_shift(0)};
-    return {it->first, it->second};
+    if (it == FPanels.end()) return {nullptr, nullptr};
+    return {it->first, &it->second};
   }
   std::unique_ptr<TqorFarPluginPanel> take(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
@@ -71,7 +71,7 @@ class live_panels {
 live_panels* GPanels = nullptr;
 
 open_archive archive_of(HANDLE AHandle) {
-  const open_archive archive = GPanels ? GPanels->find(AHandle) : open_archive{nullptr, local_time_shift(0)};
+  const open_archive archive = GPanels ? GPanels->find(AHandle) : open_archive{nullptr, nullptr};
   if (!archive.Panel) throw EqorError(L"Unknown archive handle");
   return archive;
 }
@@ -121,7 +121,7 @@ bool next_entry(HANDLE hArcData, entry_header& AEntry) {
   AEntry.PackSize = item->AllocationSize;
   AEntry.UnpSize = item->FileSize;
   AEntry.FileAttr = static_cast<int>(item->FileAttributes);
-  AEntry.FileTime = archive.Clock.DosFileTime(item->LastWriteTime);
+  AEntry.FileTime = archive.Clock->DosFileTime(item->LastWriteTime);
   return true;
 }
 

@@ -14,14 +14,10 @@ unsigned long long ticks_of(const FILETIME& ATime) noexcept {
   return (static_cast<unsigned long long>(ATime.dwHighDateTime) << 32) | ATime.dwLowDateTime;
 }
 
-// Date and time fields of a file time inside the MS-DOS range, packed as FileTimeToDosDateTime
-// packs them (seconds halved, rounded down).
-int pack_dos_time(unsigned long long ATicks) noexcept {
-  // The 128 years of the range fit 32-bit seconds: one 64-bit division, the rest in 32 bits.
-  const unsigned seconds = static_cast<unsigned>((ATicks - kDosFirst) / kTicksPerSecond);
-  const unsigned in_day = seconds % 86400;
+// The MS-DOS date of a day counted from 1980-01-01.
+unsigned dos_date(unsigned ADay) noexcept {
   // Civil date from a day count, with years starting on 1 March so that the leap day comes last.
-  const unsigned z = seconds / 86400 + kDaysBefore1980;
+  const unsigned z = ADay + kDaysBefore1980;
   const unsigned era = z / 146097;
   const unsigned day_of_era = z - era * 146097;
   const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
@@ -30,9 +26,7 @@ int pack_dos_time(unsigned long long ATicks) noexcept {
   const unsigned day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
   const unsigned month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
   const unsigned year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
-  const unsigned date = ((year - 1980) << 9) | (month << 5) | day;
-  const unsigned time = ((in_day / 3600) << 11) | ((in_day / 60 % 60) << 5) | (in_day % 60 / 2);
-  return static_cast<int>((date << 16) | time);
+  return ((year - 1980) << 9) | (month << 5) | day;
 }
 
 }  // namespace
@@ -49,7 +43,18 @@ int local_time_shift::DosFileTime(const FILETIME& AUtc) const noexcept {
   if (!FKnown || utc == 0) return 0;
   // Wraps as the system's own addition does.
   const unsigned long long local = utc + static_cast<unsigned long long>(FShift);
-  if (local >= kDosFirst && local < kDosEnd) return pack_dos_time(local);
+  if (local >= kDosFirst && local < kDosEnd) {
+    // The 128 years of the range fit 32-bit seconds: one 64-bit division, the rest in 32 bits.
+    const unsigned seconds = static_cast<unsigned>((local - kDosFirst) / kTicksPerSecond);
+    const unsigned day = seconds / 86400, in_day = seconds % 86400;
+    // Entries of one archive mostly share their days.
+    if (day != FLastDay) {
+      FLastDay = day;
+      FLastDate = dos_date(day);
+    }
+    const unsigned time = ((in_day / 3600) << 11) | ((in_day / 60 % 60) << 5) | (in_day % 60 / 2);
+    return static_cast<int>((FLastDate << 16) | time);
+  }
   // Outside the range the system has the last word on what a date is.
   const FILETIME time{static_cast<DWORD>(local), static_cast<DWORD>(local >> 32)};
   WORD date = 0, clock = 0;

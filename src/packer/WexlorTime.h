@@ -7,7 +7,8 @@
 namespace wcx {
 
 // FileTimeToLocalFileTime applies the zone's bias of the moment of the call to every date, so a
-// shift read once serves a whole listing and each entry is converted by arithmetic.
+// shift read once serves a whole listing and each entry is converted by arithmetic. Like the
+// archive it belongs to, one object is used by one thread at a time.
 class local_time_shift {
  public:
   // The shift the system applies now; when the system cannot tell, every time converts to 0, as
@@ -25,6 +26,9 @@ class local_time_shift {
  private:
   long long FShift;
   bool FKnown;
+  // The last day converted and its MS-DOS date.
+  mutable unsigned FLastDay = ~0u;
+  mutable unsigned FLastDate = 0;
 };
 
 }  // namespace wcx
