@@ -9,6 +9,9 @@
 // 2. Private memory while walking, for archives of 10,000 and 100,000 entries: the module keeps
 //    only the listings along the current folder path, so the growth must not follow the archive.
 // 3. CanYouHandleThisFileW on a 200 KiB file next to a plain read of its first 128 KiB.
+// 4. wcxhost.exe listing the 100,000 entries into a file, next to listing an archive of three
+//    entries (start-up, loading the module and its plugin) and to the listing through the module
+//    of section 1: what printing the lines costs.
 #include <windows.h>
 
 #include <algorithm>
@@ -189,6 +192,33 @@ WalkResult direct_walk(const Plugin& APlugin, const std::wstring& AArchive, cons
   return r;
 }
 
+// Runs wcxhost.exe with its output in AOutput; returns the seconds it ran, or -1.
+double run_wcxhost(const std::wstring& AProgram, const std::wstring& AArgs, const std::wstring& AOutput) {
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE output = CreateFileW(AOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return -1;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = output;
+  si.hStdError = output;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring command = L"\"" + AProgram + L"\" " + AArgs;
+  PROCESS_INFORMATION pi{};
+  const double start = now();
+  double seconds = -1;
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(pi.hProcess, &status);
+    if (status == 0) seconds = now() - start;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(output);
+  return seconds;
+}
+
 double median(std::vector<double> A) {
   std::sort(A.begin(), A.end());
   return A[A.size() / 2];
@@ -220,6 +250,8 @@ int main(int argc, char** argv) {
   write_file(big, big_head);
   write_file(small, small_head);
   write_file(detect, big_head + std::string(200 * 1024, 'x'));
+  const std::wstring tiny = root + L"tiny.wxb";
+  write_file(tiny, "WXBENCH 1 1 1\n");
 
   HMODULE wcx_module = LoadLibraryW((root + L"Wexlor.wcx").c_str());
   if (!wcx_module) {
@@ -308,8 +340,28 @@ int main(int argc, char** argv) {
   std::printf("  read of first 128 KiB : %10.0f reads/s\n", calls / read_seconds);
   std::printf("  ratio                 : %.2f\n", detect_seconds / read_seconds);
 
+  // 4. The command-line host; start-ups and listings alternate, the best of each counts.
+  const std::wstring wcxhost = bin + L"wcxhost.exe", listing = root + L"listing.txt";
+  const std::wstring module_arg = L"--wcx \"" + root + L"Wexlor.wcx\" ";
+  double start_up = 1e9, list_time = 1e9;
+  for (int round = 0; round < 3; ++round) {
+    start_up = std::min(start_up, run_wcxhost(wcxhost, module_arg + L"list \"" + tiny + L"\"", listing));
+    list_time = std::min(list_time, run_wcxhost(wcxhost, module_arg + L"list \"" + big + L"\"", listing));
+  }
+  if (start_up < 0 || list_time < 0) {
+    std::fprintf(stderr, "wcxhost.exe failed or is missing beside this program\n");
+    return 1;
+  }
+  std::printf("wcxhost list: %llu entries into a file, best of 3 runs\n", host_big.entries);
+  std::printf("  list                 : %8.1f ms\n", list_time * 1e3);
+  std::printf("  list of 3 entries    : %8.1f ms  (start-up)\n", start_up * 1e3);
+  std::printf("  printing per entry   : %8.0f ns  (listing minus start-up minus the module's walk)\n",
+              (list_time - start_up - host_best) * 1e9 / host_big.entries);
+  std::printf("  ratio (list - start-up) / module walk: %.2f\n", (list_time - start_up) / host_best);
+
   FreeLibrary(wcx_module);
-  for (const wchar_t* f : {L"big.wxb", L"small.wxb", L"detect.wxb", L"Wexlor.wcx", L"Plugins32\\Bench\\bench_plugin.dll"})
+  DeleteFileW(listing.c_str());
+  for (const wchar_t* f : {L"big.wxb", L"small.wxb", L"detect.wxb", L"tiny.wxb", L"Wexlor.wcx", L"Plugins32\\Bench\\bench_plugin.dll"})
     DeleteFileW((root + f).c_str());
   RemoveDirectoryW((root + L"Plugins32\\Bench").c_str());
   RemoveDirectoryW((root + L"Plugins32").c_str());

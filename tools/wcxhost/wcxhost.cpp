@@ -107,23 +107,45 @@ std::wstring error_name(int ACode) {
   return L"unknown error" + number;
 }
 
-std::wstring format_dos_time(int AFileTime) {
-  if (AFileTime == 0) return L"                   ";
-  const unsigned date = static_cast<unsigned>(AFileTime) >> 16, time = AFileTime & 0xFFFF;
-  wchar_t text[32];
-  swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11,
-           (time >> 5) & 63, (time & 31) * 2);
-  return text;
+// Appends AValue right-aligned in AWidth characters, filled with AFill. The listing prints
+// these for every entry: plain digits, no printf.
+void append_number(std::wstring& AText, unsigned long long AValue, size_t AWidth, wchar_t AFill) {
+  wchar_t digits[24];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + AValue % 10);
+    AValue /= 10;
+  } while (AValue != 0);
+  if (AWidth > count) AText.append(AWidth - count, AFill);
+  while (count > 0) AText.push_back(digits[--count]);
 }
 
-std::wstring format_attributes(int AAttr) {
-  std::wstring text = L".....";
-  if (AAttr & FILE_ATTRIBUTE_DIRECTORY) text[0] = L'D';
-  if (AAttr & FILE_ATTRIBUTE_READONLY) text[1] = L'R';
-  if (AAttr & FILE_ATTRIBUTE_HIDDEN) text[2] = L'H';
-  if (AAttr & FILE_ATTRIBUTE_SYSTEM) text[3] = L'S';
-  if (AAttr & FILE_ATTRIBUTE_ARCHIVE) text[4] = L'A';
-  return text;
+// "YYYY-MM-DD hh:mm:ss" of an MS-DOS date and time, blanks when there is none.
+void append_dos_time(std::wstring& AText, int AFileTime) {
+  if (AFileTime == 0) {
+    AText.append(19, L' ');
+    return;
+  }
+  const unsigned date = static_cast<unsigned>(AFileTime) >> 16, time = AFileTime & 0xFFFF;
+  append_number(AText, 1980 + (date >> 9), 4, L'0');
+  AText.push_back(L'-');
+  append_number(AText, (date >> 5) & 15, 2, L'0');
+  AText.push_back(L'-');
+  append_number(AText, date & 31, 2, L'0');
+  AText.push_back(L' ');
+  append_number(AText, time >> 11, 2, L'0');
+  AText.push_back(L':');
+  append_number(AText, (time >> 5) & 63, 2, L'0');
+  AText.push_back(L':');
+  append_number(AText, (time & 31) * 2, 2, L'0');
+}
+
+void append_attributes(std::wstring& AText, int AAttr) {
+  AText.push_back(AAttr & FILE_ATTRIBUTE_DIRECTORY ? L'D' : L'.');
+  AText.push_back(AAttr & FILE_ATTRIBUTE_READONLY ? L'R' : L'.');
+  AText.push_back(AAttr & FILE_ATTRIBUTE_HIDDEN ? L'H' : L'.');
+  AText.push_back(AAttr & FILE_ATTRIBUTE_SYSTEM ? L'S' : L'.');
+  AText.push_back(AAttr & FILE_ATTRIBUTE_ARCHIVE ? L'A' : L'.');
 }
 
 // --- the plugin --------------------------------------------------------------------------------
@@ -439,10 +461,13 @@ int run_list(Plugin& APlugin, const std::wstring& AArchive, bool ABare) {
     if (ABare) {
       out(e.name);
     } else {
-      wchar_t size[32];
-      swprintf(size, 32, L"%14llu", e.size);
-      line.assign(format_dos_time(e.time)).append(L"  ").append(format_attributes(e.attr)).append(L"  ");
-      line.append(size).append(L"  ").append(e.name);
+      line.clear();
+      append_dos_time(line, e.time);
+      line.append(L"  ");
+      append_attributes(line, e.attr);
+      line.append(L"  ");
+      append_number(line, e.size, 14, L' ');
+      line.append(L"  ").append(e.name);
       out(line);
     }
     ++count;
