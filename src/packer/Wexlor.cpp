@@ -136,36 +136,32 @@ void store_numbers(const entry_header& AEntry, Record& ARecord) {
   ARecord.FileTime = AEntry.FileTime;
 }
 
-// The records are cleared once, here; the entry then fills only what it has.
-int read_header_wide(HANDLE hArcData, tHeaderDataExW& AHeader) {
-  std::memset(&AHeader, 0, sizeof(AHeader));
-  entry_header entry;
-  if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
-  const size_t length = std::min<size_t>(entry.Path->size(), 1023);
-  std::memcpy(AHeader.FileName, entry.Path->data(), length * sizeof(wchar_t));
-  store_numbers(entry, AHeader);
-  return 0;
+// The oldest record has no field for the high parts of the sizes.
+void store_numbers(const entry_header& AEntry, tHeaderData& ARecord) {
+  ARecord.PackSize = static_cast<int>(AEntry.PackSize);
+  ARecord.UnpSize = static_cast<int>(AEntry.UnpSize);
+  ARecord.FileAttr = AEntry.FileAttr;
+  ARecord.FileTime = AEntry.FileTime;
 }
 
-int read_header_ex(HANDLE hArcData, tHeaderDataEx& AHeader) {
-  std::memset(&AHeader, 0, sizeof(AHeader));
-  entry_header entry;
-  if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
-  store_ansi_field(*entry.Path, AHeader.FileName, sizeof(AHeader.FileName));
-  store_numbers(entry, AHeader);
-  return 0;
+void store_name(const entry_header& AEntry, tHeaderDataExW& ARecord) {
+  const size_t length = std::min<size_t>(AEntry.Path->size(), 1023);
+  std::memcpy(ARecord.FileName, AEntry.Path->data(), length * sizeof(wchar_t));
 }
 
-int read_header(HANDLE hArcData, tHeaderData& AHeader) {
+template <class Record>
+void store_name(const entry_header& AEntry, Record& ARecord) {
+  store_ansi_field(*AEntry.Path, ARecord.FileName, sizeof(ARecord.FileName));
+}
+
+// Every header record is cleared once, here; the entry then fills only what it has.
+template <class Record>
+int read_header(HANDLE hArcData, Record& AHeader) {
   std::memset(&AHeader, 0, sizeof(AHeader));
   entry_header entry;
   if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
-  store_ansi_field(*entry.Path, AHeader.FileName, sizeof(AHeader.FileName));
-  // The high parts of the sizes have no field here.
-  AHeader.PackSize = static_cast<int>(entry.PackSize);
-  AHeader.UnpSize = static_cast<int>(entry.UnpSize);
-  AHeader.FileAttr = entry.FileAttr;
-  AHeader.FileTime = entry.FileTime;
+  store_name(entry, AHeader);
+  store_numbers(entry, AHeader);
   return 0;
 }
 
@@ -274,7 +270,7 @@ HANDLE WINAPI OpenArchive(tOpenArchiveData* ArchiveData) {
 int WINAPI ReadHeaderExW(HANDLE hArcData, tHeaderDataExW* HeaderData) {
   if (!HeaderData) return E_EREAD;
   try {
-    return read_header_wide(hArcData, *HeaderData);
+    return read_header(hArcData, *HeaderData);
   } catch (...) {
     return E_EREAD;
   }
@@ -283,7 +279,7 @@ int WINAPI ReadHeaderExW(HANDLE hArcData, tHeaderDataExW* HeaderData) {
 int WINAPI ReadHeaderEx(HANDLE hArcData, tHeaderDataEx* HeaderData) {
   if (!HeaderData) return E_EREAD;
   try {
-    return read_header_ex(hArcData, *HeaderData);
+    return read_header(hArcData, *HeaderData);
   } catch (...) {
     return E_EREAD;
   }
