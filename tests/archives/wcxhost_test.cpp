@@ -251,8 +251,9 @@ TEST(WcxHost, HelpPrintsTheUsageAndSucceeds) {
     EXPECT_EQ(run.status, 0u);
     EXPECT_EQ(run.err, "");
     const std::string help = without_cr(run.out);
-    EXPECT_EQ(help.rfind("usage: wcxhost [--wcx PATH] [--ansi] list [--bare] ARCHIVE\n", 0), 0u) << help;
-    for (const char* part : {"extract ARCHIVE DEST [NAME...]", "check FILE...", "--bare", "--ansi", "Exit status"})
+    EXPECT_EQ(help.rfind("usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE\n", 0), 0u) << help;
+    for (const char* part :
+         {"extract ARCHIVE DEST [NAME...]", "check FILE...", "--bare", "--ansi", "--password TEXT", "Exit status"})
       EXPECT_NE(help.find(part), std::string::npos) << part;
   }
   // --bare belongs to list alone.
