@@ -361,7 +361,8 @@ int main(int argc, char** argv) {
 
   FreeLibrary(wcx_module);
   DeleteFileW(listing.c_str());
-  for (const wchar_t* f : {L"big.wxb", L"small.wxb", L"detect.wxb", L"tiny.wxb", L"Wexlor.wcx", L"Plugins32\\Bench\\bench_plugin.dll"})
+  for (const wchar_t* f :
+       {L"big.wxb", L"small.wxb", L"detect.wxb", L"tiny.wxb", L"Wexlor.wcx", L"Plugins32\\Bench\\bench_plugin.dll"})
     DeleteFileW((root + f).c_str());
   RemoveDirectoryW((root + L"Plugins32\\Bench").c_str());
   RemoveDirectoryW((root + L"Plugins32").c_str());

@@ -70,8 +70,10 @@ class output_stream {
       WriteConsoleW(FHandle, FText.data(), (DWORD)FText.size(), &written, nullptr);
     } else {
       const std::string bytes = utf8(FText.data(), FText.size());
-      for (size_t done = 0; done < bytes.size(); done += written)
-        if (!WriteFile(FHandle, bytes.data() + done, (DWORD)(bytes.size() - done), &written, nullptr) || !written) break;
+      for (size_t done = 0; done < bytes.size(); done += written) {
+        const DWORD size = (DWORD)(bytes.size() - done);
+        if (!WriteFile(FHandle, bytes.data() + done, size, &written, nullptr) || !written) break;
+      }
     }
     FText.clear();
   }
