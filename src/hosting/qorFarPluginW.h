@@ -24,6 +24,17 @@ enum : int {
 
 enum : int { ACTL_SETPROGRESSSTATE = 21, ACTL_SETPROGRESSVALUE = 22, ACTL_PROGRESSNOTIFY = 27 };
 
+// Param2 of ACTL_SETPROGRESSVALUE. The 64-bit counters are 8-byte aligned: 4 padding bytes follow
+// StructSize on 32-bit.
+struct TProgressValue {
+  size_t StructSize;
+  std::uint64_t Completed;
+  std::uint64_t Total;
+};
+static_assert(sizeof(TProgressValue) == 24);
+static_assert(offsetof(TProgressValue, Completed) == 8);
+static_assert(offsetof(TProgressValue, Total) == 16);
+
 // Panel and window services (AdvControl, PanelControl): commands, values and the records they fill.
 enum : int {
   ACTL_GETFARMANAGERVERSION = 0, ACTL_WAITKEY = 2, ACTL_GETCOLOR = 3, ACTL_GETARRAYCOLOR = 4,

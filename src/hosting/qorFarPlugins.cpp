@@ -8,6 +8,7 @@
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
 #include "common/qorText.h"
+#include "hosting/qorFarConsoleInput.h"
 #include "services/qorFarStartupInfoW.h"
 
 namespace qor {
@@ -275,6 +276,8 @@ void TqorFarPlugin::Load() {
   FModule.reset(::LoadLibraryW(FFileName.c_str()));
   if (!FModule) RaiseLastOSError();
   HMODULE m = FModule.get();
+  // Before the first call into the plugin: its console polls go through the host from the start.
+  RedirectConsoleInput(m);
   FAnalyseW = resolve<TAnalyseW>(m, "AnalyseW");
   FCloseAnalyseW = resolve<TCloseAnalyseW>(m, "CloseAnalyseW");
   FClosePanelW = resolve<TClosePanelW>(m, "ClosePanelW");

@@ -183,6 +183,7 @@ class TqorFarPluginPanel {
   // As above, keeping the path in CurrentFileName(): one buffer for the whole listing.
   TPluginPanelItem* GetNextFile() { return GetNextFile(FCurrentFileName); }
   const std::wstring& CurrentFileName() const noexcept { return FCurrentFileName; }
+  const TPluginPanelItem* CurrentItem() const noexcept { return FCurrentItem; }
   // GetFilesW for the current entry alone; -1 cancelled, 0 failure, other success.
   intptr_t Extract(const std::wstring& ADestPath);
   // Returns the plugin to the root, releases every listing, then ClosePanelW; raises the first

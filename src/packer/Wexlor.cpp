@@ -12,6 +12,7 @@
 #include "common/qorErrors.h"
 #include "common/qorText.h"
 #include "hosting/qorFarPlugins.h"
+#include "hosting/qorFarProgress.h"
 #include "packer/WexlorTime.h"
 #include "services/qorFarLang.h"
 #include "services/qorFarStartupInfoW.h"
@@ -28,52 +29,76 @@ namespace {
 
 PackDefaultParamStruct GDefaultParams{};
 
-// What the exports keep of one open archive: the panel, whose address is the handle, and the
-// local-time shift read when it was opened.
+// What the exports keep of one open archive: the panel, whose address is the handle, the
+// local-time shift read when it was opened, and its progress and cancel.
 struct open_archive {
-  TqorFarPluginPanel* Panel;
-  const local_time_shift* Clock;  // lives as long as the panel's entry in live_panels
+  open_archive(std::unique_ptr<TqorFarPluginPanel> APanel, const TqorProcessDataProcs& AProcs)
+      : Panel(std::move(APanel)), Progress(AProcs) {}
+  std::unique_ptr<TqorFarPluginPanel> Panel;
+  const local_time_shift Clock = local_time_shift::Current();
+  TqorArchiveProgress Progress;
 };
 
-// Handles given to the file manager; anything else is refused rather than dereferenced.
+// Handles given to the file manager; anything else is refused rather than dereferenced. Also keeps
+// the process-data callbacks given without a handle, which archives opened later start with.
 class live_panels {
  public:
-  void add(TqorFarPluginPanel* APanel, local_time_shift AClock) {
+  HANDLE add(std::unique_ptr<TqorFarPluginPanel> APanel) {
     std::lock_guard<std::mutex> guard(FLock);
-    FPanels.emplace(APanel, AClock);
+    TqorFarPluginPanel* key = APanel.get();
+    FPanels.emplace(key, std::make_unique<open_archive>(std::move(APanel), FDefaultProcs));
+    return key;
   }
-  open_archive find(HANDLE AHandle) {
+  open_archive* find(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
-    if (it == FPanels.end()) return {nullptr, nullptr};
-    return {it->first, &it->second};
+    return it == FPanels.end() ? nullptr : it->second.get();
   }
-  std::unique_ptr<TqorFarPluginPanel> take(HANDLE AHandle) {
+  std::unique_ptr<open_archive> take(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
     if (it == FPanels.end()) return nullptr;
-    std::unique_ptr<TqorFarPluginPanel> panel(it->first);
+    std::unique_ptr<open_archive> archive = std::move(it->second);
     FPanels.erase(it);
-    return panel;
+    return archive;
+  }
+  template <class F>
+  void change_default_procs(F AChange) {
+    std::lock_guard<std::mutex> guard(FLock);
+    AChange(FDefaultProcs);
   }
   // Archives the file manager never closed go before the plugins that own them.
   void close_all() noexcept {
     std::lock_guard<std::mutex> guard(FLock);
-    for (auto& open : FPanels) delete open.first;
     FPanels.clear();
   }
 
  private:
   std::mutex FLock;
-  std::unordered_map<TqorFarPluginPanel*, local_time_shift> FPanels;
+  std::unordered_map<TqorFarPluginPanel*, std::unique_ptr<open_archive>> FPanels;
+  TqorProcessDataProcs FDefaultProcs;
 };
 
 live_panels* GPanels = nullptr;
 
-open_archive archive_of(HANDLE AHandle) {
-  const open_archive archive = GPanels ? GPanels->find(AHandle) : open_archive{nullptr, nullptr};
-  if (!archive.Panel) throw EqorError(L"Unknown archive handle");
-  return archive;
+open_archive& archive_of(HANDLE AHandle) {
+  open_archive* archive = GPanels ? GPanels->find(AHandle) : nullptr;
+  if (!archive) throw EqorError(L"Unknown archive handle");
+  return *archive;
+}
+
+// File managers pass 0 or INVALID_HANDLE_VALUE for the callback of archives opened later.
+bool is_no_archive(HANDLE AHandle) { return AHandle == nullptr || AHandle == INVALID_HANDLE_VALUE; }
+
+template <class P>
+void set_process_data_proc(HANDLE AHandle, P AProc, P TqorProcessDataProcs::*ASlot,
+                           void (TqorArchiveProgress::*ASetter)(P) noexcept) {
+  if (!GPanels) return;
+  if (is_no_archive(AHandle)) {
+    GPanels->change_default_procs([&](TqorProcessDataProcs& AProcs) { AProcs.*ASlot = AProc; });
+  } else if (open_archive* archive = GPanels->find(AHandle)) {
+    (archive->Progress.*ASetter)(AProc);
+  }
 }
 
 // Stores the first 1023 characters of AText into an ANSI field of AFieldSize bytes that the
@@ -114,14 +139,14 @@ struct entry_header {
 
 // False at the end of the archive.
 bool next_entry(HANDLE hArcData, entry_header& AEntry) {
-  const open_archive archive = archive_of(hArcData);
+  open_archive& archive = archive_of(hArcData);
   const TPluginPanelItem* item = archive.Panel->GetNextFile();
   if (!item) return false;
   AEntry.Path = &archive.Panel->CurrentFileName();
   AEntry.PackSize = item->AllocationSize;
   AEntry.UnpSize = item->FileSize;
   AEntry.FileAttr = static_cast<int>(item->FileAttributes);
-  AEntry.FileTime = archive.Clock->DosFileTime(item->LastWriteTime);
+  AEntry.FileTime = archive.Clock.DosFileTime(item->LastWriteTime);
   return true;
 }
 
@@ -180,10 +205,9 @@ HANDLE open_archive(tOpenArchiveDataW& AData) {
       PluginRegistry().FindPluginAndOpen(AData.ArcName ? AData.ArcName : L"", handle);
   // PANEL_STOP means "handled, nothing to show": it is never a panel of the plugin's.
   if (!plugin || !handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return nullptr;
-  auto panel = std::make_unique<TqorFarPluginPanel>(plugin, handle);
-  GPanels->add(panel.get(), local_time_shift::Current());
+  HANDLE archive = GPanels->add(std::make_unique<TqorFarPluginPanel>(plugin, handle));
   AData.OpenResult = 0;
-  return panel.release();
+  return archive;
 }
 
 int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, const wchar_t* ADestName) {
@@ -196,8 +220,21 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
   // Without a folder the plugin would write into whatever the process's current folder is.
   if (folder.empty()) throw EqorError(L"No destination folder");
-  const intptr_t result = archive_of(hArcData).Panel->Extract(folder);
-  if (result == -1) return E_EABORTED;
+  open_archive& archive = archive_of(hArcData);
+  // The user cancelled this archive's operation: no further entry is started.
+  if (archive.Progress.Cancelled()) return E_EABORTED;
+  TqorFarPluginPanel& panel = *archive.Panel;
+  const TPluginPanelItem* item = panel.CurrentItem();
+  if (!item) throw EqorError(L"No current entry");
+  const std::wstring& path = panel.CurrentFileName();
+  archive.Progress.BeginEntry(target, folder + path.substr(path.find_last_of(L'\\') + 1), item->FileSize);
+  intptr_t result;
+  {
+    TqorProgressScope scope(archive.Progress);
+    result = panel.Extract(folder);
+  }
+  archive.Progress.EndEntry(result);
+  if (result == -1 || archive.Progress.Cancelled()) return E_EABORTED;
   if (result == 0) return E_BAD_DATA;
   return 0;
 }
@@ -317,20 +354,32 @@ int WINAPI ProcessFile(HANDLE hArcData, int Operation, const char* DestPath, con
 
 int WINAPI CloseArchive(HANDLE hArcData) {
   try {
-    std::unique_ptr<TqorFarPluginPanel> panel = GPanels ? GPanels->take(hArcData) : nullptr;
-    if (!panel) return E_ECLOSE;
-    panel->Close();
+    std::unique_ptr<open_archive> archive = GPanels ? GPanels->take(hArcData) : nullptr;
+    if (!archive) return E_ECLOSE;
+    archive->Panel->Close();
     return 0;
   } catch (...) {
     return E_ECLOSE;
   }
 }
 
-// Volume changes and progress are not reported to the file manager.
+// Volume changes are not requested: archives are never split across volumes here.
 void WINAPI SetChangeVolProc(HANDLE, tChangeVolProc) {}
 void WINAPI SetChangeVolProcW(HANDLE, tChangeVolProcW) {}
-void WINAPI SetProcessDataProc(HANDLE, tProcessDataProc) {}
-void WINAPI SetProcessDataProcW(HANDLE, tProcessDataProcW) {}
+
+void WINAPI SetProcessDataProc(HANDLE hArcData, tProcessDataProc pProcessDataProc) {
+  try {
+    set_process_data_proc(hArcData, pProcessDataProc, &TqorProcessDataProcs::Ansi, &TqorArchiveProgress::SetProc);
+  } catch (...) {
+  }
+}
+
+void WINAPI SetProcessDataProcW(HANDLE hArcData, tProcessDataProcW pProcessDataProc) {
+  try {
+    set_process_data_proc(hArcData, pProcessDataProc, &TqorProcessDataProcs::Wide, &TqorArchiveProgress::SetProcW);
+  } catch (...) {
+  }
+}
 
 }  // extern "C"
 

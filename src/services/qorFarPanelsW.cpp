@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/qorPluginGuard.h"
+#include "hosting/qorFarProgress.h"
 #include "services/qorFarStartupInfoW.h"
 
 namespace qor {
@@ -86,9 +87,15 @@ TFarColor palette_color(size_t AIndex) noexcept {
   return color;
 }
 
-// Taskbar progress from the plugin. Every progress command lands here and nothing else does, so
-// a progress sink (the file manager's process-data callback) has one place to hook in.
-intptr_t progress_control(int, intptr_t, void*) noexcept { return 1; }
+// Taskbar progress from the plugin. The value goes to the archive this thread extracts from, if
+// any; the state and the success flash have nothing to drive.
+intptr_t progress_control(int ACommand, intptr_t, void* AParam2) noexcept {
+  if (ACommand != ACTL_SETPROGRESSVALUE) return 1;
+  TProgressValue value;
+  if (!read_record(AParam2, value)) return 0;
+  ReportProgressValue(value.Completed, value.Total);
+  return 1;
+}
 
 intptr_t adv_control(int ACommand, intptr_t AParam1, void* AParam2) {
   switch (ACommand) {

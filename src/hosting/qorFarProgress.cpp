@@ -1,0 +1,137 @@
+#include "hosting/qorFarProgress.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "common/qorText.h"
+
+namespace qor {
+
+namespace {
+
+thread_local TqorProgressScope* TCurrentScope = nullptr;
+
+// Completed/Total as a whole percentage, without overflowing for counters near 2^64.
+int percent_of(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
+  if (ATotal == 0) return 0;
+  if (ACompleted >= ATotal) return 100;
+  if (ATotal <= UINT64_MAX / 100) return static_cast<int>(ACompleted * 100 / ATotal);
+  return static_cast<int>(ACompleted / (ATotal / 100));
+}
+
+bool same_time(const FILETIME& A, const FILETIME& B) noexcept {
+  return A.dwLowDateTime == B.dwLowDateTime && A.dwHighDateTime == B.dwHighDateTime;
+}
+
+INPUT_RECORD escape_key(bool ADown) noexcept {
+  INPUT_RECORD record{};
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent.bKeyDown = ADown ? TRUE : FALSE;
+  record.Event.KeyEvent.wRepeatCount = 1;
+  record.Event.KeyEvent.wVirtualKeyCode = VK_ESCAPE;
+  record.Event.KeyEvent.wVirtualScanCode = 1;
+  record.Event.KeyEvent.uChar.UnicodeChar = 27;
+  return record;
+}
+
+}  // namespace
+
+void TqorArchiveProgress::SetProc(wcx::tProcessDataProc AProc) noexcept {
+  std::lock_guard<std::mutex> guard(FLock);
+  FProcs.Ansi = AProc;
+}
+
+void TqorArchiveProgress::SetProcW(wcx::tProcessDataProcW AProc) noexcept {
+  std::lock_guard<std::mutex> guard(FLock);
+  FProcs.Wide = AProc;
+}
+
+void TqorArchiveProgress::BeginEntry(std::wstring ATarget, std::wstring AWritten, unsigned long long ASize) {
+  FTarget = std::move(ATarget);
+  FWritten = std::move(AWritten);
+  FSize = ASize;
+  FPercent = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FExisted = ::GetFileAttributesExW(FWritten.c_str(), GetFileExInfoStandard, &data) != FALSE;
+  FWriteTime = FExisted ? data.ftLastWriteTime : FILETIME{};
+}
+
+void TqorArchiveProgress::ReportValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
+  const int percent = percent_of(ACompleted, ATotal);
+  // A plugin runs several phases, each from 0: the file manager's bar only moves forward.
+  if (percent <= FPercent || FCancelled) return;
+  FPercent = percent;
+  if (!call_back(-percent)) FCancelled = true;
+}
+
+void TqorArchiveProgress::EndEntry(intptr_t AResult) noexcept {
+  if (AResult != 0 && AResult != -1 && !FCancelled) {
+    // The callback's size is an int of bytes done since the last call: a bigger entry goes in parts.
+    unsigned long long left = FSize;
+    do {
+      const int part = static_cast<int>(std::min<unsigned long long>(left, INT_MAX));
+      left -= static_cast<unsigned long long>(part);
+      if (!call_back(part)) FCancelled = true;
+    } while (left != 0 && !FCancelled);
+    // A cancel that arrives with the last report leaves the entry whole: it ends the operation only.
+    return;
+  }
+  if (AResult == -1 || FCancelled) remove_partial_file();
+}
+
+bool TqorArchiveProgress::call_back(int ASize) noexcept {
+  TqorProcessDataProcs procs;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    procs = FProcs;
+  }
+  try {
+    if (procs.Wide) {
+      std::wstring name = FTarget;
+      return procs.Wide(name.data(), ASize) != 0;
+    }
+    if (procs.Ansi) {
+      std::string name = WideToAnsi(FTarget);
+      return procs.Ansi(name.data(), ASize) != 0;
+    }
+  } catch (...) {
+    // A name that cannot be converted costs one report, not the extraction.
+  }
+  return true;
+}
+
+// What the plugin left of a cancelled entry is a truncated file that looks complete: it goes.
+// A file the plugin never touched, or one already complete, stays.
+void TqorArchiveProgress::remove_partial_file() noexcept {
+  if (FWritten.empty()) return;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(FWritten.c_str(), GetFileExInfoStandard, &data)) return;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+  if (FExisted && same_time(data.ftLastWriteTime, FWriteTime)) return;
+  const unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (size == FSize) return;
+  ::DeleteFileW(FWritten.c_str());
+}
+
+TqorProgressScope::TqorProgressScope(TqorArchiveProgress& AProgress) noexcept
+    : FProgress(AProgress), FPrevious(TCurrentScope) {
+  TCurrentScope = this;
+}
+
+TqorProgressScope::~TqorProgressScope() { TCurrentScope = FPrevious; }
+
+void ReportProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
+  if (TCurrentScope) TCurrentScope->Progress().ReportValue(ACompleted, ATotal);
+}
+
+DWORD CancelKeys(INPUT_RECORD* ABuffer, DWORD ALength, bool ARemove) noexcept {
+  TqorProgressScope* scope = TCurrentScope;
+  if (!scope || !scope->Progress().Cancelled()) return 0;
+  constexpr DWORD kKeys = 2;
+  const DWORD count = std::min(ALength, kKeys - std::min(scope->FCancelKeysRead, kKeys));
+  for (DWORD i = 0; i < count; ++i) ABuffer[i] = escape_key(scope->FCancelKeysRead + i == 0);
+  if (ARemove) scope->FCancelKeysRead += count;
+  return count;
+}
+
+}  // namespace qor
