@@ -87,13 +87,13 @@ TFarColor palette_color(size_t AIndex) noexcept {
   return color;
 }
 
-// Taskbar progress from the plugin. The value goes to the archive this thread extracts from, if
-// any; the state and the success flash have nothing to drive.
+// Taskbar progress from the plugin. A readable value goes to the archive this thread extracts
+// from, if any; the state and the success flash have nothing to drive. Every progress command is
+// accepted, as the display it would feed is only the file manager's.
 intptr_t progress_control(int ACommand, intptr_t, void* AParam2) noexcept {
-  if (ACommand != ACTL_SETPROGRESSVALUE) return 1;
   TProgressValue value;
-  if (!read_record(AParam2, value)) return 0;
-  ReportProgressValue(value.Completed, value.Total);
+  if (ACommand == ACTL_SETPROGRESSVALUE && read_record(AParam2, value))
+    ReportProgressValue(value.Completed, value.Total);
   return 1;
 }
 

@@ -19,13 +19,15 @@ namespace {
 struct Heard {
   std::vector<std::string> calls;  // "<callback> <size> <name>"
   int cancel_at = 0;               // answer 0 once a percentage reaches this (0: never)
+  bool cancel_written = false;     // answer 0 to the written entry's report
 };
 thread_local Heard* THeard = nullptr;
 
 int heard(const char* ACallback, const std::string& AName, int ASize) {
   if (!THeard) return 1;
   THeard->calls.push_back(std::string(ACallback) + " " + std::to_string(ASize) + " " + AName);
-  return THeard->cancel_at != 0 && ASize <= -THeard->cancel_at ? 0 : 1;
+  const bool cancel = (THeard->cancel_at != 0 && ASize <= -THeard->cancel_at) || (THeard->cancel_written && ASize >= 0);
+  return cancel ? 0 : 1;
 }
 int WINAPI wide_proc(wchar_t* AName, int ASize) { return heard("W", narrow(AName), ASize); }
 int WINAPI other_wide_proc(wchar_t* AName, int ASize) { return heard("W2", narrow(AName), ASize); }
@@ -135,22 +137,38 @@ TEST_F(ProgressFixture, PercentagesRiseWithoutFloodAndTheWrittenEntryIsReported)
 }
 
 TEST_F(ProgressFixture, CancelMidWayAbortsAndNothingFurtherIsWritten) {
+  const std::string big = narrow(dest) + "big.bin";
+  const std::vector<std::string> up_to_40 = {"W -10 " + big, "W -20 " + big, "W -30 " + big, "W -40 " + big};
+  std::vector<std::string> all_and_written;
+  for (int p = 10; p <= 100; p += 10) all_and_written.push_back("W -" + std::to_string(p) + " " + big);
+  all_and_written.push_back("W 1000000 " + big);
   struct Case {
+    const char* name;
     const char* poll;
-    // What the plugin does after the cancel and what is left on disk.
+    int cancel_at;
+    bool cancel_written;
+    // What the file manager heard, how the plugin ended and what is left on disk.
+    std::vector<std::string> heard;
     std::vector<std::string> plugin_end;
     unsigned long long left_on_disk;
   } cases[] = {
       // The plugin sees the cancel as Esc in its console poll and stops; its truncated file goes.
-      {"", {"step 4 written=400000 answer=1", "poll result=escape", "GetFilesW big.bin cancelled"}, ~0ULL},
+      {"cancel at 40 %", "", 40, false, up_to_40,
+       {"step 4 written=400000 answer=1", "poll result=escape", "GetFilesW big.bin cancelled"}, ~0ULL},
       // A plugin that never polls writes the whole entry; the complete file stays.
-      {" poll=no", {"step 10 written=1000000 answer=1", "GetFilesW big.bin done"}, 1000000},
+      {"plugin that does not poll", " poll=no", 40, false, up_to_40,
+       {"step 10 written=1000000 answer=1", "GetFilesW big.bin done"}, 1000000},
+      // A cancel answered to the written entry's report ends the operation and keeps the entry.
+      {"cancel when written", "", 0, true, all_and_written,
+       {"step 10 written=1000000 answer=1", "poll result=none", "GetFilesW big.bin done"}, 1000000},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.poll);
+    SCOPED_TRACE(c.name);
     fm.ClearLog(L"Prg", L"progress_plugin.dll");
+    DeleteFileW((dest + L"big.bin").c_str());
     heard = Heard{};
-    heard.cancel_at = 40;
+    heard.cancel_at = c.cancel_at;
+    heard.cancel_written = c.cancel_written;
     const std::wstring archive = fm.WriteArchive(
         L"cancel.prg", std::string("WXPRG\nfile big.bin size=1000000 steps=10") + c.poll + "\nfile next.bin size=5\n");
     HANDLE h = open_for_extract(fm, archive);
@@ -159,9 +177,7 @@ TEST_F(ProgressFixture, CancelMidWayAbortsAndNothingFurtherIsWritten) {
     auto header = std::make_unique<wcx::tHeaderDataExW>();
     ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
     EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_EXTRACT, dest.c_str(), L"big.bin"), wcx::E_EABORTED);
-    // The file manager heard up to the percentage it cancelled at, and nothing after.
-    const std::string big = narrow(dest) + "big.bin";
-    EXPECT_EQ(heard.calls, (std::vector<std::string>{"W -10 " + big, "W -20 " + big, "W -30 " + big, "W -40 " + big}));
+    EXPECT_EQ(heard.calls, c.heard);
     EXPECT_EQ(file_size(dest + L"big.bin"), c.left_on_disk);
 
     // The following entry is not started, however the file manager asks; skipping still works.
@@ -171,12 +187,13 @@ TEST_F(ProgressFixture, CancelMidWayAbortsAndNothingFurtherIsWritten) {
     EXPECT_EQ(fm.ReadHeaderExW(h, header.get()), wcx::E_END_ARCHIVE);
     EXPECT_EQ(fm.CloseArchive(h), 0);
     EXPECT_FALSE(file_exists(dest + L"next.bin"));
+    // Nothing more was heard after the cancel.
+    EXPECT_EQ(heard.calls, c.heard);
 
     const auto log = Log();
     ASSERT_GE(log.size(), c.plugin_end.size());
     EXPECT_EQ(std::vector<std::string>(log.end() - c.plugin_end.size(), log.end()), c.plugin_end);
     EXPECT_TRUE(lines_starting(log, "GetFilesW next.bin").empty());
-    EXPECT_EQ(heard.calls.size(), 4u);
   }
 }
 
