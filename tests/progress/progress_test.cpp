@@ -360,3 +360,102 @@ TEST_F(ProgressFixture, CancelWithAConsoleLeavesItsInputAlone) {
   CloseHandle(input);
   FreeConsole();
 }
+
+namespace {
+
+// wcxhost extracting AArchive into ADest with stderr on AStdErr and stdout into a pipe read at the
+// end; while it runs, AWhileRunning is called every few milliseconds. Returns its exit status.
+template <class F>
+DWORD run_wcxhost(FileManager& AFm, const std::wstring& AArchive, const std::wstring& ADest, HANDLE AStdErr,
+                  F AWhileRunning) {
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE out_read = nullptr, out_write = nullptr;
+  CreatePipe(&out_read, &out_write, &sa, 0);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = out_write;
+  si.hStdError = AStdErr;
+  si.hStdInput = nullptr;
+  std::wstring command = L"\"" + exe_folder() + L"wcxhost.exe\" --wcx \"" + AFm.Root() + L"Wexlor.wcx\" extract \"" +
+                         AArchive + L"\" \"" + ADest + L"\"";
+  PROCESS_INFORMATION pi{};
+  DWORD status = 0xFFFFFFFF;
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(out_write);
+    while (WaitForSingleObject(pi.hProcess, 3) == WAIT_TIMEOUT) AWhileRunning();
+    GetExitCodeProcess(pi.hProcess, &status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  } else {
+    CloseHandle(out_write);
+  }
+  CloseHandle(out_read);
+  return status;
+}
+
+std::string read_pipe(HANDLE APipe) {
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(APipe, buffer, sizeof(buffer), &got, nullptr) && got) text.append(buffer, got);
+  return text;
+}
+
+}  // namespace
+
+// wcxhost shows a long extraction's progress on one console line, and only on a console.
+TEST_F(ProgressFixture, WcxHostShowsProgressOnAConsoleLineOnly) {
+  const std::wstring archive =
+      fm.WriteArchive(L"slow.prg", "WXPRG\nfile slow.bin size=100000 steps=10 pause=60 poll=no\n");
+  fm.Unload();
+
+  // stderr into a pipe: results only.
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE err_read = nullptr, err_write = nullptr;
+  ASSERT_TRUE(CreatePipe(&err_read, &err_write, &sa, 1 << 16));
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  EXPECT_EQ(run_wcxhost(fm, archive, dest + L"piped", err_write, [] {}), 0u);
+  CloseHandle(err_write);
+  EXPECT_EQ(read_pipe(err_read), "");
+  CloseHandle(err_read);
+  EXPECT_EQ(file_size(dest + L"piped\\slow.bin"), 100000u);
+
+  // stderr on a console: the line shows rising percentages and is gone when the entry is done.
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(console, INVALID_HANDLE_VALUE);
+  auto first_row = [&] {
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    GetConsoleScreenBufferInfo(console, &screen);
+    std::wstring row(static_cast<size_t>(screen.dwSize.X), L' ');
+    DWORD got = 0;
+    ReadConsoleOutputCharacterW(console, row.data(), static_cast<DWORD>(row.size()), COORD{0, 0}, &got);
+    row.resize(got);
+    return narrow(row.substr(0, row.find_last_not_of(L' ') + 1));
+  };
+  std::vector<std::string> seen;
+  EXPECT_EQ(run_wcxhost(fm, archive, dest + L"console", console,
+                        [&] {
+                          const std::string row = first_row();
+                          if (!row.empty() && (seen.empty() || seen.back() != row)) seen.push_back(row);
+                        }),
+            0u);
+  EXPECT_EQ(file_size(dest + L"console\\slow.bin"), 100000u);
+  EXPECT_EQ(first_row(), "");
+  ASSERT_GE(seen.size(), 2u);
+  const std::string name = narrow(dest) + "console\\slow.bin";
+  std::vector<int> shown;
+  for (const auto& row : seen) {
+    const size_t percent = row.find("% ");
+    ASSERT_NE(percent, std::string::npos) << row;
+    EXPECT_EQ(row.substr(percent + 2), name);
+    shown.push_back(std::atoi(row.c_str()));
+  }
+  EXPECT_TRUE(strictly_rising(shown));
+  CloseHandle(console);
+  FreeConsole();
+}

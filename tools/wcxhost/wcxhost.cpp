@@ -11,9 +11,12 @@
 // button, as a user would; the module knows nothing of it. A dialog that asks again more than
 // three times is cancelled instead, so a wrong password ends the run rather than looping.
 //
+// While a long entry is extracted, a console on stderr shows one line of progress.
+//
 // Exit status: 0 success, 1 an operation failed, 2 bad command line, 3 the plugin cannot be used.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -63,6 +66,12 @@ class output_stream {
   void Progress() {
     if (FConsole) Flush();
   }
+  bool Console() const { return FConsole; }
+  // Text without a line end, written at once.
+  void Now(const std::wstring& AText) {
+    FText.append(AText);
+    Flush();
+  }
   void Flush() {
     if (FText.empty()) return;
     DWORD written = 0;
@@ -90,13 +99,71 @@ output_stream& standard_output() {
   return stream;
 }
 
-void out(const std::wstring& AText) { standard_output().Line(AText); }
+output_stream& error_output() {
+  static output_stream stream(STD_ERROR_HANDLE, 0);
+  return stream;
+}
+
+// One line on a console's stderr while a long extraction runs, "  42% NAME", fed by the plugin's
+// process-data callback and erased before anything else is written. A pipe or file never gets it.
+class progress_line {
+ public:
+  // Entries done sooner than this never show a line.
+  static constexpr ULONGLONG ShowAfterMs = 250;
+
+  void Start() { FStart = GetTickCount64(); }
+  void Report(const std::wstring& AName, int ASize) {
+    int percent;
+    if (ASize <= -1000 && ASize >= -1100) {
+      percent = -ASize - 1000;
+    } else if (ASize < 0 && ASize >= -100) {
+      percent = -ASize;
+    } else {
+      return;  // a byte count: the entry is written
+    }
+    if (GetTickCount64() - FStart < ShowAfterMs) return;
+    const std::wstring number = std::to_wstring(percent);
+    show(std::wstring(4 - std::min<size_t>(number.size(), 4), L' ') + number + L"% " + AName);
+  }
+  void Clear() {
+    if (FShown.empty()) return;
+    error_output().Now(L"\r" + std::wstring(FShown.size(), L' ') + L"\r");
+    FShown.clear();
+  }
+
+ private:
+  void show(std::wstring AText) {
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    const size_t width = GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen) && screen.dwSize.X > 10
+                             ? static_cast<size_t>(screen.dwSize.X) - 1
+                             : 79;
+    // A long name keeps its end, which tells the entries apart.
+    if (AText.size() > width) AText = AText.substr(0, 6) + L"..." + AText.substr(AText.size() - (width - 9));
+    if (AText == FShown) return;
+    const size_t blank = FShown.size() > AText.size() ? FShown.size() - AText.size() : 0;
+    error_output().Now(L"\r" + AText + std::wstring(blank, L' ') + std::wstring(blank, L'\b'));
+    FShown = AText;
+  }
+
+  ULONGLONG FStart = 0;
+  std::wstring FShown;
+};
+
+progress_line& progress() {
+  static progress_line line;
+  return line;
+}
+
+void out(const std::wstring& AText) {
+  progress().Clear();
+  standard_output().Line(AText);
+}
 
 // Errors are written at once, after what was printed before them.
 void err(const std::wstring& AText) {
-  static output_stream stream(STD_ERROR_HANDLE, 0);
+  progress().Clear();
   standard_output().Flush();
-  stream.Line(L"wcxhost: " + AText);
+  error_output().Line(L"wcxhost: " + AText);
 }
 
 std::wstring error_name(int ACode) {
@@ -169,6 +236,16 @@ std::wstring from_ansi(const char* AText) {
   return out;
 }
 
+int WINAPI progress_w(wchar_t* AName, int ASize) {
+  progress().Report(AName ? AName : L"", ASize);
+  return 1;
+}
+
+int WINAPI progress_a(char* AName, int ASize) {
+  progress().Report(AName ? from_ansi(AName) : std::wstring(), ASize);
+  return 1;
+}
+
 struct Header {
   std::wstring name;
   unsigned long long size = 0;
@@ -194,6 +271,8 @@ class Plugin {
     bind(FProcessFileW, "ProcessFileW");
     bind(FProcessFile, "ProcessFile");
     bind(FCloseArchive, "CloseArchive");
+    bind(FSetProcessDataProcW, "SetProcessDataProcW");
+    bind(FSetProcessDataProc, "SetProcessDataProc");
     const bool usable = FAnsi ? (FOpenArchive && (FReadHeaderEx || FReadHeader) && FProcessFile && FCloseArchive)
                               : (FOpenArchiveW && FReadHeaderExW && FProcessFileW && FCloseArchive);
     if (!usable) {
@@ -217,6 +296,12 @@ class Plugin {
   Plugin& operator=(const Plugin&) = delete;
 
   const std::wstring& Error() const { return FError; }
+
+  // For every archive opened afterwards, as file managers set it: without an archive handle.
+  void ShowProgress() {
+    if (FAnsi && FSetProcessDataProc) FSetProcessDataProc(INVALID_HANDLE_VALUE, progress_a);
+    if (!FAnsi && FSetProcessDataProcW) FSetProcessDataProcW(INVALID_HANDLE_VALUE, progress_w);
+  }
 
   // -1 archive, 0 not, 1 the plugin cannot tell (export missing).
   int CanHandle(const std::wstring& AFile) {
@@ -311,6 +396,8 @@ class Plugin {
   int(WINAPI* FProcessFileW)(HANDLE, int, const wchar_t*, const wchar_t*) = nullptr;
   int(WINAPI* FProcessFile)(HANDLE, int, const char*, const char*) = nullptr;
   int(WINAPI* FCloseArchive)(HANDLE) = nullptr;
+  void(WINAPI* FSetProcessDataProcW)(HANDLE, tProcessDataProcW) = nullptr;
+  void(WINAPI* FSetProcessDataProc)(HANDLE, tProcessDataProc) = nullptr;
 };
 
 // --- password dialogs ----------------------------------------------------------------------------
@@ -547,7 +634,9 @@ int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADes
         fail(L"cannot create the folder of " + target);
         skip = APlugin.Skip(h);
       } else {
+        progress().Start();
         const int result = APlugin.Extract(h, target);
+        progress().Clear();
         if (result == 0) {
           out(L"extracted " + e.name);
           standard_output().Progress();
@@ -708,6 +797,7 @@ int run(int argc, wchar_t** argv) {
     err(plugin.Error());
     return kNoPlugin;
   }
+  if (error_output().Console()) plugin.ShowProgress();
   const auto& args = options.args;
   if (args[0] == L"list") return run_list(plugin, full_path(args[1]), options.bare);
   if (args[0] == L"extract")
