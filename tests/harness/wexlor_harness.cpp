@@ -273,4 +273,63 @@ std::vector<ListedEntry> ListArchive(FileManager& AFm, const std::wstring& AArch
   return entries;
 }
 
+namespace {
+
+// Reads what the pipe holds without waiting for its end: a process that Wine starts on demand
+// (its desktop, when the program shows a window) may inherit the write end and keep it open.
+std::string drain_pipe(HANDLE APipe) {
+  std::string text;
+  char buffer[4096];
+  DWORD available = 0, got = 0;
+  while (APipe && PeekNamedPipe(APipe, nullptr, 0, nullptr, &available, nullptr) && available &&
+         ReadFile(APipe, buffer, sizeof(buffer), &got, nullptr) && got)
+    text.append(buffer, got);
+  return text;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(std::wstring ACommand, HANDLE AStdErr, const std::function<void()>& AWhileRunning) {
+  ProgramRun run;
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
+  // Room for all the program writes: the pipes are read once it has ended.
+  CreatePipe(&out_read, &out_write, &sa, 1 << 20);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  if (!AStdErr) {
+    CreatePipe(&err_read, &err_write, &sa, 1 << 20);
+    SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = out_write;
+  si.hStdError = AStdErr ? AStdErr : err_write;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(nullptr, ACommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(out_write);
+  if (err_write) CloseHandle(err_write);
+  if (started) {
+    // A program that hangs (a dialog nobody answers) fails the test instead of stopping the run.
+    const ULONGLONG deadline = GetTickCount64() + 120000;
+    while (WaitForSingleObject(pi.hProcess, 3) == WAIT_TIMEOUT) {
+      if (GetTickCount64() > deadline) {
+        TerminateProcess(pi.hProcess, 0xDEAD);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        break;
+      }
+      if (AWhileRunning) AWhileRunning();
+    }
+    GetExitCodeProcess(pi.hProcess, &run.status);
+    run.out = drain_pipe(out_read);
+    run.err = drain_pipe(err_read);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out_read);
+  if (err_read) CloseHandle(err_read);
+  return run;
+}
+
 }  // namespace wxt

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <mutex>
@@ -118,5 +119,17 @@ struct ListedEntry {
 // the entries and leaves the last result code in AResult.
 std::vector<ListedEntry> ListArchive(FileManager& AFm, const std::wstring& AArchive, int* AOpenResult = nullptr,
                                      int* ALastResult = nullptr);
+
+// A program of the build run to its end: its exit status and what it wrote.
+struct ProgramRun {
+  DWORD status = 0xFFFFFFFF;
+  std::string out, err;  // err stays empty when stderr went elsewhere
+};
+
+// Runs ACommand with stdout in a pipe and stderr in a pipe, or on AStdErr when given (a console,
+// say); AWhileRunning is called every few milliseconds until the program ends. A program still
+// running after two minutes is ended with status 0xDEAD.
+ProgramRun RunProgram(std::wstring ACommand, HANDLE AStdErr = nullptr,
+                      const std::function<void()>& AWhileRunning = {});
 
 }  // namespace wxt

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -363,44 +364,12 @@ TEST_F(ProgressFixture, CancelWithAConsoleLeavesItsInputAlone) {
 
 namespace {
 
-// wcxhost extracting AArchive into ADest with stderr on AStdErr and stdout into a pipe read at the
-// end; while it runs, AWhileRunning is called every few milliseconds. Returns its exit status.
-template <class F>
-DWORD run_wcxhost(FileManager& AFm, const std::wstring& AArchive, const std::wstring& ADest, HANDLE AStdErr,
-                  F AWhileRunning) {
-  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-  HANDLE out_read = nullptr, out_write = nullptr;
-  CreatePipe(&out_read, &out_write, &sa, 0);
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = out_write;
-  si.hStdError = AStdErr;
-  si.hStdInput = nullptr;
-  std::wstring command = L"\"" + exe_folder() + L"wcxhost.exe\" --wcx \"" + AFm.Root() + L"Wexlor.wcx\" extract \"" +
-                         AArchive + L"\" \"" + ADest + L"\"";
-  PROCESS_INFORMATION pi{};
-  DWORD status = 0xFFFFFFFF;
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    CloseHandle(out_write);
-    while (WaitForSingleObject(pi.hProcess, 3) == WAIT_TIMEOUT) AWhileRunning();
-    GetExitCodeProcess(pi.hProcess, &status);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  } else {
-    CloseHandle(out_write);
-  }
-  CloseHandle(out_read);
-  return status;
-}
-
-std::string read_pipe(HANDLE APipe) {
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(APipe, buffer, sizeof(buffer), &got, nullptr) && got) text.append(buffer, got);
-  return text;
+// wcxhost extracting AArchive into ADest, with stderr on AStdErr (a pipe when null).
+ProgramRun run_wcxhost(FileManager& AFm, const std::wstring& AArchive, const std::wstring& ADest, HANDLE AStdErr,
+                       const std::function<void()>& AWhileRunning = {}) {
+  return RunProgram(L"\"" + exe_folder() + L"wcxhost.exe\" --wcx \"" + AFm.Root() + L"Wexlor.wcx\" extract \"" +
+                        AArchive + L"\" \"" + ADest + L"\"",
+                    AStdErr, AWhileRunning);
 }
 
 }  // namespace
@@ -412,19 +381,16 @@ TEST_F(ProgressFixture, WcxHostShowsProgressOnAConsoleLineOnly) {
   fm.Unload();
 
   // stderr into a pipe: results only.
-  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-  HANDLE err_read = nullptr, err_write = nullptr;
-  ASSERT_TRUE(CreatePipe(&err_read, &err_write, &sa, 1 << 16));
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  EXPECT_EQ(run_wcxhost(fm, archive, dest + L"piped", err_write, [] {}), 0u);
-  CloseHandle(err_write);
-  EXPECT_EQ(read_pipe(err_read), "");
-  CloseHandle(err_read);
+  const ProgramRun piped = run_wcxhost(fm, archive, dest + L"piped", nullptr);
+  EXPECT_EQ(piped.status, 0u);
+  EXPECT_EQ(piped.err, "");
+  EXPECT_NE(piped.out.find("extracted slow.bin"), std::string::npos) << piped.out;
   EXPECT_EQ(file_size(dest + L"piped\\slow.bin"), 100000u);
 
   // stderr on a console: the line shows rising percentages and is gone when the entry is done.
   FreeConsole();
   ASSERT_TRUE(AllocConsole());
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
   HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(console, INVALID_HANDLE_VALUE);
@@ -438,12 +404,12 @@ TEST_F(ProgressFixture, WcxHostShowsProgressOnAConsoleLineOnly) {
     return narrow(row.substr(0, row.find_last_not_of(L' ') + 1));
   };
   std::vector<std::string> seen;
-  EXPECT_EQ(run_wcxhost(fm, archive, dest + L"console", console,
-                        [&] {
-                          const std::string row = first_row();
-                          if (!row.empty() && (seen.empty() || seen.back() != row)) seen.push_back(row);
-                        }),
-            0u);
+  const ProgramRun shown_run = run_wcxhost(fm, archive, dest + L"console", console, [&] {
+    const std::string row = first_row();
+    if (!row.empty() && (seen.empty() || seen.back() != row)) seen.push_back(row);
+  });
+  EXPECT_EQ(shown_run.status, 0u);
+  EXPECT_NE(shown_run.out.find("extracted slow.bin"), std::string::npos) << shown_run.out;
   EXPECT_EQ(file_size(dest + L"console\\slow.bin"), 100000u);
   EXPECT_EQ(first_row(), "");
   ASSERT_GE(seen.size(), 2u);
