@@ -92,7 +92,7 @@ TFarColor palette_color(size_t AIndex) noexcept {
 // accepted, as the display it would feed is only the file manager's.
 intptr_t progress_control(int ACommand, intptr_t, void* AParam2) noexcept {
   TProgressValue value;
-  if (ACommand == ACTL_SETPROGRESSVALUE && read_record(AParam2, value))
+  if (ACommand == ACTL_SETPROGRESSVALUE && ReadPluginRecord(AParam2, value))
     ReportProgressValue(value.Completed, value.Total);
   return 1;
 }
