@@ -31,8 +31,8 @@ PackDefaultParamStruct GDefaultParams{};
 
 // What the exports keep of one open archive: the panel, whose address is the handle, the
 // local-time shift read when it was opened, and its progress and cancel.
-struct open_archive {
-  open_archive(std::unique_ptr<TqorFarPluginPanel> APanel, const TqorProcessDataProcs& AProcs)
+struct open_archive_state {
+  open_archive_state(std::unique_ptr<TqorFarPluginPanel> APanel, const TqorProcessDataProcs& AProcs)
       : Panel(std::move(APanel)), Progress(AProcs) {}
   std::unique_ptr<TqorFarPluginPanel> Panel;
   const local_time_shift Clock = local_time_shift::Current();
@@ -46,19 +46,19 @@ class live_panels {
   HANDLE add(std::unique_ptr<TqorFarPluginPanel> APanel) {
     std::lock_guard<std::mutex> guard(FLock);
     TqorFarPluginPanel* key = APanel.get();
-    FPanels.emplace(key, std::make_unique<open_archive>(std::move(APanel), FDefaultProcs));
+    FPanels.emplace(key, std::make_unique<open_archive_state>(std::move(APanel), FDefaultProcs));
     return key;
   }
-  open_archive* find(HANDLE AHandle) {
+  open_archive_state* find(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
     return it == FPanels.end() ? nullptr : it->second.get();
   }
-  std::unique_ptr<open_archive> take(HANDLE AHandle) {
+  std::unique_ptr<open_archive_state> take(HANDLE AHandle) {
     std::lock_guard<std::mutex> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
     if (it == FPanels.end()) return nullptr;
-    std::unique_ptr<open_archive> archive = std::move(it->second);
+    std::unique_ptr<open_archive_state> archive = std::move(it->second);
     FPanels.erase(it);
     return archive;
   }
@@ -75,14 +75,14 @@ class live_panels {
 
  private:
   std::mutex FLock;
-  std::unordered_map<TqorFarPluginPanel*, std::unique_ptr<open_archive>> FPanels;
+  std::unordered_map<TqorFarPluginPanel*, std::unique_ptr<open_archive_state>> FPanels;
   TqorProcessDataProcs FDefaultProcs;
 };
 
 live_panels* GPanels = nullptr;
 
-open_archive& archive_of(HANDLE AHandle) {
-  open_archive* archive = GPanels ? GPanels->find(AHandle) : nullptr;
+open_archive_state& archive_of(HANDLE AHandle) {
+  open_archive_state* archive = GPanels ? GPanels->find(AHandle) : nullptr;
   if (!archive) throw EqorError(L"Unknown archive handle");
   return *archive;
 }
@@ -96,7 +96,7 @@ void set_process_data_proc(HANDLE AHandle, P AProc, P TqorProcessDataProcs::*ASl
   if (!GPanels) return;
   if (is_no_archive(AHandle)) {
     GPanels->change_default_procs([&](TqorProcessDataProcs& AProcs) { AProcs.*ASlot = AProc; });
-  } else if (open_archive* archive = GPanels->find(AHandle)) {
+  } else if (open_archive_state* archive = GPanels->find(AHandle)) {
     (archive->Progress.*ASetter)(AProc);
   }
 }
@@ -139,7 +139,7 @@ struct entry_header {
 
 // False at the end of the archive.
 bool next_entry(HANDLE hArcData, entry_header& AEntry) {
-  open_archive& archive = archive_of(hArcData);
+  open_archive_state& archive = archive_of(hArcData);
   const TPluginPanelItem* item = archive.Panel->GetNextFile();
   if (!item) return false;
   AEntry.Path = &archive.Panel->CurrentFileName();
@@ -220,7 +220,7 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
   // Without a folder the plugin would write into whatever the process's current folder is.
   if (folder.empty()) throw EqorError(L"No destination folder");
-  open_archive& archive = archive_of(hArcData);
+  open_archive_state& archive = archive_of(hArcData);
   // The user cancelled this archive's operation: no further entry is started.
   if (archive.Progress.Cancelled()) return E_EABORTED;
   TqorFarPluginPanel& panel = *archive.Panel;
@@ -354,7 +354,7 @@ int WINAPI ProcessFile(HANDLE hArcData, int Operation, const char* DestPath, con
 
 int WINAPI CloseArchive(HANDLE hArcData) {
   try {
-    std::unique_ptr<open_archive> archive = GPanels ? GPanels->take(hArcData) : nullptr;
+    std::unique_ptr<open_archive_state> archive = GPanels ? GPanels->take(hArcData) : nullptr;
     if (!archive) return E_ECLOSE;
     archive->Panel->Close();
     return 0;
