@@ -1,13 +1,14 @@
-// FAR Manager 3 plugin API records as a 32-bit plugin sees them. Shared by the module and the
-// fixture plugins, so host and test plugins cannot disagree on a layout.
+// FAR Manager 3 plugin API records, one declaration for both targets: pointer-sized members
+// follow the target, and every size and offset the host relies on is checked for i686 and x86-64.
+// Shared by the module and the fixture plugins, so host and test plugins cannot disagree.
 #pragma once
 
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
 
-// The module is 32-bit only: every layout below is the i686 one.
-static_assert(sizeof(void*) == 4, "32-bit build expected");
+#include "common/qorTarget.h"
+
 
 using TFarFlags = std::uint64_t;  // every FAR flag set is 64-bit and 8-byte aligned in records
 
@@ -84,8 +85,8 @@ struct TWindowType {
   size_t StructSize;
   int Type;
 };
-static_assert(sizeof(TWindowType) == 8);
-static_assert(offsetof(TWindowType, Type) == 4);
+static_assert(sizeof(TWindowType) == per_target(8, 16));
+static_assert(offsetof(TWindowType, Type) == per_target(4, 8));
 
 struct TWindowInfo {
   size_t StructSize;
@@ -98,12 +99,12 @@ struct TWindowInfo {
   int Type;
   TFarFlags Flags;
 };
-static_assert(sizeof(TWindowInfo) == 40);
-static_assert(offsetof(TWindowInfo, TypeName) == 8);
-static_assert(offsetof(TWindowInfo, TypeNameSize) == 16);
-static_assert(offsetof(TWindowInfo, Pos) == 24);
-static_assert(offsetof(TWindowInfo, Type) == 28);
-static_assert(offsetof(TWindowInfo, Flags) == 32);
+static_assert(sizeof(TWindowInfo) == per_target(40, 72));
+static_assert(offsetof(TWindowInfo, TypeName) == per_target(8, 16));
+static_assert(offsetof(TWindowInfo, TypeNameSize) == per_target(16, 32));
+static_assert(offsetof(TWindowInfo, Pos) == per_target(24, 48));
+static_assert(offsetof(TWindowInfo, Type) == per_target(28, 56));
+static_assert(offsetof(TWindowInfo, Flags) == per_target(32, 64));
 
 struct TFarColor {
   TFarFlags Flags;
@@ -112,10 +113,10 @@ struct TFarColor {
   COLORREF UnderlineColor;
   DWORD Reserved;
 };
-static_assert(sizeof(TFarColor) == 24);
-static_assert(offsetof(TFarColor, ForegroundColor) == 8);
-static_assert(offsetof(TFarColor, UnderlineColor) == 16);
-static_assert(offsetof(TFarColor, Reserved) == 20);
+static_assert(sizeof(TFarColor) == per_target(24, 24));
+static_assert(offsetof(TFarColor, ForegroundColor) == per_target(8, 8));
+static_assert(offsetof(TFarColor, UnderlineColor) == per_target(16, 16));
+static_assert(offsetof(TFarColor, Reserved) == per_target(20, 20));
 
 struct TPanelInfo {
   size_t StructSize;
@@ -131,15 +132,15 @@ struct TPanelInfo {
   int PanelType;
   int SortMode;
 };
-static_assert(sizeof(TPanelInfo) == 80);
-static_assert(offsetof(TPanelInfo, OwnerGuid) == 8);
-static_assert(offsetof(TPanelInfo, Flags) == 24);
-static_assert(offsetof(TPanelInfo, ItemsNumber) == 32);
-static_assert(offsetof(TPanelInfo, PanelRect) == 40);
-static_assert(offsetof(TPanelInfo, CurrentItem) == 56);
-static_assert(offsetof(TPanelInfo, ViewMode) == 64);
-static_assert(offsetof(TPanelInfo, PanelType) == 68);
-static_assert(offsetof(TPanelInfo, SortMode) == 72);
+static_assert(sizeof(TPanelInfo) == per_target(80, 104));
+static_assert(offsetof(TPanelInfo, OwnerGuid) == per_target(8, 16));
+static_assert(offsetof(TPanelInfo, Flags) == per_target(24, 32));
+static_assert(offsetof(TPanelInfo, ItemsNumber) == per_target(32, 40));
+static_assert(offsetof(TPanelInfo, PanelRect) == per_target(40, 56));
+static_assert(offsetof(TPanelInfo, CurrentItem) == per_target(56, 72));
+static_assert(offsetof(TPanelInfo, ViewMode) == per_target(64, 88));
+static_assert(offsetof(TPanelInfo, PanelType) == per_target(68, 96));
+static_assert(offsetof(TPanelInfo, SortMode) == per_target(72, 100));
 
 struct TFarPanelDirectory {
   size_t StructSize;
@@ -148,9 +149,9 @@ struct TFarPanelDirectory {
   GUID PluginId;
   const wchar_t* File;
 };
-static_assert(sizeof(TFarPanelDirectory) == 32);
-static_assert(offsetof(TFarPanelDirectory, PluginId) == 12);
-static_assert(offsetof(TFarPanelDirectory, File) == 28);
+static_assert(sizeof(TFarPanelDirectory) == per_target(32, 48));
+static_assert(offsetof(TFarPanelDirectory, PluginId) == per_target(12, 24));
+static_assert(offsetof(TFarPanelDirectory, File) == per_target(28, 40));
 
 // Message flags. FMSG_MB_* is a 4-bit field (one value at a time), not independent bits.
 constexpr TFarFlags FMSG_WARNING = 0x1;
@@ -198,9 +199,9 @@ struct TGlobalInfo {
   const wchar_t* Author;
   void* Instance;
 };
-static_assert(sizeof(TGlobalInfo) == 76);
-static_assert(offsetof(TGlobalInfo, Guid) == 44);
-static_assert(offsetof(TGlobalInfo, Instance) == 72);
+static_assert(sizeof(TGlobalInfo) == per_target(76, 96));
+static_assert(offsetof(TGlobalInfo, Guid) == per_target(44, 48));
+static_assert(offsetof(TGlobalInfo, Instance) == per_target(72, 88));
 
 struct TAnalyseInfo {
   size_t StructSize;
@@ -210,16 +211,16 @@ struct TAnalyseInfo {
   TFarFlags OpMode;
   void* Instance;
 };
-static_assert(sizeof(TAnalyseInfo) == 32);
-static_assert(offsetof(TAnalyseInfo, OpMode) == 16);
-static_assert(offsetof(TAnalyseInfo, Instance) == 24);
+static_assert(sizeof(TAnalyseInfo) == per_target(32, 48));
+static_assert(offsetof(TAnalyseInfo, OpMode) == per_target(16, 32));
+static_assert(offsetof(TAnalyseInfo, Instance) == per_target(24, 40));
 
 struct TOpenAnalyseInfo {
   size_t StructSize;
   TAnalyseInfo* Info;
   HANDLE Handle;
 };
-static_assert(sizeof(TOpenAnalyseInfo) == 12);
+static_assert(sizeof(TOpenAnalyseInfo) == per_target(12, 24));
 
 struct TOpenInfo {
   size_t StructSize;
@@ -228,21 +229,22 @@ struct TOpenInfo {
   intptr_t Data;
   void* Instance;
 };
-static_assert(sizeof(TOpenInfo) == 20);
-static_assert(offsetof(TOpenInfo, Data) == 12);
+static_assert(sizeof(TOpenInfo) == per_target(20, 40));
+static_assert(offsetof(TOpenInfo, Data) == per_target(12, 24));
+static_assert(offsetof(TOpenInfo, Guid) == per_target(8, 16));
 
 struct TCloseAnalyseInfo {
   size_t StructSize;
   HANDLE Handle;
   void* Instance;
 };
-static_assert(sizeof(TCloseAnalyseInfo) == 12);
+static_assert(sizeof(TCloseAnalyseInfo) == per_target(12, 24));
 
 struct TFarPanelItemFreeInfo {
   size_t StructSize;
   HANDLE hPlugin;
 };
-static_assert(sizeof(TFarPanelItemFreeInfo) == 8);
+static_assert(sizeof(TFarPanelItemFreeInfo) == per_target(8, 16));
 
 using TFarPanelItemFreeCallback = void(WINAPI*)(void* UserData, const TFarPanelItemFreeInfo* Info);
 
@@ -250,7 +252,7 @@ struct TUserDataItem {
   void* Data;
   TFarPanelItemFreeCallback FreeData;
 };
-static_assert(sizeof(TUserDataItem) == 8);
+static_assert(sizeof(TUserDataItem) == per_target(8, 16));
 
 struct TPluginPanelItem {
   FILETIME CreationTime;
@@ -272,14 +274,14 @@ struct TPluginPanelItem {
   uintptr_t CRC32;
   intptr_t Reserved[2];
 };
-static_assert(sizeof(TPluginPanelItem) == 112);
-static_assert(offsetof(TPluginPanelItem, FileSize) == 32);
-static_assert(offsetof(TPluginPanelItem, AllocationSize) == 40);
-static_assert(offsetof(TPluginPanelItem, FileName) == 48);
-static_assert(offsetof(TPluginPanelItem, Flags) == 72);
-static_assert(offsetof(TPluginPanelItem, UserData) == 80);
-static_assert(offsetof(TPluginPanelItem, FileAttributes) == 88);
-static_assert(offsetof(TPluginPanelItem, Reserved) == 100);
+static_assert(sizeof(TPluginPanelItem) == per_target(112, 160));
+static_assert(offsetof(TPluginPanelItem, FileSize) == per_target(32, 32));
+static_assert(offsetof(TPluginPanelItem, AllocationSize) == per_target(40, 40));
+static_assert(offsetof(TPluginPanelItem, FileName) == per_target(48, 48));
+static_assert(offsetof(TPluginPanelItem, Flags) == per_target(72, 96));
+static_assert(offsetof(TPluginPanelItem, UserData) == per_target(80, 104));
+static_assert(offsetof(TPluginPanelItem, FileAttributes) == per_target(88, 120));
+static_assert(offsetof(TPluginPanelItem, Reserved) == per_target(100, 144));
 
 struct TGetFindDataInfo {
   size_t StructSize;
@@ -289,8 +291,9 @@ struct TGetFindDataInfo {
   TFarFlags OpMode;
   void* Instance;
 };
-static_assert(sizeof(TGetFindDataInfo) == 32);
-static_assert(offsetof(TGetFindDataInfo, OpMode) == 16);
+static_assert(sizeof(TGetFindDataInfo) == per_target(32, 48));
+static_assert(offsetof(TGetFindDataInfo, OpMode) == per_target(16, 32));
+static_assert(offsetof(TGetFindDataInfo, ItemsNumber) == per_target(12, 24));
 
 struct TFreeFindDataInfo {
   size_t StructSize;
@@ -299,10 +302,11 @@ struct TFreeFindDataInfo {
   size_t ItemsNumber;
   void* Instance;
 };
-static_assert(sizeof(TFreeFindDataInfo) == 20);
+static_assert(sizeof(TFreeFindDataInfo) == per_target(20, 40));
 
-// Today's header is 40 bytes; the host announces the older 32-byte size in StructSize but hands
-// over the full record, so a plugin built against today's header reads only zero-filled memory.
+// Today's header is 40 bytes (64 on x86-64); the host announces the older 32-byte size (56) in
+// StructSize but hands over the full record, so a plugin built against today's header reads only
+// zero-filled memory.
 struct TSetDirectoryInfo {
   size_t StructSize;
   HANDLE hPanel;
@@ -312,11 +316,11 @@ struct TSetDirectoryInfo {
   TUserDataItem UserData;
   void* Instance;
 };
-static_assert(sizeof(TSetDirectoryInfo) == 40);
-static_assert(offsetof(TSetDirectoryInfo, OpMode) == 16);
-static_assert(offsetof(TSetDirectoryInfo, UserData) == 24);
-static_assert(offsetof(TSetDirectoryInfo, Instance) == 32);
-constexpr size_t SetDirectoryInfoAnnouncedSize = 32;
+static_assert(sizeof(TSetDirectoryInfo) == per_target(40, 64));
+static_assert(offsetof(TSetDirectoryInfo, OpMode) == per_target(16, 32));
+static_assert(offsetof(TSetDirectoryInfo, UserData) == per_target(24, 40));
+static_assert(offsetof(TSetDirectoryInfo, Instance) == per_target(32, 56));
+constexpr size_t SetDirectoryInfoAnnouncedSize = per_target(32, 56);
 
 struct TGetFilesInfo {
   size_t StructSize;
@@ -328,30 +332,31 @@ struct TGetFilesInfo {
   TFarFlags OpMode;
   void* Instance;
 };
-static_assert(sizeof(TGetFilesInfo) == 40);
-static_assert(offsetof(TGetFilesInfo, DestPath) == 20);
-static_assert(offsetof(TGetFilesInfo, OpMode) == 24);
-static_assert(offsetof(TGetFilesInfo, Instance) == 32);
+static_assert(sizeof(TGetFilesInfo) == per_target(40, 64));
+static_assert(offsetof(TGetFilesInfo, Move) == per_target(16, 32));
+static_assert(offsetof(TGetFilesInfo, DestPath) == per_target(20, 40));
+static_assert(offsetof(TGetFilesInfo, OpMode) == per_target(24, 48));
+static_assert(offsetof(TGetFilesInfo, Instance) == per_target(32, 56));
 
 struct TClosePanelInfo {
   size_t StructSize;
   HANDLE hPanel;
   void* Instance;
 };
-static_assert(sizeof(TClosePanelInfo) == 12);
+static_assert(sizeof(TClosePanelInfo) == per_target(12, 24));
 
 struct TExitInfo {
   size_t StructSize;
   void* Instance;
 };
-static_assert(sizeof(TExitInfo) == 8);
+static_assert(sizeof(TExitInfo) == per_target(8, 16));
 
 struct TPluginMenuItem {
   const GUID* Guids;
   const wchar_t* const* Strings;
   size_t Count;
 };
-static_assert(sizeof(TPluginMenuItem) == 12);
+static_assert(sizeof(TPluginMenuItem) == per_target(12, 24));
 
 struct TPluginInfo {
   size_t StructSize;
@@ -362,17 +367,17 @@ struct TPluginInfo {
   const wchar_t* CommandPrefix;
   void* Instance;
 };
-static_assert(sizeof(TPluginInfo) == 64);
-static_assert(offsetof(TPluginInfo, Flags) == 8);
-static_assert(offsetof(TPluginInfo, PluginConfig) == 40);
-static_assert(offsetof(TPluginInfo, Instance) == 56);
+static_assert(sizeof(TPluginInfo) == per_target(64, 104));
+static_assert(offsetof(TPluginInfo, Flags) == per_target(8, 8));
+static_assert(offsetof(TPluginInfo, PluginConfig) == per_target(40, 64));
+static_assert(offsetof(TPluginInfo, Instance) == per_target(56, 96));
 
 struct TConfigureInfo {
   size_t StructSize;
   const GUID* Guid;
   void* Instance;
 };
-static_assert(sizeof(TConfigureInfo) == 12);
+static_assert(sizeof(TConfigureInfo) == per_target(12, 24));
 
 struct TFarListItem {
   TFarFlags Flags;
@@ -380,14 +385,14 @@ struct TFarListItem {
   intptr_t UserData;
   intptr_t Reserved;
 };
-static_assert(sizeof(TFarListItem) == 24);
+static_assert(sizeof(TFarListItem) == per_target(24, 32));
 
 struct TFarList {
   size_t StructSize;
   size_t ItemsNumber;
   TFarListItem* Items;
 };
-static_assert(sizeof(TFarList) == 12);
+static_assert(sizeof(TFarList) == per_target(12, 24));
 
 struct TFarDialogItem {
   int Type;
@@ -406,12 +411,13 @@ struct TFarDialogItem {
   intptr_t UserData;
   intptr_t Reserved[2];
 };
-static_assert(sizeof(TFarDialogItem) == 64);
-static_assert(offsetof(TFarDialogItem, Selected) == 20);
-static_assert(offsetof(TFarDialogItem, Flags) == 32);
-static_assert(offsetof(TFarDialogItem, Data) == 40);
-static_assert(offsetof(TFarDialogItem, MaxLength) == 44);
-static_assert(offsetof(TFarDialogItem, Reserved) == 52);
+static_assert(sizeof(TFarDialogItem) == per_target(64, 112));
+static_assert(offsetof(TFarDialogItem, X1) == per_target(4, 8));
+static_assert(offsetof(TFarDialogItem, Selected) == per_target(20, 40));
+static_assert(offsetof(TFarDialogItem, Flags) == per_target(32, 64));
+static_assert(offsetof(TFarDialogItem, Data) == per_target(40, 72));
+static_assert(offsetof(TFarDialogItem, MaxLength) == per_target(44, 80));
+static_assert(offsetof(TFarDialogItem, Reserved) == per_target(52, 96));
 
 // Settings value types, the roots of FAR's own settings and the locations of plugin settings.
 enum : int { FST_UNKNOWN = 0, FST_SUBKEY = 1, FST_QWORD = 2, FST_STRING = 3, FST_DATA = 4 };
@@ -499,9 +505,9 @@ struct TFarSettingsCreate {
   GUID Guid;
   HANDLE Handle;
 };
-static_assert(sizeof(TFarSettingsCreate) == 24);
-static_assert(offsetof(TFarSettingsCreate, Guid) == 4);
-static_assert(offsetof(TFarSettingsCreate, Handle) == 20);
+static_assert(sizeof(TFarSettingsCreate) == per_target(24, 32));
+static_assert(offsetof(TFarSettingsCreate, Guid) == per_target(4, 8));
+static_assert(offsetof(TFarSettingsCreate, Handle) == per_target(20, 24));
 
 struct TFarSettingsItem {
   size_t StructSize;
@@ -517,21 +523,21 @@ struct TFarSettingsItem {
     } Data;
   };
 };
-static_assert(sizeof(TFarSettingsItem) == 24);
-static_assert(offsetof(TFarSettingsItem, Root) == 4);
-static_assert(offsetof(TFarSettingsItem, Name) == 8);
-static_assert(offsetof(TFarSettingsItem, Type) == 12);
-static_assert(offsetof(TFarSettingsItem, Number) == 16);
-static_assert(offsetof(TFarSettingsItem, String) == 16);
-static_assert(offsetof(TFarSettingsItem, Data.Size) == 16);
-static_assert(offsetof(TFarSettingsItem, Data.Data) == 20);
+static_assert(sizeof(TFarSettingsItem) == per_target(24, 48));
+static_assert(offsetof(TFarSettingsItem, Root) == per_target(4, 8));
+static_assert(offsetof(TFarSettingsItem, Name) == per_target(8, 16));
+static_assert(offsetof(TFarSettingsItem, Type) == per_target(12, 24));
+static_assert(offsetof(TFarSettingsItem, Number) == per_target(16, 32));
+static_assert(offsetof(TFarSettingsItem, String) == per_target(16, 32));
+static_assert(offsetof(TFarSettingsItem, Data.Size) == per_target(16, 32));
+static_assert(offsetof(TFarSettingsItem, Data.Data) == per_target(20, 40));
 
 struct TFarSettingsName {
   const wchar_t* Name;
   int Type;
 };
-static_assert(sizeof(TFarSettingsName) == 8);
-static_assert(offsetof(TFarSettingsName, Type) == 4);
+static_assert(sizeof(TFarSettingsName) == per_target(8, 16));
+static_assert(offsetof(TFarSettingsName, Type) == per_target(4, 8));
 
 struct TFarSettingsHistory {
   const wchar_t* Name;
@@ -541,11 +547,11 @@ struct TFarSettingsHistory {
   FILETIME Time;
   BOOL Lock;
 };
-static_assert(sizeof(TFarSettingsHistory) == 40);
-static_assert(offsetof(TFarSettingsHistory, PluginId) == 8);
-static_assert(offsetof(TFarSettingsHistory, File) == 24);
-static_assert(offsetof(TFarSettingsHistory, Time) == 28);
-static_assert(offsetof(TFarSettingsHistory, Lock) == 36);
+static_assert(sizeof(TFarSettingsHistory) == per_target(40, 56));
+static_assert(offsetof(TFarSettingsHistory, PluginId) == per_target(8, 16));
+static_assert(offsetof(TFarSettingsHistory, File) == per_target(24, 32));
+static_assert(offsetof(TFarSettingsHistory, Time) == per_target(28, 40));
+static_assert(offsetof(TFarSettingsHistory, Lock) == per_target(36, 48));
 
 struct TFarSettingsEnum {
   size_t StructSize;
@@ -556,19 +562,19 @@ struct TFarSettingsEnum {
     const TFarSettingsHistory* Histories;
   };
 };
-static_assert(sizeof(TFarSettingsEnum) == 16);
-static_assert(offsetof(TFarSettingsEnum, Root) == 4);
-static_assert(offsetof(TFarSettingsEnum, Count) == 8);
-static_assert(offsetof(TFarSettingsEnum, Items) == 12);
+static_assert(sizeof(TFarSettingsEnum) == per_target(16, 32));
+static_assert(offsetof(TFarSettingsEnum, Root) == per_target(4, 8));
+static_assert(offsetof(TFarSettingsEnum, Count) == per_target(8, 16));
+static_assert(offsetof(TFarSettingsEnum, Items) == per_target(12, 24));
 
 struct TFarSettingsValue {
   size_t StructSize;
   size_t Root;
   const wchar_t* Value;
 };
-static_assert(sizeof(TFarSettingsValue) == 12);
-static_assert(offsetof(TFarSettingsValue, Root) == 4);
-static_assert(offsetof(TFarSettingsValue, Value) == 8);
+static_assert(sizeof(TFarSettingsValue) == per_target(12, 24));
+static_assert(offsetof(TFarSettingsValue, Root) == per_target(4, 8));
+static_assert(offsetof(TFarSettingsValue, Value) == per_target(8, 16));
 
 // Standard-function modes and flags (64-bit where the API passes a flag set).
 constexpr TFarFlags PN_CMPNAME = 0x0, PN_CMPNAMELIST = 0x10000, PN_GENERATENAME = 0x20000,
@@ -592,9 +598,10 @@ struct TDetectCodePageInfo {
   size_t StructSize;
   const wchar_t* FileName;
 };
-static_assert(sizeof(TDetectCodePageInfo) == 8);
+static_assert(sizeof(TDetectCodePageInfo) == per_target(8, 16));
 
-// Host callbacks. Every flag argument is 64-bit: a 32-bit declaration would pop too few bytes.
+// Host callbacks. Every flag argument is 64-bit: a 32-bit declaration would pop too few bytes on
+// i686 and drop the upper flag bits on x86-64.
 using TFarApiDialogProc = intptr_t(WINAPI*)(HANDLE hDlg, intptr_t Msg, intptr_t Param1, void* Param2);
 using TFarStdCompare = int(WINAPI*)(const void*, const void*, void*);
 using TFarRecursiveSearchFunc = int(WINAPI*)(const TPluginPanelItem*, const wchar_t*, void*);
@@ -656,10 +663,12 @@ struct FarStandardFunctions {
   int(WINAPI* CompareStrings)(const wchar_t* Str1, size_t Size1, const wchar_t* Str2, size_t Size2);
   uintptr_t(WINAPI* DetectCodePage)(TDetectCodePageInfo* Info);
 };
-static_assert(sizeof(FarStandardFunctions) == 200);
-static_assert(offsetof(FarStandardFunctions, FormatFileSize) == 184);
-static_assert(offsetof(FarStandardFunctions, DetectCodePage) == 196);
-constexpr size_t FarStandardFunctionsAnnouncedSize = 188;
+static_assert(sizeof(FarStandardFunctions) == per_target(200, 400));
+static_assert(offsetof(FarStandardFunctions, sprintf) == per_target(20, 40));
+static_assert(offsetof(FarStandardFunctions, snprintf) == per_target(36, 72));
+static_assert(offsetof(FarStandardFunctions, FormatFileSize) == per_target(184, 368));
+static_assert(offsetof(FarStandardFunctions, DetectCodePage) == per_target(196, 392));
+constexpr size_t FarStandardFunctionsAnnouncedSize = per_target(188, 376);
 
 struct PluginStartupInfo {
   size_t StructSize;
@@ -715,14 +724,17 @@ struct PluginStartupInfo {
   // Appended by later FAR3 headers; the host announces the older size but fills it too.
   void(WINAPI* FreeScreen)(HANDLE hScreen);
 };
-static_assert(sizeof(PluginStartupInfo) == 140);
-static_assert(offsetof(PluginStartupInfo, GetMsg) == 16);
-static_assert(offsetof(PluginStartupInfo, FSF) == 64);
-static_assert(offsetof(PluginStartupInfo, AdvControl) == 72);
-static_assert(offsetof(PluginStartupInfo, DialogInit) == 84);
-static_assert(offsetof(PluginStartupInfo, SettingsControl) == 124);
-static_assert(offsetof(PluginStartupInfo, Instance) == 132);
-constexpr size_t PluginStartupInfoAnnouncedSize = 136;
+static_assert(sizeof(PluginStartupInfo) == per_target(140, 280));
+static_assert(offsetof(PluginStartupInfo, Message) == per_target(12, 24));
+static_assert(offsetof(PluginStartupInfo, GetMsg) == per_target(16, 32));
+static_assert(offsetof(PluginStartupInfo, FSF) == per_target(64, 128));
+static_assert(offsetof(PluginStartupInfo, AdvControl) == per_target(72, 144));
+static_assert(offsetof(PluginStartupInfo, DialogInit) == per_target(84, 168));
+static_assert(offsetof(PluginStartupInfo, InputBox) == per_target(76, 152));
+static_assert(offsetof(PluginStartupInfo, SettingsControl) == per_target(124, 248));
+static_assert(offsetof(PluginStartupInfo, Instance) == per_target(132, 264));
+static_assert(offsetof(PluginStartupInfo, FreeScreen) == per_target(136, 272));
+constexpr size_t PluginStartupInfoAnnouncedSize = per_target(136, 272);
 
 // Plugin entry points: stdcall, one record pointer each.
 using TGetGlobalInfoW = void(WINAPI*)(TGlobalInfo* AInfo);

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <cstddef>
 
+#include "common/qorTarget.h"
+
 namespace wcx {
 
 enum : int {
@@ -34,7 +36,9 @@ struct tOpenArchiveData {
   int CmtSize;
   int CmtState;
 };
-static_assert(sizeof(tOpenArchiveData) == 28);
+static_assert(sizeof(tOpenArchiveData) == per_target(28, 40));
+static_assert(offsetof(tOpenArchiveData, CmtBuf) == per_target(12, 16));
+static_assert(offsetof(tOpenArchiveData, CmtState) == per_target(24, 32));
 
 struct tOpenArchiveDataW {
   wchar_t* ArcName;
@@ -45,7 +49,9 @@ struct tOpenArchiveDataW {
   int CmtSize;
   int CmtState;
 };
-static_assert(sizeof(tOpenArchiveDataW) == 28);
+static_assert(sizeof(tOpenArchiveDataW) == per_target(28, 40));
+static_assert(offsetof(tOpenArchiveDataW, CmtBuf) == per_target(12, 16));
+static_assert(offsetof(tOpenArchiveDataW, CmtState) == per_target(24, 32));
 
 struct tHeaderData {
   char ArcName[260];
@@ -64,9 +70,11 @@ struct tHeaderData {
   int CmtSize;
   int CmtState;
 };
-static_assert(sizeof(tHeaderData) == 572);
+static_assert(sizeof(tHeaderData) == per_target(572, 584));
 static_assert(offsetof(tHeaderData, Flags) == 520);
 static_assert(offsetof(tHeaderData, FileAttr) == 552);
+static_assert(offsetof(tHeaderData, CmtBuf) == per_target(556, 560));
+static_assert(offsetof(tHeaderData, CmtState) == per_target(568, 576));
 
 struct tHeaderDataEx {
   char ArcName[1024];
@@ -88,9 +96,10 @@ struct tHeaderDataEx {
   int CmtState;
   char Reserved[1024];
 };
-static_assert(sizeof(tHeaderDataEx) == 3132);
+static_assert(sizeof(tHeaderDataEx) == per_target(3132, 3144));
+static_assert(offsetof(tHeaderDataEx, CmtBuf) == per_target(2092, 2096));
 static_assert(offsetof(tHeaderDataEx, Flags) == 2048);
-static_assert(offsetof(tHeaderDataEx, Reserved) == 2108);
+static_assert(offsetof(tHeaderDataEx, Reserved) == per_target(2108, 2116));
 
 struct tHeaderDataExW {
   wchar_t ArcName[1024];
@@ -112,10 +121,11 @@ struct tHeaderDataExW {
   int CmtState;
   char Reserved[1024];
 };
-static_assert(sizeof(tHeaderDataExW) == 5180);
+static_assert(sizeof(tHeaderDataExW) == per_target(5180, 5192));
+static_assert(offsetof(tHeaderDataExW, CmtBuf) == per_target(4140, 4144));
 static_assert(offsetof(tHeaderDataExW, Flags) == 4096);
 static_assert(offsetof(tHeaderDataExW, FileAttr) == 4136);
-static_assert(offsetof(tHeaderDataExW, Reserved) == 4156);
+static_assert(offsetof(tHeaderDataExW, Reserved) == per_target(4156, 4164));
 
 struct PackDefaultParamStruct {
   int size;
@@ -124,6 +134,7 @@ struct PackDefaultParamStruct {
   char DefaultIniName[260];
 };
 static_assert(sizeof(PackDefaultParamStruct) == 272);
+static_assert(offsetof(PackDefaultParamStruct, DefaultIniName) == 12);
 
 using tChangeVolProc = int(WINAPI*)(char* ArcName, int Mode);
 using tChangeVolProcW = int(WINAPI*)(wchar_t* ArcName, int Mode);
