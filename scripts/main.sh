@@ -1,48 +1,62 @@
 #!/bin/sh
-# The main job: install what is missing, build, then under Wine list and extract the sample tar
-# through Wexlor.wcx hosting the Tar plugin, and compare every extracted file with its original.
+# The main job: install what is missing, build both targets, then under Wine list and extract the
+# sample tar with each target's wcxhost: the 32-bit one through Wexlor.wcx hosting the 32-bit Tar
+# plugin, the 64-bit one through Wexlor.wcx64 hosting the 64-bit Tar plugin, and compare every
+# extracted file with its original both times.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${WEXLOR_BUILD:-$root/build}"
+export WEXLOR_TARGETS="x86 x64"
 sh "$root/scripts/setup.sh"
 sh "$root/scripts/build.sh"
 
-bin="$build/bin"
 sample="$root/samples/tar/sample"
-out="$build/main-out"
-export WEXLOR_WINEPREFIX="${WEXLOR_WINEPREFIX:-$build/wineprefix}"
-# A prefix is made once and reused; a half-made one (no system.reg) is made again.
-if [ ! -f "$WEXLOR_WINEPREFIX/system.reg" ]; then
-  sh "$root/scripts/wine-prefix.sh" "$WEXLOR_WINEPREFIX"
-fi
-rm -rf "$out"
-
 fail() { echo "main: FAILED: $*" >&2; exit 1; }
 
-# One wineserver and display for both runs of the host.
+for arch in $WEXLOR_TARGETS; do
+  # A prefix is made once and reused; a half-made one (no system.reg) is made again.
+  if [ ! -f "$build/$arch/wineprefix/system.reg" ]; then
+    sh "$root/scripts/wine-prefix.sh" "$build/$arch/wineprefix" "$arch"
+  fi
+  rm -rf "$build/$arch/main-out"
+done
+
+# One display for all runs of the host, one wineserver per prefix.
 xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
   set -e
-  export WINEPREFIX="$WEXLOR_WINEPREFIX"
-  wineserver -p
-  trap "wineserver -k 2>/dev/null || true" EXIT
-  WINEDEBUG=-all wine wineboot >/dev/null 2>&1 </dev/null || true
-  echo "== wcxhost list sample.tar"
-  sh "$1/scripts/wine-run.sh" "$2/wcxhost.exe" list "$2/sample.tar"
-  echo "== wcxhost extract sample.tar"
-  sh "$1/scripts/wine-run.sh" "$2/wcxhost.exe" extract "$2/sample.tar" "$3"
-' sh "$root" "$bin" "$out" || fail "wcxhost reported an error"
+  for arch in $WEXLOR_TARGETS; do
+    export WEXLOR_WINEPREFIX="$2/$arch/wineprefix"
+    WINEPREFIX="$WEXLOR_WINEPREFIX" wineserver -p
+    WINEPREFIX="$WEXLOR_WINEPREFIX" WINEDEBUG=-all $(sh "$1/scripts/wine-loader.sh" "$arch") wineboot \
+      >/dev/null 2>&1 </dev/null || true
+  done
+  trap "for arch in \$WEXLOR_TARGETS; do WINEPREFIX=\"$2/\$arch/wineprefix\" wineserver -k 2>/dev/null || true; done" EXIT
+  for arch in $WEXLOR_TARGETS; do
+    export WEXLOR_WINEPREFIX="$2/$arch/wineprefix"
+    bin="$2/$arch/bin"
+    module=$(ls "$bin" | grep "^Wexlor\.wcx")
+    echo "== $arch: wcxhost list sample.tar (through $module)"
+    sh "$1/scripts/wine-run.sh" "$bin/wcxhost.exe" list "$bin/sample.tar"
+    echo "== $arch: wcxhost extract sample.tar"
+    sh "$1/scripts/wine-run.sh" "$bin/wcxhost.exe" extract "$bin/sample.tar" "$2/$arch/main-out"
+  done
+' sh "$root" "$build" || fail "wcxhost reported an error"
 
-echo "== comparing with $sample"
 list="$build/main-out.list"
 (cd "$sample" && find . -type f | sed 's|^\./||') > "$list"
-count=0
-while IFS= read -r original; do
-  extracted="$out/sample/$original"
-  [ -f "$extracted" ] || fail "not extracted: $original"
-  cmp "$sample/$original" "$extracted" || fail "differs: $original"
-  count=$((count + 1))
-done < "$list"
-[ "$count" -gt 0 ] || fail "the sample folder is empty"
-extra=$(cd "$out/sample" && find . -type f | wc -l)
-[ "$extra" -eq "$count" ] || fail "extracted $extra files, the sample has $count"
-echo "main: OK: $count files listed, extracted and identical to the originals"
+for arch in $WEXLOR_TARGETS; do
+  out="$build/$arch/main-out"
+  echo "== $arch: comparing with $sample"
+  count=0
+  while IFS= read -r original; do
+    extracted="$out/sample/$original"
+    [ -f "$extracted" ] || fail "$arch: not extracted: $original"
+    cmp "$sample/$original" "$extracted" || fail "$arch: differs: $original"
+    count=$((count + 1))
+  done < "$list"
+  [ "$count" -gt 0 ] || fail "the sample folder is empty"
+  extra=$(cd "$out/sample" && find . -type f | wc -l)
+  [ "$extra" -eq "$count" ] || fail "$arch: extracted $extra files, the sample has $count"
+  echo "main: $arch: $count files listed, extracted and identical to the originals"
+done
+echo "main: OK: both targets"

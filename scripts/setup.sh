@@ -7,7 +7,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   missing="update"
 fi
-for package in cmake make g++-mingw-w64-i686 wine wine32:i386 xvfb xauth googletest tar locales; do
+for package in cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth \
+    googletest tar locales; do
   dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
 done
 if [ -n "$missing" ]; then

@@ -10,13 +10,8 @@ dpi="$3"
 rm -rf "$prefix"
 mkdir -p "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ "$arch" = x64 ]; then
-  export WINEARCH=win64
-  wine=/usr/lib/wine/wine64
-else
-  export WINEARCH=win32
-  wine=wine
-fi
+if [ "$arch" = x64 ]; then export WINEARCH=win64; else export WINEARCH=win32; fi
+wine=$(sh "$(dirname "$0")/wine-loader.sh" "$arch")
 $wine wineboot -i >/dev/null 2>&1 || true
 $wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 $wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1

@@ -10,6 +10,7 @@
 #include "common/qorText.h"
 #include "hosting/qorFarConsoleInput.h"
 #include "services/qorFarStartupInfoW.h"
+#include "common/qorTarget.h"
 
 namespace qor {
 namespace {
@@ -388,7 +389,7 @@ TqorFarPluginList::~TqorFarPluginList() {
 }
 
 void TqorFarPluginList::Discover() {
-  const std::wstring base = module_folder() + L"Plugins32\\";
+  const std::wstring base = module_folder() + kPluginsFolder + L"\\";
   for (const auto& folder : find_entries(base + L"*.*", true)) {
     const std::wstring folder_path = base + folder + L"\\";
     for (const auto& file : find_entries(folder_path + L"*.dll", false)) {

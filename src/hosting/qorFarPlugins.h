@@ -77,7 +77,7 @@ class TqorFarPluginList {
   TqorFarPluginList(const TqorFarPluginList&) = delete;
   TqorFarPluginList& operator=(const TqorFarPluginList&) = delete;
 
-  // Scans Plugins32 beside the module and loads every DLL that passes the export-name filter.
+  // Scans the plugins folder (Plugins32, or Plugins64 for the 64-bit module) beside the module and loads every DLL that passes the export-name filter.
   void Discover();
 
   int Count() const noexcept { return static_cast<int>(FList.size()); }

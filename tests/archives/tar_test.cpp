@@ -5,12 +5,13 @@
 #include <cstdio>
 
 #include "archive_util.h"
+#include "common/qorTarget.h"
 
 using namespace wxt;
 
 namespace {
 
-const PluginSpec kTar{L"Tar", L"Plugins32\\Tar\\Tar.dll", L"Tar.dll"};
+const PluginSpec kTar{L"Tar", std::wstring(qor::kPluginsFolder) + L"\\Tar\\Tar.dll", L"Tar.dll"};
 
 // Writes tar records field by field.
 class TarWriter {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "archive_util.h"
+#include "common/qorTarget.h"
 
 using namespace wxt;
 
@@ -87,7 +88,7 @@ TEST(WcxHost, ListsExtractsAndChecksThroughTheModule) {
       L"a.fix", "WXFIX\ndir docs time=" + t + "\nfile docs\\r\xC3\xA9sum\xC3\xA9.txt data=cv attr=0x21 time=" + t +
                     "\nfile big.bin size=5000000000\nfile note.txt data=hello\n");
   const std::wstring foreign = fm.WriteArchive(L"foreign.bin", "plain");
-  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
 
   for (const wchar_t* mode : {L"", L"--ansi "}) {
     SCOPED_TRACE(narrow(mode));
@@ -125,7 +126,7 @@ TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
   const std::wstring broken = fm.WriteArchive(L"broken.fix", "WXFIX\noption fault GetFindDataW\nfile x size=1\n");
   const std::wstring failing = fm.WriteArchive(L"failing.fix", "WXFIX\nfile x data=x result=0\nfile y data=y\n");
   const std::wstring unsafe = fm.WriteArchive(L"unsafe.fix", "WXFIX\nfile C:evil data=e\nfile fine data=f\n");
-  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
   const std::wstring out = quoted(fm.Root() + L"out");
   struct Case {
     std::wstring args;

@@ -18,7 +18,7 @@ namespace {
 class UnitStartup : public ::testing::Environment {
  public:
   void SetUp() override {
-    HMODULE module = LoadLibraryW((wxt::exe_folder() + L"Wexlor.wcx").c_str());
+    HMODULE module = LoadLibraryW((wxt::exe_folder() + qor::kModuleFileName).c_str());
     qor::ThemesStartup(module);
     qor::FormStartup();
     qor::ShellBaseExtension::Startup();

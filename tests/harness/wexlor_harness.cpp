@@ -91,11 +91,11 @@ FileManager::FileManager(std::initializer_list<PluginSpec> APlugins, bool ALoad)
 
 FileManager::FileManager(const std::vector<PluginSpec>& APlugins, bool ALoad) : FRoot(make_temp_folder()) {
   const std::wstring bin = exe_folder();
-  CopyFileW((bin + L"Wexlor.wcx").c_str(), (FRoot + L"Wexlor.wcx").c_str(), FALSE);
+  CopyFileW((bin + qor::kModuleFileName).c_str(), (FRoot + qor::kModuleFileName).c_str(), FALSE);
   CreateDirectoryW((FRoot + L"archives").c_str(), nullptr);
-  CreateDirectoryW((FRoot + L"Plugins32").c_str(), nullptr);
+  CreateDirectoryW((FRoot + qor::kPluginsFolder).c_str(), nullptr);
   for (const auto& plugin : APlugins) {
-    std::wstring folder = FRoot + L"Plugins32\\";
+    std::wstring folder = FRoot + qor::kPluginsFolder + L"\\";
     if (!plugin.folder.empty()) {
       folder += plugin.folder + L"\\";
       CreateDirectoryW(folder.c_str(), nullptr);
@@ -121,7 +121,7 @@ static void bind(HMODULE AModule, T& ASlot, const char* AName) {
 
 void FileManager::Load() {
   if (FModule) return;
-  FModule = LoadLibraryW((FRoot + L"Wexlor.wcx").c_str());
+  FModule = LoadLibraryW((FRoot + qor::kModuleFileName).c_str());
   if (!FModule) return;
   bind(FModule, GetPackerCaps, "GetPackerCaps");
   bind(FModule, GetBackgroundFlags, "GetBackgroundFlags");
@@ -149,7 +149,7 @@ void FileManager::Unload() {
 }
 
 std::wstring FileManager::PluginFile(const std::wstring& AFolder, const std::wstring& AName) const {
-  return FRoot + L"Plugins32\\" + (AFolder.empty() ? L"" : AFolder + L"\\") + AName;
+  return FRoot + qor::kPluginsFolder + L"\\" + (AFolder.empty() ? L"" : AFolder + L"\\") + AName;
 }
 
 std::vector<std::string> FileManager::Log(const std::wstring& AFolder, const std::wstring& AName) const {

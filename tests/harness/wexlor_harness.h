@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/qorTarget.h"
 #include "packer/Wexlor.h"
 
 namespace wxt {

@@ -98,7 +98,7 @@ TEST(PluginFaults, FaultInExitStillUnloadsEveryPlugin) {
   const std::wstring archive = fm.WriteArchive(L"good.fix", kGood);
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
   fm.Unload();
-  const auto calls = read_lines(fm.Root() + L"Plugins32\\calls.log");
+  const auto calls = read_lines(fm.Root() + qor::kPluginsFolder + L"\\calls.log");
   int exits = 0, detaches = 0;
   for (const auto& line : calls) {
     exits += line.find(" ExitFARW") != std::string::npos;

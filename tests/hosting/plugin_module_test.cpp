@@ -19,13 +19,13 @@ class PluginModule : public ::testing::Test {
   static void SetUpTestSuite() { qor::InitStartupInfo(); }
   void SetUp() override {
     FRoot = make_temp_folder();
-    CreateDirectoryW((FRoot + L"Plugins32").c_str(), nullptr);
+    CreateDirectoryW((FRoot + qor::kPluginsFolder).c_str(), nullptr);
   }
   void TearDown() override { remove_tree(FRoot); }
 
   // Copies a fixture to Plugins32\<folder>\ so its logs stay out of the build folder.
   std::wstring place(const std::wstring& AFolder, const std::wstring& ABinary, const std::string& AConfig = "") {
-    const std::wstring folder = FRoot + L"Plugins32\\" + AFolder + L"\\";
+    const std::wstring folder = FRoot + qor::kPluginsFolder + L"\\" + AFolder + L"\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     CopyFileW((exe_folder() + ABinary).c_str(), (folder + ABinary).c_str(), FALSE);
     if (!AConfig.empty()) write_file(folder + L"fixture.cfg", AConfig);
@@ -98,13 +98,14 @@ TEST_F(PluginModule, RejectedPluginsRaiseAndAreUnloaded) {
   }
   EXPECT_EQ(GetModuleHandleW(faulting.c_str()), nullptr);
 
-  PeOptions x64;
-  x64.amd64 = true;
-  x64.names = {"AnalyseW", "GetFilesW", "GetFindDataW", "GetGlobalInfoW", "OpenW"};
-  const std::wstring wide = FRoot + L"x64.dll";
-  write_file(wide, BuildPe(x64).bytes);
+  // The other target's DLL: the loader refuses it with 193.
+  PeOptions foreign;
+  foreign.amd64 = !kTarget64;
+  foreign.names = {"AnalyseW", "GetFilesW", "GetFindDataW", "GetGlobalInfoW", "OpenW"};
+  const std::wstring other = FRoot + L"foreign.dll";
+  write_file(other, BuildPe(foreign).bytes);
   const std::wstring missing = FRoot + L"missing.dll";
-  for (const auto& [file, code] : {std::pair<std::wstring, DWORD>{wide, ERROR_BAD_EXE_FORMAT},
+  for (const auto& [file, code] : {std::pair<std::wstring, DWORD>{other, ERROR_BAD_EXE_FORMAT},
                                    std::pair<std::wstring, DWORD>{missing, ERROR_MOD_NOT_FOUND}}) {
     SCOPED_TRACE(narrow(file));
     qor::TqorFarPlugin plugin(nullptr, file);

@@ -74,7 +74,7 @@ TEST(Registry, FirstDiscoveredPluginWinsAndPluginsUnloadInReverseOrder) {
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
   fm.Unload();
   // The shared log shows the order across plugins: "<folder> <entry> ...".
-  const auto calls = read_lines(fm.Root() + L"Plugins32\\calls.log");
+  const auto calls = read_lines(fm.Root() + qor::kPluginsFolder + L"\\calls.log");
   std::vector<std::string> discovered, analysed, exited, detached;
   for (const auto& line : calls) {
     const std::string folder = line.substr(0, line.find(' '));
@@ -178,21 +178,22 @@ TEST(Registry, AnalyseReceivesHeadOfAtMost128KiBOrNullForEmptyFile) {
 
 TEST(Registry, NoPluginsFolderMeansNoArchive) {
   FileManager fm({});
-  RemoveDirectoryW((fm.Root() + L"Plugins32").c_str());
+  RemoveDirectoryW((fm.Root() + qor::kPluginsFolder).c_str());
   const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), 0);
   EXPECT_EQ(fm.CanYouHandleThisFile(narrow(archive).c_str()), 0);
 }
 
-TEST(Registry, SixtyFourBitDllPassesTheNameFilterAndIsSkippedWhenLoading) {
+// A 64-bit DLL in Plugins32, or a 32-bit one in Plugins64: the loader refuses it (193).
+TEST(Registry, DllOfTheOtherBitnessPassesTheNameFilterAndIsSkippedWhenLoading) {
   PeOptions options;
-  options.amd64 = true;
+  options.amd64 = !kTarget64;
   options.names = {"AnalyseW", "GetFilesW", "GetFindDataW", "GetGlobalInfoW", "OpenW"};
-  const std::string x64 = BuildPe(options).bytes;
+  const std::string foreign = BuildPe(options).bytes;
   // Around the good plugin in find order, whichever order the file system gives.
-  FileManager fm({{L"a", L"", L"", {{L"x64.dll", x64}}},
-                  {L"b", L"fixture_full.dll", L"", {{L"0.dll", x64}, {L"z.dll", x64}}},
-                  {L"c", L"", L"", {{L"x64.dll", x64}}}});
+  FileManager fm({{L"a", L"", L"", {{L"other.dll", foreign}}},
+                  {L"b", L"fixture_full.dll", L"", {{L"0.dll", foreign}, {L"z.dll", foreign}}},
+                  {L"c", L"", L"", {{L"other.dll", foreign}}}});
   const std::wstring archive = fm.WriteArchive(L"a.fix", kArchive);
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
   fm.Unload();

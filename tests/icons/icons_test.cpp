@@ -14,6 +14,7 @@
 #include "common/qorHandles.h"
 #include "icon_builders.h"
 #include "ui/qorShellBaseExtension.h"
+#include "common/qorTarget.h"
 
 using namespace icons;
 namespace sbe = qor::ShellBaseExtension;
@@ -451,7 +452,7 @@ TEST(IconReader, StockIconsFromShell32) {
     SCOPED_TRACE(static_cast<int>(id));
     SHSTOCKICONINFO info{};
     info.cbSize = sizeof(info);
-    static_assert(sizeof(SHSTOCKICONINFO) == 536, "stock icon record");
+    static_assert(sizeof(SHSTOCKICONINFO) == per_target(536, 544), "stock icon record");
     ASSERT_EQ(sbe::GetStockIconInfo(id, 0, &info), S_OK);
     const std::wstring location = std::wstring(info.szPath) + L"," + std::to_wstring(info.iIcon);
     // The system's own choice for the same group at an exact size is the reference.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "services_support.h"
+#include "common/qorTarget.h"
 
 using namespace wxt;
 using namespace svc;
@@ -161,7 +162,7 @@ TEST(Catalogue, TextsOutliveThePluginsAtUnload) {
   run_script(fm, L"exit", "keep 0\nkeep 1\nthreads 4 0 1\n");
   fm.ClearLog(L"exit", L"services_plugin.dll");
   fm.Unload();
-  EXPECT_EQ(GetModuleHandleW((fm.Root() + L"Wexlor.wcx").c_str()), nullptr) << "the module really unloaded";
+  EXPECT_EQ(GetModuleHandleW((fm.Root() + qor::kModuleFileName).c_str()), nullptr) << "the module really unloaded";
   EXPECT_EQ(fm.Log(L"exit", L"services_plugin.dll"),
             (std::vector<std::string>{"exit kept 0=first", "exit msg 0=first same", "exit kept 1=second",
                                       "exit msg 1=second same"}));

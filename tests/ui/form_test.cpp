@@ -26,7 +26,7 @@ class UnitStartup : public ::testing::Environment {
  public:
   void SetUp() override {
     // The forms of this program activate the built module's context, as the module's own would.
-    GModule = LoadLibraryW((wxt::exe_folder() + L"Wexlor.wcx").c_str());
+    GModule = LoadLibraryW((wxt::exe_folder() + qor::kModuleFileName).c_str());
     qor::ThemesStartup(GModule);
     qor::FormStartup();
   }

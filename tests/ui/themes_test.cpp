@@ -17,7 +17,7 @@
 
 namespace {
 
-std::wstring module_path() { return wxt::exe_folder() + L"Wexlor.wcx"; }
+std::wstring module_path() { return wxt::exe_folder() + qor::kModuleFileName; }
 
 BOOL CALLBACK collect_language(HMODULE, LPCWSTR, LPCWSTR, WORD ALang, LONG_PTR AList) {
   reinterpret_cast<std::vector<WORD>*>(AList)->push_back(ALang);
@@ -68,7 +68,7 @@ TEST(ModuleResources, VersionBlockNamesTheFileAndItsVersions) {
   EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
   EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-  EXPECT_EQ(version_string(block, L"OriginalFilename"), L"Wexlor.wcx");
+  EXPECT_EQ(version_string(block, L"OriginalFilename"), qor::kModuleFileName);
   EXPECT_EQ(version_string(block, L"FileVersion"), L"1.0.0.0");
   EXPECT_EQ(version_string(block, L"ProductVersion"), L"1.0.0.0");
   EXPECT_NE(version_string(block, L"FileDescription").find(L"FAR Manager 3"), std::wstring::npos);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hosting/qorFarPlugins.h"
+#include "common/qorTarget.h"
 
 namespace {
 
@@ -76,8 +77,8 @@ int wmain(int argc, wchar_t** argv) {
                            std::to_wstring(GetTickCount()) + L"\\";
   remove_tree(root);
   CreateDirectoryW(root.c_str(), nullptr);
-  copy_or_die(bin + L"Wexlor.wcx", root + L"Wexlor.wcx");
-  const std::wstring plugins = root + L"Plugins32\\";
+  copy_or_die(bin + qor::kModuleFileName, root + qor::kModuleFileName);
+  const std::wstring plugins = root + qor::kPluginsFolder + L"\\";
   CreateDirectoryW(plugins.c_str(), nullptr);
 
   std::vector<std::wstring> nonplugins, plugin_dlls;
@@ -100,14 +101,15 @@ int wmain(int argc, wchar_t** argv) {
   DWORD written = 0;
   WriteFile(file, "WXFIX\n", 6, &written, nullptr);
   CloseHandle(file);
-  std::printf("Plugins32: 50 folders, %zu non-plugin DLLs, %zu plugins\n", nonplugins.size(), plugin_dlls.size());
+  std::printf("%ls: 50 folders, %zu non-plugin DLLs, %zu plugins\n", qor::kPluginsFolder, nonplugins.size(),
+              plugin_dlls.size());
 
   // Registry creation: one warm-up, then the timed rounds.
   std::vector<double> creation, first_call;
   int accepted = 0;
   for (int r = 0; r <= rounds; ++r) {
     const auto t0 = Clock::now();
-    HMODULE wexlor = LoadLibraryW((root + L"Wexlor.wcx").c_str());
+    HMODULE wexlor = LoadLibraryW((root + qor::kModuleFileName).c_str());
     if (!wexlor) {
       std::fprintf(stderr, "cannot load Wexlor.wcx (%lu)\n", GetLastError());
       return 2;

@@ -22,6 +22,7 @@
 
 #include "hosting/qorFarPluginW.h"
 #include "packer/Wexlor.h"
+#include "common/qorTarget.h"
 
 namespace {
 
@@ -235,10 +236,10 @@ int main(int argc, char** argv) {
   GetTempPathW(MAX_PATH, temp);
   const std::wstring root = std::wstring(temp) + L"wexlor-bench-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
   CreateDirectoryW(root.c_str(), nullptr);
-  CreateDirectoryW((root + L"Plugins32").c_str(), nullptr);
-  CreateDirectoryW((root + L"Plugins32\\Bench").c_str(), nullptr);
-  if (!CopyFileW((bin + L"Wexlor.wcx").c_str(), (root + L"Wexlor.wcx").c_str(), FALSE) ||
-      !CopyFileW((bin + L"bench_plugin.dll").c_str(), (root + L"Plugins32\\Bench\\bench_plugin.dll").c_str(), FALSE)) {
+  CreateDirectoryW((root + qor::kPluginsFolder).c_str(), nullptr);
+  CreateDirectoryW((root + qor::kPluginsFolder + L"\\Bench").c_str(), nullptr);
+  if (!CopyFileW((bin + qor::kModuleFileName).c_str(), (root + qor::kModuleFileName).c_str(), FALSE) ||
+      !CopyFileW((bin + L"bench_plugin.dll").c_str(), (root + qor::kPluginsFolder + L"\\Bench\\bench_plugin.dll").c_str(), FALSE)) {
     std::fprintf(stderr, "cannot copy Wexlor.wcx and bench_plugin.dll from %ls\n", bin.c_str());
     return 3;
   }
@@ -253,7 +254,7 @@ int main(int argc, char** argv) {
   const std::wstring tiny = root + L"tiny.wxb";
   write_file(tiny, "WXBENCH 1 1 1\n");
 
-  HMODULE wcx_module = LoadLibraryW((root + L"Wexlor.wcx").c_str());
+  HMODULE wcx_module = LoadLibraryW((root + qor::kModuleFileName).c_str());
   if (!wcx_module) {
     std::fprintf(stderr, "cannot load Wexlor.wcx\n");
     return 3;
@@ -269,8 +270,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the benchmark plugin did not accept its archive\n");
     return 3;
   }
-  HMODULE plugin_module = GetModuleHandleW((root + L"Plugins32\\Bench\\bench_plugin.dll").c_str());
-  if (!plugin_module) plugin_module = LoadLibraryW((root + L"Plugins32\\Bench\\bench_plugin.dll").c_str());
+  HMODULE plugin_module = GetModuleHandleW((root + qor::kPluginsFolder + L"\\Bench\\bench_plugin.dll").c_str());
+  if (!plugin_module) plugin_module = LoadLibraryW((root + qor::kPluginsFolder + L"\\Bench\\bench_plugin.dll").c_str());
   Plugin p{};
   bind(plugin_module, p.AnalyseW, "AnalyseW");
   bind(plugin_module, p.OpenW, "OpenW");
@@ -342,7 +343,7 @@ int main(int argc, char** argv) {
 
   // 4. The command-line host; start-ups and listings alternate, the best of each counts.
   const std::wstring wcxhost = bin + L"wcxhost.exe", listing = root + L"listing.txt";
-  const std::wstring module_arg = L"--wcx \"" + root + L"Wexlor.wcx\" ";
+  const std::wstring module_arg = L"--wcx \"" + root + qor::kModuleFileName + L"\" ";
   double start_up = 1e9, list_time = 1e9;
   for (int round = 0; round < 3; ++round) {
     start_up = std::min(start_up, run_wcxhost(wcxhost, module_arg + L"list \"" + tiny + L"\"", listing));
@@ -361,11 +362,12 @@ int main(int argc, char** argv) {
 
   FreeLibrary(wcx_module);
   DeleteFileW(listing.c_str());
-  for (const wchar_t* f :
-       {L"big.wxb", L"small.wxb", L"detect.wxb", L"tiny.wxb", L"Wexlor.wcx", L"Plugins32\\Bench\\bench_plugin.dll"})
+  for (const std::wstring& f : {std::wstring(L"big.wxb"), std::wstring(L"small.wxb"), std::wstring(L"detect.wxb"),
+                                std::wstring(L"tiny.wxb"), std::wstring(qor::kModuleFileName),
+                                qor::kPluginsFolder + std::wstring(L"\\Bench\\bench_plugin.dll")})
     DeleteFileW((root + f).c_str());
-  RemoveDirectoryW((root + L"Plugins32\\Bench").c_str());
-  RemoveDirectoryW((root + L"Plugins32").c_str());
+  RemoveDirectoryW((root + qor::kPluginsFolder + L"\\Bench").c_str());
+  RemoveDirectoryW((root + qor::kPluginsFolder).c_str());
   RemoveDirectoryW(root.c_str());
   return 0;
 }

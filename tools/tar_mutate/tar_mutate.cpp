@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hosting/qorFarPluginW.h"
+#include "common/qorTarget.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
   const unsigned long iterations = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 2000;
   const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 12345;
   const std::wstring bin = exe_folder();
-  HMODULE module = LoadLibraryW((bin + L"Plugins32\\Tar\\Tar.dll").c_str());
+  HMODULE module = LoadLibraryW((bin + qor::kPluginsFolder + L"\\Tar\\Tar.dll").c_str());
   if (!module) {
     std::fprintf(stderr, "cannot load Plugins32\\Tar\\Tar.dll\n");
     return 3;

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "packer/Wexlor.h"
+#include "common/qorTarget.h"
 
 using namespace wcx;
 
@@ -779,7 +780,7 @@ std::wstring default_module() {
   wchar_t path[MAX_PATH * 4] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
   std::wstring p = path;
-  return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Wexlor.wcx";
+  return p.substr(0, p.find_last_of(L"\\/") + 1) + qor::kModuleFileName;
 }
 
 
