@@ -1,6 +1,6 @@
-// Discovery cost: a Plugins32 with 50 folders holding 200 DLLs that fail the export-name filter
-// (copies of nonplugin.dll, whose DllMain leaves a marker file) and 5 plugins. Times registry
-// creation (load Wexlor.wcx, first CanYouHandleThisFileW) against a baseline that loads every DLL
+// Discovery cost: a plugins folder (Plugins32, or Plugins64 for the 64-bit build) with 50 folders
+// holding 200 DLLs that fail the export-name filter (copies of nonplugin.dll, whose DllMain leaves
+// a marker file) and 5 plugins. Times registry creation (load the module, first CanYouHandleThisFileW) against a baseline that loads every DLL
 // with LoadLibraryW and asks GetProcAddress, in the same run, and checks that discovery ran none
 // of the 200 DllMains.
 //

@@ -1,5 +1,6 @@
-// Command-line WCX host: loads a packer plugin (by default Wexlor.wcx beside this program) and
-// drives its exports in the order a file manager uses them.
+// Command-line WCX host: loads a packer plugin (by default the module of its own bitness beside
+// this program: Wexlor.wcx, or Wexlor.wcx64 for the 64-bit build) and drives its exports in the
+// order a file manager uses them.
 //
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]
