@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "common/qorLocks.h"
+#include "common/qorTarget.h"
 
 namespace qor {
 
@@ -12,8 +13,9 @@ namespace {
 
 using ldr_find_entry_fn = LONG(NTAPI*)(PVOID, PVOID*);
 
-// Offset of EntryPointActivationContext in the 32-bit loader data-table entry.
-constexpr size_t LoaderEntryActCtxOffset = 72;
+// Offset of EntryPointActivationContext in the loader data-table entry: after three list heads,
+// two pointers, a ULONG, two UNICODE_STRINGs, a ULONG, two USHORTs, a list head and a ULONG.
+constexpr size_t LoaderEntryActCtxOffset = per_target(72, 136);
 
 critical_section GThemesLock;
 

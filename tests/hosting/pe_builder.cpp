@@ -107,14 +107,15 @@ PeImage BuildPe(const PeOptions& AOptions) {
     image.put32(at.export_entry, kSectionRva);
     image.put32(at.export_entry + 4, export_size);
   }
-  // Section table: one initialized, readable data section.
+  // Section table: one initialized, readable data section (or code section).
   const size_t s = at.section_table;
   std::memcpy(&image.bytes[s], ".edata", 6);
   image.put32(s + 8, at.section_virtual_size);
   image.put32(s + 12, kSectionRva);
   image.put32(s + 16, raw_size);
   image.put32(s + 20, static_cast<DWORD>(raw_start));
-  image.put32(s + 36, IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ);
+  image.put32(s + 36, IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ |
+                         (AOptions.code ? IMAGE_SCN_CNT_CODE | IMAGE_SCN_MEM_EXECUTE : 0));
   return image;
 }
 

@@ -14,6 +14,8 @@ struct PeOptions {
   bool dll = true;
   WORD optional_size = 0;  // 0: the machine's standard size (224 or 240)
   bool export_dir = true;   // data directory 0 filled in
+  bool code = false;        // the section is marked executable code, as in a compiled DLL (a
+                            // 64-bit loader may map a 32-bit image without code as data)
   std::vector<std::string> names;
   DWORD functions = 0;      // exported functions; at least the number of names
 };

@@ -101,6 +101,7 @@ TEST_F(PluginModule, RejectedPluginsRaiseAndAreUnloaded) {
   // The other target's DLL: the loader refuses it with 193.
   PeOptions foreign;
   foreign.amd64 = !kTarget64;
+  foreign.code = true;
   foreign.names = {"AnalyseW", "GetFilesW", "GetFindDataW", "GetGlobalInfoW", "OpenW"};
   const std::wstring other = FRoot + L"foreign.dll";
   write_file(other, BuildPe(foreign).bytes);

@@ -188,6 +188,7 @@ TEST(Registry, NoPluginsFolderMeansNoArchive) {
 TEST(Registry, DllOfTheOtherBitnessPassesTheNameFilterAndIsSkippedWhenLoading) {
   PeOptions options;
   options.amd64 = !kTarget64;
+  options.code = true;
   options.names = {"AnalyseW", "GetFilesW", "GetFindDataW", "GetGlobalInfoW", "OpenW"};
   const std::string foreign = BuildPe(options).bytes;
   // Around the good plugin in find order, whichever order the file system gives.
