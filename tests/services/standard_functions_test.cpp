@@ -1,6 +1,7 @@
 // The standard functions the module hands to plugins, called through the very table a fixture
 // plugin received in SetStartupInfoW. Every call also checks that the stack pointer comes back
-// where it was: a stdcall entry must pop exactly its argument bytes, a cdecl one none.
+// where it was: a stdcall entry must pop exactly its argument bytes, a cdecl one none; on x86-64
+// the callee-saved registers must come back too.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../fixtures/fixture_abi.h"
 #include "hosting/qorFarPluginW.h"
 #include "wexlor_harness.h"
 
@@ -16,24 +18,12 @@ using namespace wxt;
 
 namespace {
 
-// Runs AFunction and notes whether the stack pointer moved across it.
-template <class F>
-auto stack_checked(F AFunction, bool& ASame) {
-  void* before;
-  void* after;
-  __asm__ volatile("movl %%esp, %0" : "=r"(before) : : "memory");
-  auto result = AFunction();
-  __asm__ volatile("movl %%esp, %0" : "=r"(after) : : "memory");
-  ASame = before == after;
-  return result;
-}
-
-#define CALL(expr)                                    \
-  [&] {                                               \
-    bool same_ = false;                               \
-    auto result_ = stack_checked([&] { return (expr); }, same_); \
-    EXPECT_TRUE(same_) << "stack moved: " #expr;      \
-    return result_;                                   \
+#define CALL(expr)                                                  \
+  [&] {                                                             \
+    bool same_ = false;                                             \
+    auto result_ = fixture::abi_checked([&] { return (expr); }, same_); \
+    EXPECT_TRUE(same_) << "stack moved: " #expr;                    \
+    return result_;                                                 \
   }()
 
 class StdFunctions : public ::testing::Test {
@@ -815,3 +805,59 @@ TEST_F(StdFunctions, UnreadablePointersEndTheCallQuietly) {
   EXPECT_EQ(CALL(F->DetectCodePage(&info)), 0u);
   EXPECT_EQ(CALL(F->atoi(L"12")), 12);
 }
+
+#if defined(__x86_64__)
+// x86-64: the calls are laid out by hand (fixture_abi_call) rather than by the compiler, the way a
+// plugin built by another compiler may: a narrow argument carries garbage in the rest of its
+// register or slot, a double among the first four travels in both its XMM and its integer
+// register, arguments after the fourth sit above the home area, and every callee-saved register
+// must come back. The variadic slots read their tail as one array of 8-byte slots.
+TEST_F(StdFunctions, RegistersAndVariadicSlotsOfTheX64Convention) {
+  bool kept = false;
+  wchar_t buffer[128] = {};
+  // Tail from R8: -3 in R8 (upper half garbage), 2.5 in R9 and XMM3, the rest in stack slots.
+  EXPECT_EQ(fixture::abi_call(kept, F->sprintf, buffer, L"%d|%5.2f|%I64d|%s|%c|%d", -3, 2.5, 1LL << 40, L"w",
+                              L'z', 7),
+            28);
+  EXPECT_TRUE(kept);
+  EXPECT_STREQ(buffer, L"-3| 2.50|1099511627776|w|z|7");
+  // Tail from R9: the double in R9 and XMM3, the string pointer in the first stack slot.
+  EXPECT_EQ(fixture::abi_call(kept, F->snprintf, buffer, size_t{16}, L"%.1f%s", 0.5, L"xyz"), 6);
+  EXPECT_TRUE(kept);
+  EXPECT_STREQ(buffer, L"0.5xyz");
+  int number = 0;
+  double real = 0;
+  wchar_t letter = 0;
+  EXPECT_EQ(fixture::abi_call(kept, F->sscanf, L"12 3.5 q", L"%d %lf %c", &number, &real, &letter), 3);
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(number, 12);
+  EXPECT_EQ(real, 3.5);
+  EXPECT_EQ(letter, L'q');
+
+  // wchar_t and int arguments with garbage above them; 64-bit results whole in RAX.
+  EXPECT_EQ(fixture::abi_call(kept, F->LUpper, L'\u00E4'), L'\u00C4');
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(fixture::abi_call(kept, F->LIsAlpha, L'\u00E9'), 1);
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(fixture::abi_call(kept, F->itoa, -42, buffer, 10), buffer);
+  EXPECT_TRUE(kept);
+  EXPECT_STREQ(buffer, L"-42");
+  EXPECT_EQ(fixture::abi_call(kept, F->itoa64, 1LL << 40, buffer, 16), buffer);
+  EXPECT_TRUE(kept);
+  EXPECT_STREQ(buffer, L"10000000000");
+  EXPECT_EQ(fixture::abi_call(kept, F->atoi64, L"-1099511627776"), -(1LL << 40));
+  EXPECT_TRUE(kept);
+  EXPECT_NE(fixture::abi_call(kept, F->FarClock), 0u);
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(fixture::abi_call(kept, F->LStrnicmp, L"abcX", L"ABCY", intptr_t{3}), 0);
+  EXPECT_TRUE(kept);
+
+  // Five arguments, the fifth (the user pointer) in the first stack slot; the comparator is called
+  // back in the same convention.
+  std::vector<int> values = {5, -2, 9, 0, 3};
+  int down = -1;
+  fixture::abi_call(kept, F->qsort, values.data(), values.size(), sizeof(int), compare_ints, &down);
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(values, (std::vector<int>{9, 5, 3, 0, -2}));
+}
+#endif
