@@ -360,7 +360,8 @@ TEST_F(StdFunctions, InPlaceStringTable) {
     wchar_t buffer[64] = {};
     std::wcscpy(buffer, c.in);
     bool same = false;
-    const wchar_t* result = stack_checked([&] { return c.call(buffer); }, same);
+    const wchar_t* result = fixture::abi_checked([&] { return c.call(buffer); }, same);
+    EXPECT_TRUE(same) << "stack moved: " << c.name;
     EXPECT_STREQ(buffer, c.out) << c.name;
     EXPECT_EQ(result, buffer) << c.name;
   }
