@@ -111,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
     const auto t0 = Clock::now();
     HMODULE wexlor = LoadLibraryW((root + qor::kModuleFileName).c_str());
     if (!wexlor) {
-      std::fprintf(stderr, "cannot load Wexlor.wcx (%lu)\n", GetLastError());
+      std::fprintf(stderr, "cannot load %ls (%lu)\n", qor::kModuleFileName, GetLastError());
       return 2;
     }
     auto can_handle = reinterpret_cast<int(WINAPI*)(const wchar_t*)>(
@@ -165,9 +165,9 @@ int wmain(int argc, wchar_t** argv) {
   const int markers_after_baseline = count_markers(nonplugins);
 
   const double creation_ms = median(creation), baseline_ms = median(baseline);
-  std::printf("registry creation (load Wexlor.wcx + first CanYouHandleThisFileW), median of %d: %.1f ms"
+  std::printf("registry creation (load %ls + first CanYouHandleThisFileW), median of %d: %.1f ms"
               " (first call alone %.1f ms); archive accepted in %d of %d rounds\n",
-              rounds, creation_ms, median(first_call), accepted, rounds);
+              qor::kModuleFileName, rounds, creation_ms, median(first_call), accepted, rounds);
   std::printf("export-name filter alone on all %zu DLLs, median of %d: %.1f ms\n",
               nonplugins.size() + plugin_dlls.size(), rounds, median(filter));
   std::printf("baseline (LoadLibraryW + GetProcAddress on all %zu DLLs), median of %d: %.1f ms\n",

@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
 
   HMODULE wcx_module = LoadLibraryW((root + qor::kModuleFileName).c_str());
   if (!wcx_module) {
-    std::fprintf(stderr, "cannot load Wexlor.wcx\n");
+    std::fprintf(stderr, "cannot load %ls\n", qor::kModuleFileName);
     return 3;
   }
   Module m{};
