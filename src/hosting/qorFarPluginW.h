@@ -467,24 +467,24 @@ struct TFarDialogItemData {
   size_t PtrLength;
   wchar_t* PtrData;
 };
-static_assert(sizeof(TFarDialogItemData) == 12);
-static_assert(offsetof(TFarDialogItemData, PtrData) == 8);
+static_assert(sizeof(TFarDialogItemData) == per_target(12, 24));
+static_assert(offsetof(TFarDialogItemData, PtrData) == per_target(8, 16));
 
 struct TFarGetDialogItem {
   size_t StructSize;
   size_t Size;
   TFarDialogItem* Item;
 };
-static_assert(sizeof(TFarGetDialogItem) == 12);
-static_assert(offsetof(TFarGetDialogItem, Item) == 8);
+static_assert(sizeof(TFarGetDialogItem) == per_target(12, 24));
+static_assert(offsetof(TFarGetDialogItem, Item) == per_target(8, 16));
 
 struct TFarListPos {
   size_t StructSize;
   intptr_t SelectPos;
   intptr_t TopPos;
 };
-static_assert(sizeof(TFarListPos) == 12);
-static_assert(offsetof(TFarListPos, TopPos) == 8);
+static_assert(sizeof(TFarListPos) == per_target(12, 24));
+static_assert(offsetof(TFarListPos, TopPos) == per_target(8, 16));
 
 struct TFarListInfo {
   size_t StructSize;
@@ -495,10 +495,10 @@ struct TFarListInfo {
   intptr_t MaxHeight;
   intptr_t MaxLength;
 };
-static_assert(sizeof(TFarListInfo) == 40);
-static_assert(offsetof(TFarListInfo, Flags) == 8);
-static_assert(offsetof(TFarListInfo, ItemsNumber) == 16);
-static_assert(offsetof(TFarListInfo, MaxLength) == 32);
+static_assert(sizeof(TFarListInfo) == per_target(40, 56));
+static_assert(offsetof(TFarListInfo, Flags) == per_target(8, 8));
+static_assert(offsetof(TFarListInfo, ItemsNumber) == per_target(16, 16));
+static_assert(offsetof(TFarListInfo, MaxLength) == per_target(32, 48));
 
 struct TFarSettingsCreate {
   size_t StructSize;

@@ -169,7 +169,7 @@ TEST(WcxHost, PasswordOptionAnswersPasswordDialogs) {
       "item 7 10 4 18 4 4294967296 0 OK\n"
       "item 7 20 4 30 4 0 0 Cancel\n"
       "end\n");
-  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
   const std::wstring out = fm.Root() + L"out";
 
   const HostRun extract = run_host(wcx + L"--password s3cret extract " + quoted(archive) + L" " + quoted(out));
@@ -196,7 +196,7 @@ TEST(WcxHost, ExtractGoesOnPastFailingEntriesAndCountsThem) {
       L"mixed.fix", "WXFIX\nfile a data=a\nfile x data=x result=0\ndir docs\nfile docs\\y data=y result=0\n"
                     "file docs\\z data=z\nfile c data=c\n");
   const std::wstring dest = fm.Root() + L"mixed";
-  const HostRun run = run_host(L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" extract " + quoted(archive) + L" " +
+  const HostRun run = run_host(L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" extract " + quoted(archive) + L" " +
                                quoted(dest));
   EXPECT_EQ(run.status, 1u);
   EXPECT_EQ(without_cr(run.out), "extracted a\nextracted docs\\z\nextracted c\n3 extracted, 2 failed\n");
@@ -214,7 +214,7 @@ TEST(WcxHost, MissingFilesAreReportedAsMissing) {
   const std::wstring no_folder = fm.Root() + L"no\\such\\folder.fix";
   const std::wstring folder = fm.Root() + L"a-folder";
   CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
   struct Case {
     std::wstring args;
     std::string message;
@@ -273,7 +273,7 @@ TEST(WcxHost, LongListingsArriveWholeAndInOrder) {
     names += name + "\n";
   }
   const std::wstring archive = fm.WriteArchive(L"long.fix", script);
-  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + L"Wexlor.wcx") + L" ";
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
 
   const HostRun bare = run_host(wcx + L"list --bare " + quoted(archive));
   EXPECT_EQ(bare.status, 0u) << bare.err;
