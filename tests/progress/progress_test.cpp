@@ -367,7 +367,7 @@ namespace {
 // wcxhost extracting AArchive into ADest, with stderr on AStdErr (a pipe when null).
 ProgramRun run_wcxhost(FileManager& AFm, const std::wstring& AArchive, const std::wstring& ADest, HANDLE AStdErr,
                        const std::function<void()>& AWhileRunning = {}) {
-  return RunProgram(L"\"" + exe_folder() + L"wcxhost.exe\" --wcx \"" + AFm.Root() + L"Wexlor.wcx\" extract \"" +
+  return RunProgram(L"\"" + exe_folder() + L"wcxhost.exe\" --wcx \"" + AFm.Root() + qor::kModuleFileName + L"\" extract \"" +
                         AArchive + L"\" \"" + ADest + L"\"",
                     AStdErr, AWhileRunning);
 }

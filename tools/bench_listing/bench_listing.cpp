@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
   CreateDirectoryW((root + qor::kPluginsFolder + L"\\Bench").c_str(), nullptr);
   if (!CopyFileW((bin + qor::kModuleFileName).c_str(), (root + qor::kModuleFileName).c_str(), FALSE) ||
       !CopyFileW((bin + L"bench_plugin.dll").c_str(), (root + qor::kPluginsFolder + L"\\Bench\\bench_plugin.dll").c_str(), FALSE)) {
-    std::fprintf(stderr, "cannot copy Wexlor.wcx and bench_plugin.dll from %ls\n", bin.c_str());
+    std::fprintf(stderr, "cannot copy %ls and bench_plugin.dll from %ls\n", qor::kModuleFileName, bin.c_str());
     return 3;
   }
   // 40 top folders with 49 sub-folders each: 2,000 folders; 49 files in each: 98,000 files.

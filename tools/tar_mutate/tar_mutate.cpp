@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   const std::wstring bin = exe_folder();
   HMODULE module = LoadLibraryW((bin + qor::kPluginsFolder + L"\\Tar\\Tar.dll").c_str());
   if (!module) {
-    std::fprintf(stderr, "cannot load Plugins32\\Tar\\Tar.dll\n");
+    std::fprintf(stderr, "cannot load %ls\\Tar\\Tar.dll\n", qor::kPluginsFolder);
     return 3;
   }
   Plugin p{};
