@@ -2,7 +2,8 @@
 # The main job: install what is missing, build both targets, then under Wine list and extract the
 # sample tar with each target's wcxhost: the 32-bit one through Wexlor.wcx hosting the 32-bit Tar
 # plugin, the 64-bit one through Wexlor.wcx64 hosting the 64-bit Tar plugin, and compare every
-# extracted file with its original both times.
+# extracted file with its original both times. Last, write the install package from both builds
+# and check it.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${WEXLOR_BUILD:-$root/build}"
@@ -59,4 +60,11 @@ for arch in $WEXLOR_TARGETS; do
   [ "$extra" -eq "$count" ] || fail "$arch: extracted $extra files, the sample has $count"
   echo "main: $arch: $count files listed, extracted and identical to the originals"
 done
-echo "main: OK: both targets"
+
+# The install package from both builds, then checked as a file manager installs it.
+dist="$build/dist"
+rm -rf "$dist"
+sh "$root/scripts/package.sh" "$dist" "$build/x86/bin" "$build/x64/bin" || fail "the install package was not made"
+WEXLOR_WINEPREFIX="$build/x86/wineprefix" sh "$root/scripts/check-package.sh" "$dist"/Wexlor-*.zip "$build/x86/bin/verinfo.exe" ||
+  fail "the install package"
+echo "main: OK: both targets, and the install package"
