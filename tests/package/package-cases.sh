@@ -20,6 +20,8 @@ stand_in() {  # folder version
   cp -R "$bin/Plugins32" "$1/bin/Plugins64"
 }
 version=$(cat "$bin/../version.txt")
+# The resources show four parts; the project states them all.
+[ "$(echo "$version" | tr -cd . | wc -c)" -eq 3 ] || { echo "package-cases: FAILED: version $version has not four parts" >&2; exit 1; }
 stand_in "$work/tree" "$version"
 sh "$root/scripts/package.sh" "$work/dist" "$work/tree/bin" "$work/tree/bin" >/dev/null ||
   { echo "package-cases: FAILED: package.sh" >&2; exit 1; }
@@ -70,7 +72,7 @@ stand_in "$work/other" 9.8.7
 sh "$root/scripts/package.sh" "$work/dist" "$work/other/bin" "$work/other/bin" >/dev/null || fail "package.sh 9.8.7"
 if out=$(sh "$check" "$work/dist/Wexlor-9.8.7.zip" "$verinfo" 2>&1); then
   fail "resources of another version: passed"
-elif ! echo "$out" | grep -q "Wexlor.wcx: version resource $version.0 $version $version, the package is 9.8.7"; then
+elif ! echo "$out" | grep -q "Wexlor.wcx: version resource $version $version $version, the package is 9.8.7"; then
   fail "resources of another version: '$out'"
 else
   echo "resources of another version: $out"
