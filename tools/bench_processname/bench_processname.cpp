@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   if (GSeconds <= 0) GSeconds = 1.0;
   const std::vector<std::wstring> names = make_names();
   const wchar_t* const list = L"*.zip,*.7z,*.tar";
-  const wchar_t* const spec = L"*.zip;*.7z;*.tar";
+  const wchar_t* const pattern = L"*.zip;*.7z;*.tar";
   const wchar_t* const sets = L"*.zip,*.[7r]ar,*.t[agx]z";
 
   // Both must agree on every name before anything is timed (PathMatchSpecW sees the whole path
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   size_t agree = 0;
   for (const auto& name : names)
     agree += (FarStdProcessName(list, const_cast<wchar_t*>(name.c_str()), 0, PN_CMPNAMELIST) != 0) ==
-             (PathMatchSpecW(name.c_str(), spec) != FALSE);
+             (PathMatchSpecW(name.c_str(), pattern) != FALSE);
   if (agree != names.size()) {
     std::printf("ProcessName and PathMatchSpecW disagree on %u of %u names\n",
                 static_cast<unsigned>(names.size() - agree), static_cast<unsigned>(names.size()));
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     return FarStdProcessName(list, const_cast<wchar_t*>(n.c_str()), 0, PN_CMPNAMELIST);
   });
   const double path_match = rate(names, [&](const std::wstring& n) {
-    return static_cast<size_t>(PathMatchSpecW(n.c_str(), spec));
+    return static_cast<size_t>(PathMatchSpecW(n.c_str(), pattern));
   });
   const double with_sets = rate(names, [&](const std::wstring& n) {
     return FarStdProcessName(sets, const_cast<wchar_t*>(n.c_str()), 0, PN_CMPNAMELIST | PN_SKIPPATH);
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   });
   std::printf("names: %u, list \"%ls\"\n", static_cast<unsigned>(names.size()), list);
   std::printf("ProcessName PN_CMPNAMELIST: %.0f calls/s\n", process_name);
-  std::printf("PathMatchSpecW \"%ls\": %.0f calls/s\n", spec, path_match);
+  std::printf("PathMatchSpecW \"%ls\": %.0f calls/s\n", pattern, path_match);
   std::printf("ratio ProcessName / PathMatchSpecW: %.2f\n", process_name / path_match);
   std::printf("ProcessName PN_CMPNAMELIST|PN_SKIPPATH \"%ls\": %.0f calls/s\n", sets, with_sets);
   std::printf("ProcessName PN_CMPNAME \"*.tar\": %.0f calls/s\n", single);
