@@ -18,3 +18,5 @@ if [ -n "$missing" ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $packages
   fi
 fi
+# The 32-bit Wine loader needs a kernel that runs 32-bit programs, or an emulator in its place.
+sh "$(dirname "$0")/i386.sh" setup

@@ -39,9 +39,17 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     WINEPREFIX="$prefix" WINEDEBUG=-all $wine wineboot >/dev/null 2>&1 </dev/null || true
     DISPLAY="$WEXLOR_DISPLAY144" WINEPREFIX="$prefix144" WINEDEBUG=-all $wine wineboot >/dev/null 2>&1 </dev/null || true
     echo "== $arch: tests of $2/$arch"
+    # Under user-mode emulation a fault reaches Wine as another exception code, and a stack
+    # overflow ends the process: the tests of how the processor reports faults run natively only.
+    exclude=""
+    if [ "$arch" = x86 ] && [ "$(sh "$1/scripts/i386.sh" mode)" = emulated ]; then
+      exclude="-LE native_faults"
+      left=$(cd "$2/$arch" && ctest -N -L native_faults $WEXLOR_CTEST_ARGS | sed -n "s/^ *Test *#[0-9]*: //p" | paste -s -d " " -)
+      echo "== x86: left out, as this kernel runs 32-bit programs under qemu user-mode emulation, which does not deliver processor faults as the hardware does: ${left:-none}"
+    fi
     # One test at a time: tests read dialog pixels from the screen, and a window or warning box of
     # another test on the same desktop would cover them.
-    (cd "$2/$arch" && WEXLOR_WINEPREFIX="$prefix" ctest --output-on-failure -j 1 $WEXLOR_CTEST_ARGS) || status=1
+    (cd "$2/$arch" && WEXLOR_WINEPREFIX="$prefix" ctest --output-on-failure -j 1 $exclude $WEXLOR_CTEST_ARGS) || status=1
     WINEPREFIX="$prefix" wineserver -k || true
     WINEPREFIX="$prefix144" wineserver -k || true
   done

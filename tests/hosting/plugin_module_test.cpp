@@ -86,18 +86,6 @@ TEST_F(PluginModule, RejectedPluginsRaiseAndAreUnloaded) {
   // Told to exit although it never received the start-up table.
   EXPECT_EQ(entries_of(log(lower)), (std::vector<std::string>{"ExitFARW"}));
 
-  const std::wstring faulting = place(L"Fault", L"fixture_full.dll", "fault=GetGlobalInfoW\nfault_kind=divzero\n");
-  {
-    qor::TqorFarPlugin plugin(nullptr, faulting);
-    try {
-      plugin.Load();
-      ADD_FAILURE() << "loaded";
-    } catch (const qor::EqorPluginFault& e) {
-      EXPECT_EQ(e.Code(), static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
-    }
-  }
-  EXPECT_EQ(GetModuleHandleW(faulting.c_str()), nullptr);
-
   // The other target's DLL: the loader refuses it with 193.
   PeOptions foreign;
   foreign.amd64 = !kTarget64;
@@ -118,6 +106,23 @@ TEST_F(PluginModule, RejectedPluginsRaiseAndAreUnloaded) {
       EXPECT_EQ(e.Message(), qor::SystemErrorMessage(code));
     }
   }
+}
+
+// The fault's own code, as the processor reports it.
+class PluginModuleNativeFaults : public PluginModule {};
+
+TEST_F(PluginModuleNativeFaults, FaultWhileStartingRaisesItsCodeAndUnloads) {
+  const std::wstring faulting = place(L"Fault", L"fixture_full.dll", "fault=GetGlobalInfoW\nfault_kind=divzero\n");
+  {
+    qor::TqorFarPlugin plugin(nullptr, faulting);
+    try {
+      plugin.Load();
+      ADD_FAILURE() << "loaded";
+    } catch (const qor::EqorPluginFault& e) {
+      EXPECT_EQ(e.Code(), static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
+    }
+  }
+  EXPECT_EQ(GetModuleHandleW(faulting.c_str()), nullptr);
 }
 
 TEST_F(PluginModule, EmptyRegistryFindsNothing) {
