@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hosting/qorFarPluginW.h"
+#include "api/qorFarPluginW.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "hosting/qorFarPluginW.h"
+#include "api/qorFarPluginW.h"
 #include "ui/qorShellDialogs.h"
 #include "ui/qorShellWindows.h"
 

@@ -9,7 +9,7 @@
 #include "common/qorPluginGuard.h"
 #include "dialogs/qorFarDialogControlsW.h"
 #include "dialogs/qorFarDialogW.h"
-#include "services/qorFarStartupInfoW.h"
+#include "ui/qorHostWarning.h"
 
 namespace qor {
 

@@ -7,10 +7,11 @@
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
+#include "common/qorTarget.h"
 #include "common/qorText.h"
 #include "hosting/qorFarConsoleInput.h"
+#include "services/qorFarLang.h"
 #include "services/qorFarStartupInfoW.h"
-#include "common/qorTarget.h"
 
 namespace qor {
 namespace {
@@ -271,7 +272,10 @@ file_head ReadFileHead(const std::wstring& AFileName) {
 TqorFarPlugin::TqorFarPlugin(TqorFarPluginList* AOwner, std::wstring AFileName)
     : FOwner(AOwner), FFileName(std::move(AFileName)) {}
 
-TqorFarPlugin::~TqorFarPlugin() { Unload(); }
+TqorFarPlugin::~TqorFarPlugin() {
+  Unload();
+  if (FFolderRegistered) UnregisterPluginFolder(FFileName);
+}
 
 void TqorFarPlugin::Load() {
   FModule.reset(::LoadLibraryW(FFileName.c_str()));
@@ -299,6 +303,11 @@ void TqorFarPlugin::Load() {
   FGlobalInfoW = TGlobalInfo{};
   FGlobalInfoW.StructSize = sizeof(TGlobalInfo);
   GuardedCall(L"GetGlobalInfoW", get_global_info, &FGlobalInfoW);
+  // From here the plugin may ask for its messages.
+  if (!FFolderRegistered) {
+    RegisterPluginFolder(FGlobalInfoW.Guid, FFileName);
+    FFolderRegistered = true;
+  }
 
   if (set_startup_info) {
     HostStartupInfo.ModuleName = FFileName.c_str();

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "api/qorFarPluginW.h"
 #include "common/qorHandles.h"
-#include "hosting/qorFarPluginW.h"
 
 namespace qor {
 
@@ -67,6 +67,7 @@ class TqorFarPlugin {
   TGetPluginInfoW FGetPluginInfoW = nullptr;
   TOpenW FOpenW = nullptr;
   TSetDirectoryW FSetDirectoryW = nullptr;
+  bool FFolderRegistered = false;  // the message catalogue knows this plugin's folder
 };
 
 // The single list of loaded plugin modules, in discovery order.

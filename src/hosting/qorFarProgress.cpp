@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "common/qorText.h"
+#include "services/qorFarPanelsW.h"
 
 namespace qor {
 
@@ -123,6 +124,24 @@ TqorProgressScope::~TqorProgressScope() { TCurrentScope = FPrevious; }
 void ReportProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
   if (TCurrentScope) TCurrentScope->Progress().ReportValue(ACompleted, ATotal);
 }
+
+namespace {
+
+// The plugin's values go to the archive its calling thread extracts from.
+class thread_progress_receiver final : public IqorProgressReceiver {
+ public:
+  void ProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept override {
+    ReportProgressValue(ACompleted, ATotal);
+  }
+};
+
+thread_progress_receiver GThreadProgressReceiver;
+
+}  // namespace
+
+void ProgressStartup() noexcept { SetProgressReceiver(&GThreadProgressReceiver); }
+
+void ProgressShutdown() noexcept { SetProgressReceiver(nullptr); }
 
 DWORD CancelKeys(INPUT_RECORD* ABuffer, DWORD ALength, bool ARemove) noexcept {
   TqorProgressScope* scope = TCurrentScope;

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "packer/Wexlor.h"
+#include "api/qorWcxApi.h"
 
 namespace qor {
 
@@ -79,6 +79,11 @@ class TqorProgressScope {
 
 // ACTL_SETPROGRESSVALUE from a plugin on this thread.
 void ReportProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept;
+
+// Start-up registers the services' progress receiver that feeds ReportProgressValue; shut-down
+// takes it back.
+void ProgressStartup() noexcept;
+void ProgressShutdown() noexcept;
 
 // The console input the file manager's cancel stands for on this thread: an Esc press (key down,
 // key up) until the plugin has read it. Copies up to ALength of the records not yet read into

@@ -394,6 +394,7 @@ void module_startup() noexcept {
   ShellStringsStartup();
   ShellLangStartup();
   InitStartupInfo();
+  ProgressStartup();
   PluginsStartup();
   GPanels = new live_panels;
 }
@@ -403,6 +404,7 @@ void module_shutdown() noexcept {
   delete GPanels;
   GPanels = nullptr;
   PluginsShutdown();
+  ProgressShutdown();
   ShellLangShutdown();
   ShellStringsShutdown();
   qor::ShellBaseExtension::Shutdown();

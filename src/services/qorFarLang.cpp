@@ -3,11 +3,11 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <vector>
 
 #include "common/qorErrors.h"
 #include "common/qorHandles.h"
 #include "common/qorPluginGuard.h"
-#include "hosting/qorFarPlugins.h"
 
 namespace qor {
 
@@ -106,18 +106,17 @@ std::wstring decode_lng_text(const char* AData, size_t ASize, bool AFirstLineOnl
   return multibyte_to_wide(CP_ACP, AData, cut(0, 1, false));
 }
 
-// Chooses the plugin's .lng file for a language: the one whose header names it, else the last
-// English one, else the first one with any language.
-std::wstring choose_lng_file(LANGID ALangID, const std::wstring& APluginFile) {
+// Chooses a plugin's .lng file in its folder for a language: the one whose header names it, else
+// the last English one, else the first one with any language.
+std::wstring choose_lng_file(LANGID ALangID, const std::wstring& AFolder) {
   const std::wstring language = GetLocaleLanguageName(ALangID);
-  const std::wstring folder = APluginFile.substr(0, APluginFile.find_last_of(L"\\/") + 1);
   WIN32_FIND_DATAW data;
-  unique_find find(::FindFirstFileW((folder + L"*.lng").c_str(), &data));
+  unique_find find(::FindFirstFileW((AFolder + L"*.lng").c_str(), &data));
   if (find.get() == INVALID_HANDLE_VALUE) return {};
   std::wstring first, english;
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    const std::wstring file = folder + data.cFileName;
+    const std::wstring file = AFolder + data.cFileName;
     const std::wstring header = GetLngFileLanguage(file);
     if (header.empty()) continue;
     if (same_text_ignoring_case(header, language)) return file;
@@ -125,6 +124,28 @@ std::wstring choose_lng_file(LANGID ALangID, const std::wstring& APluginFile) {
     if (same_text_ignoring_case(header, L"English")) english = file;
   } while (::FindNextFileW(find.get(), &data));
   return !english.empty() ? english : first;
+}
+
+// The registered plugins' folders, in registration order. A lock of its own: a plugin starting
+// on one thread registers while another thread's plugin asks for its messages.
+struct plugin_folder {
+  GUID PluginID;
+  std::wstring File;
+  std::wstring Folder;
+};
+
+critical_section GFoldersLock;
+std::vector<plugin_folder> GFolders;
+
+// The folder of the plugin APluginID, or false when no plugin with that GUID is registered.
+bool find_plugin_folder(const GUID& APluginID, std::wstring& AFolder) {
+  lock_guard<critical_section> guard(GFoldersLock);
+  for (const plugin_folder& entry : GFolders)
+    if (IsEqualGUID(entry.PluginID, APluginID)) {
+      AFolder = entry.Folder;
+      return true;
+    }
+  return false;
 }
 
 const wchar_t* text_of(const TqorShellTagValue* AEntry) noexcept {
@@ -260,20 +281,36 @@ const wchar_t* TqorFarLang::GetString(const GUID& APluginID, int AMsgID) {
   if (const TqorShellTagValue* entry = lang->Find(key)) return text_of(entry);
   const std::wstring marker(key_text, 38);
 
-  // The plugin is looked up before our lock is taken: the registry may still be starting its
-  // plugins, and a plugin starting on another thread may call here.
-  TqorFarPlugin* plugin = nullptr;
-  if (!lang->Find(marker)) plugin = PluginRegistry().FindPluginByGuid(APluginID);
+  // The plugin's folder is looked up before our lock is taken: a plugin starting on another
+  // thread may call here while it registers.
+  std::wstring folder;
+  bool registered = false;
+  if (!lang->Find(marker)) registered = find_plugin_folder(APluginID, folder);
 
   lock_guard<critical_section> guard(FLoadLock);
   if (lang->AddIfAbsent(marker, L"")) {
     // The first request of this plugin in this language; the marker stops every later load.
-    if (!plugin) return keep_text(marker);
-    const std::wstring file = choose_lng_file(lang->LangID(), plugin->FileName());
+    if (!registered) return keep_text(marker);
+    const std::wstring file = choose_lng_file(lang->LangID(), folder);
     if (!file.empty()) LoadLngFile(lang, APluginID, file);
   }
   // Requested before, perhaps by a thread that has just finished loading: a missing number is "".
   return text_of(lang->Find(key));
+}
+
+void RegisterPluginFolder(const GUID& APluginID, const std::wstring& APluginFile) {
+  plugin_folder entry{APluginID, APluginFile, APluginFile.substr(0, APluginFile.find_last_of(L"\\/") + 1)};
+  lock_guard<critical_section> guard(GFoldersLock);
+  GFolders.push_back(std::move(entry));
+}
+
+void UnregisterPluginFolder(const std::wstring& APluginFile) noexcept {
+  lock_guard<critical_section> guard(GFoldersLock);
+  for (auto it = GFolders.begin(); it != GFolders.end(); ++it)
+    if (it->File == APluginFile) {
+      GFolders.erase(it);
+      return;
+    }
 }
 
 void FarLangStartup() noexcept {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "api/qorFarPluginW.h"
 #include "common/qorLocks.h"
-#include "hosting/qorFarPluginW.h"
 #include "strings/qorShellCommonLang.h"
 
 namespace qor {
@@ -48,6 +48,12 @@ std::vector<std::wstring> DecodeLngLines(const char* AData, size_t ASize, size_t
 bool ParseLngMessage(const std::wstring& ALine, std::wstring& AText);
 // Larger files are read up to this size only.
 constexpr size_t MaxLngFileSize = 64u << 20;
+
+// The plugin registry tells the catalogue where each plugin's .lng files are: once the plugin's
+// GUID is known and before it starts (it may ask for messages from SetStartupInfoW), and again
+// when the plugin goes away. The first plugin registered with a GUID answers for it.
+void RegisterPluginFolder(const GUID& APluginID, const std::wstring& APluginFile);
+void UnregisterPluginFolder(const std::wstring& APluginFile) noexcept;
 
 // Unit start-up creates the store, then the catalogue; shut-down frees them after every plugin.
 void FarLangStartup() noexcept;

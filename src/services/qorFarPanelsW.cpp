@@ -1,15 +1,17 @@
 #include "services/qorFarPanelsW.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "common/qorPluginGuard.h"
-#include "hosting/qorFarProgress.h"
-#include "services/qorFarStartupInfoW.h"
+#include "ui/qorHostWarning.h"
 
 namespace qor {
 
 namespace {
+
+std::atomic<IqorProgressReceiver*> GProgressReceiver{nullptr};
 
 template <class T>
 bool write_plugin(void* ADest, const T& AValue) noexcept {
@@ -93,7 +95,7 @@ TFarColor palette_color(size_t AIndex) noexcept {
 intptr_t progress_control(int ACommand, intptr_t, void* AParam2) noexcept {
   TProgressValue value;
   if (ACommand == ACTL_SETPROGRESSVALUE && ReadPluginRecord(AParam2, value))
-    ReportProgressValue(value.Completed, value.Total);
+    if (IqorProgressReceiver* receiver = GProgressReceiver.load()) receiver->ProgressValue(value.Completed, value.Total);
   return 1;
 }
 
@@ -201,6 +203,8 @@ intptr_t panel_control(HANDLE hPanel, int ACommand, intptr_t AParam1, void* APar
 }
 
 }  // namespace
+
+void SetProgressReceiver(IqorProgressReceiver* AReceiver) noexcept { GProgressReceiver = AReceiver; }
 
 intptr_t WINAPI FarApiAdvControl(const GUID*, int ACommand, intptr_t AParam1, void* AParam2) {
   try {

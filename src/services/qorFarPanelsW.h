@@ -3,9 +3,25 @@
 // panel; requests that would change a panel, a window or the command line show the warning box.
 #pragma once
 
-#include "hosting/qorFarPluginW.h"
+#include <cstdint>
+
+#include "api/qorFarPluginW.h"
 
 namespace qor {
+
+// Where the plugins' progress values go. The services only hear them; the host that knows the
+// file manager's callbacks implements the receiver and registers it at start-up.
+class IqorProgressReceiver {
+ public:
+  // ACTL_SETPROGRESSVALUE's Completed/Total, on the thread of the plugin call that reports it.
+  virtual void ProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept = 0;
+
+ protected:
+  ~IqorProgressReceiver() = default;
+};
+
+// Registers the receiver (nullptr: none); values reported without one are dropped.
+void SetProgressReceiver(IqorProgressReceiver* AReceiver) noexcept;
 
 // Host entry for PluginStartupInfo.AdvControl.
 intptr_t WINAPI FarApiAdvControl(const GUID* APluginId, int ACommand, intptr_t AParam1, void* AParam2);

@@ -8,7 +8,7 @@
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
-#include "services/qorFarStartupInfoW.h"
+#include "ui/qorHostWarning.h"
 
 namespace qor {
 

@@ -4,7 +4,7 @@
 // bad one ends the call with the entry's neutral value.
 #pragma once
 
-#include "hosting/qorFarPluginW.h"
+#include "api/qorFarPluginW.h"
 
 namespace qor {
 

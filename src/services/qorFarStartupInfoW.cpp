@@ -10,15 +10,12 @@
 #include "services/qorFarPanelsW.h"
 #include "services/qorFarSettingsW.h"
 #include "services/qorFarStandardW.h"
+#include "ui/qorHostWarning.h"
 
 namespace qor {
 
 PluginStartupInfo HostStartupInfo;
 FarStandardFunctions HostStandardFunctions;
-
-void ShowHostWarning(const wchar_t* AService) noexcept {
-  ::MessageBoxW(nullptr, AService, L"Callback", MB_ICONWARNING);
-}
 
 namespace {
 

@@ -1,8 +1,8 @@
-// The two host tables every hosted plugin receives, and the host warning box shown by each
-// service the system does not offer.
+// The two host tables every hosted plugin receives; the services the system does not offer show
+// the host warning box (ui/qorHostWarning.h).
 #pragma once
 
-#include "hosting/qorFarPluginW.h"
+#include "api/qorFarPluginW.h"
 
 namespace qor {
 
@@ -11,8 +11,5 @@ extern FarStandardFunctions HostStandardFunctions;
 
 // Fills both tables; runs once at module start-up, before any plugin loads.
 void InitStartupInfo() noexcept;
-
-// Modal box without owner: the service's name, caption "Callback", warning icon, OK only.
-void ShowHostWarning(const wchar_t* AService) noexcept;
 
 }  // namespace qor

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "api/qorWcxApi.h"
 #include "common/qorTarget.h"
-#include "packer/Wexlor.h"
 
 namespace wxt {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../fixtures/fixture_abi.h"
-#include "hosting/qorFarPluginW.h"
+#include "api/qorFarPluginW.h"
 #include "wexlor_harness.h"
 
 using namespace wxt;

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "hosting/qorFarPluginW.h"
-#include "packer/Wexlor.h"
+#include "api/qorFarPluginW.h"
+#include "api/qorWcxApi.h"
 #include "common/qorTarget.h"
 
 namespace {

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/Wexlor.h"
+#include "api/qorWcxApi.h"
 #include "common/qorTarget.h"
 
 using namespace wcx;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/qorTarget.h"
+#include "api/qorApiTarget.h"
 
 
 using TFarFlags = std::uint64_t;  // every FAR flag set is 64-bit and 8-byte aligned in records
