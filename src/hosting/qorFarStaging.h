@@ -1,0 +1,43 @@
+// The private folder a plugin extracts into before an entry is moved to the file manager's target.
+// It sits on the target's volume, so that claiming an entry is a rename; it is hidden, uniquely
+// named, and goes with everything in it when its owner lets it go.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qor {
+
+class TqorStagingFolder {
+ public:
+  // Makes the folder inside ANearFolder; where that is impossible (no such folder, no right to
+  // make one there, an empty ANearFolder), in the temporary folder, from which entries are then
+  // claimed by copying. Raises when neither can be made.
+  explicit TqorStagingFolder(const std::wstring& ANearFolder);
+  ~TqorStagingFolder();
+  TqorStagingFolder(const TqorStagingFolder&) = delete;
+  TqorStagingFolder& operator=(const TqorStagingFolder&) = delete;
+
+  // The folder, with its trailing backslash.
+  const std::wstring& Path() const noexcept { return FPath; }
+  // A new empty sub-folder for one plugin call, with its trailing backslash.
+  std::wstring NewCallFolder();
+
+ private:
+  std::wstring FPath;
+  unsigned FCalls = 0;
+};
+
+// Moves AStaged to ATarget: a file already there is replaced, even a read-only one, and missing
+// folders of the target are made. Across volumes the file is copied. Times and attributes go
+// with the file. Returns 0 or the system error.
+DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget) noexcept;
+
+// Deletes a file, or a folder with everything below it; read-only attributes do not stop it.
+void RemoveStagedPath(const std::wstring& APath) noexcept;
+
+// True when APath (after the system's own path rules) lies inside AFolder (with its backslash).
+bool PathInside(const std::wstring& APath, const std::wstring& AFolder);
+
+}  // namespace qor
