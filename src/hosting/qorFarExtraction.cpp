@@ -79,7 +79,15 @@ bool make_folder(const std::wstring& APath) {
   return false;
 }
 
-std::wstring folder_of(const std::wstring& ATarget) {
+// Where the staging folder goes: the folder the file manager extracts into, which is the target
+// without the entry's path when the target ends with it, else the target's own folder. Staged
+// paths are then no longer than the targets, and one folder serves the whole archive.
+std::wstring staging_place(const std::wstring& ATarget, const std::wstring& AEntryPath) {
+  const size_t length = AEntryPath.size();
+  if (length > 0 && ATarget.size() > length && (ATarget[ATarget.size() - length - 1] == L'\\') &&
+      ::CompareStringOrdinal(ATarget.c_str() + ATarget.size() - length, static_cast<int>(length), AEntryPath.c_str(),
+                             static_cast<int>(length), TRUE) == CSTR_EQUAL)
+    return ATarget.substr(0, ATarget.size() - length);
   const size_t cut = ATarget.find_last_of(L"\\/:");
   return cut == std::wstring::npos ? std::wstring() : ATarget.substr(0, cut + 1);
 }
@@ -138,7 +146,7 @@ TqorEntryResult TqorFarExtraction::Extract(const std::wstring& ATarget) {
   if (FProgress.Cancelled()) return TqorEntryResult::Cancelled;
   if (!FItem) throw EqorError(L"No current entry");
   FResolved = true;
-  FNear = folder_of(ATarget);
+  FNear = staging_place(ATarget, FPanel.CurrentFileName());
   FProgress.BeginEntry(ATarget, is_folder(*FItem) ? 0 : FItem->FileSize);
   if (is_folder(*FItem)) {
     read_ahead_at_folder();

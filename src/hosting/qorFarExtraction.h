@@ -108,7 +108,7 @@ class TqorFarExtraction {
   TqorFarPluginPanel& FPanel;
   TqorArchiveProgress& FProgress;
   std::unique_ptr<TqorStagingFolder> FStaging;
-  std::wstring FNear;  // the folder of the last target: where the staging folder goes
+  std::wstring FNear;  // the folder the file manager extracts into: where the staging folder goes
   // Cleared once the current entry has been claimed: the folder of a call for it alone, or the
   // read-ahead call it came from.
   std::wstring FAloneFolder;
