@@ -158,7 +158,7 @@ TqorEntryResult TqorFarExtraction::Extract(const std::wstring& ATarget) {
   std::wstring staged;
   const TqorEntryResult result = obtain(FNear, staged);
   if (result != TqorEntryResult::Done) return result;
-  const DWORD error = ClaimStagedFile(staged, ATarget);
+  const DWORD error = ClaimStagedFile(staged, ATarget, FStaging && !FStaging->Near());
   if (error != 0) RemoveStagedPath(staged);
   after_claim();
   if (error != 0) return TqorEntryResult::NotPlaced;

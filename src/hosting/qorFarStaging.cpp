@@ -41,7 +41,7 @@ std::wstring make_hidden_folder(const std::wstring& AParent) {
                   GStagingCount.fetch_add(1));
     const std::wstring path = AParent + name;
     if (::CreateDirectoryW(path.c_str(), nullptr)) {
-      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
       return path + L'\\';
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return {};
@@ -70,7 +70,9 @@ void make_parent_folders(const std::wstring& APath) {
 
 TqorStagingFolder::TqorStagingFolder(const std::wstring& ANearFolder) {
   FPath = make_hidden_folder(with_backslash(full_path(ANearFolder)));
-  if (FPath.empty()) FPath = make_hidden_folder(temporary_folder());
+  if (!FPath.empty()) return;
+  FNear = false;
+  FPath = make_hidden_folder(temporary_folder());
   if (FPath.empty()) RaiseLastOSError();
 }
 
@@ -82,22 +84,29 @@ std::wstring TqorStagingFolder::NewCallFolder() {
   return folder + L'\\';
 }
 
-DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget) noexcept {
-  constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
-  if (::MoveFileExW(AStaged.c_str(), ATarget.c_str(), kFlags)) return 0;
-  DWORD error = ::GetLastError();
+DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget, bool ACopy) noexcept {
+  const auto claim = [&]() -> DWORD {
+    if (!ACopy) return ::MoveFileExW(AStaged.c_str(), ATarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+                           ? 0
+                           : ::GetLastError();
+    if (!::CopyFileW(AStaged.c_str(), ATarget.c_str(), FALSE)) return ::GetLastError();
+    RemoveStagedPath(AStaged);
+    return 0;
+  };
+  DWORD error = claim();
+  if (error == 0) return 0;
   if (error == ERROR_PATH_NOT_FOUND) {
     make_parent_folders(ATarget);
-    if (::MoveFileExW(AStaged.c_str(), ATarget.c_str(), kFlags)) return 0;
-    error = ::GetLastError();
+    error = claim();
+    if (error == 0) return 0;
   }
   // The file manager asked the user before replacing the file; its read-only mark is no refusal.
   const DWORD attributes = ::GetFileAttributesW(ATarget.c_str());
   if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
       !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY)) {
     ::SetFileAttributesW(ATarget.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (::MoveFileExW(AStaged.c_str(), ATarget.c_str(), kFlags)) return 0;
-    error = ::GetLastError();
+    error = claim();
+    if (error == 0) return 0;
     ::SetFileAttributesW(ATarget.c_str(), attributes);
   }
   return error;

@@ -21,18 +21,22 @@ class TqorStagingFolder {
 
   // The folder, with its trailing backslash.
   const std::wstring& Path() const noexcept { return FPath; }
+  // False when the folder is the temporary folder's: entries are then copied to their targets, so
+  // that they take the target folder's permissions, not those of the temporary folder.
+  bool Near() const noexcept { return FNear; }
   // A new empty sub-folder for one plugin call, with its trailing backslash.
   std::wstring NewCallFolder();
 
  private:
   std::wstring FPath;
+  bool FNear = true;
   unsigned FCalls = 0;
 };
 
-// Moves AStaged to ATarget: a file already there is replaced, even a read-only one, and missing
-// folders of the target are made. Across volumes the file is copied. Times and attributes go
-// with the file. Returns 0 or the system error.
-DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget) noexcept;
+// Moves AStaged to ATarget (copies it, with ACopy or across volumes): a file already there is
+// replaced, even a read-only one, and missing folders of the target are made. Times and
+// attributes go with the file. Returns 0 or the system error.
+DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget, bool ACopy) noexcept;
 
 // Deletes a file, or a folder with everything below it; read-only attributes do not stop it.
 void RemoveStagedPath(const std::wstring& APath) noexcept;
