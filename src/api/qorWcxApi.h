@@ -20,6 +20,7 @@ enum : int {
   E_EOPEN = 15,
   E_ECLOSE = 17,
   E_EREAD = 18,
+  E_EWRITE = 19,
   E_EABORTED = 21,
   E_NOT_SUPPORTED = 24,
   PK_CAPS_BY_CONTENT = 64,

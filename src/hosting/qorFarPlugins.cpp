@@ -586,7 +586,11 @@ void TqorFarPluginEnum::Open(const TPluginPanelItem* ASubFolder) {
   }
 }
 
-std::wstring_view TqorFarPluginEnum::name_at(size_t AIndex) const noexcept {
+size_t TqorFarPluginEnum::ItemCount() const noexcept {
+  return FValidGetFindData && !FNameStarts.empty() ? FNameStarts.size() - 1 : 0;
+}
+
+std::wstring_view TqorFarPluginEnum::NameAt(size_t AIndex) const noexcept {
   return std::wstring_view(FFileNames).substr(FNameStarts[AIndex], FNameStarts[AIndex + 1] - FNameStarts[AIndex]);
 }
 
@@ -606,14 +610,14 @@ TPluginPanelItem* TqorFarPluginEnum::GetNextFile(std::wstring& AFileName) {
     if (FReadSubFolder) {
       // The folder's contents are entered one call after its own entry was handed out.
       FReadSubFolder = false;
-      FEnum = std::make_unique<TqorFarPluginEnum>(this, FPanel, std::wstring(name_at(FIndex - 1)));
+      FEnum = std::make_unique<TqorFarPluginEnum>(this, FPanel, std::wstring(NameAt(FIndex - 1)));
       FEnum->Open(&FGetFindDataInfo.PanelItem[FIndex - 1]);
       continue;
     }
-    const size_t count = FValidGetFindData && !FNameStarts.empty() ? FNameStarts.size() - 1 : 0;
+    const size_t count = ItemCount();
     while (FIndex < count) {
       TPluginPanelItem* item = &FGetFindDataInfo.PanelItem[FIndex];
-      const std::wstring_view name = name_at(FIndex);
+      const std::wstring_view name = NameAt(FIndex);
       ++FIndex;
       // A file manager reads "." and ".." (and an empty name) as path components: never hand
       // them out, never enter them.
@@ -689,13 +693,20 @@ TPluginPanelItem* TqorFarPluginPanel::GetNextFile(std::wstring& AFileName) {
   return FCurrentItem;
 }
 
-intptr_t TqorFarPluginPanel::Extract(const std::wstring& ADestPath) {
-  if (!FCurrentItem) throw EqorError(L"No current entry");
+const TqorFarPluginEnum* TqorFarPluginPanel::CurrentLevel() const noexcept {
+  if (!FCurrentItem) return nullptr;
+  const TqorFarPluginEnum* level = FEnum.get();
+  while (level && level->Child()) level = level->Child();
+  return level;
+}
+
+intptr_t TqorFarPluginPanel::GetFiles(TPluginPanelItem* AItems, size_t ACount, const std::wstring& ADestPath) {
+  if (!FCurrentItem || !AItems || ACount == 0) throw EqorError(L"No current entry");
   TGetFilesInfo info{};
   info.StructSize = sizeof(info);
   info.hPanel = FHandle;
-  info.PanelItem = FCurrentItem;
-  info.ItemsNumber = 1;
+  info.PanelItem = AItems;
+  info.ItemsNumber = ACount;
   info.Move = FALSE;
   info.DestPath = ADestPath.c_str();
   info.OpMode = OPM_SILENT;

@@ -149,9 +149,19 @@ class TqorFarPluginEnum {
   // Every step is tried; the first error is raised afterwards.
   void Close();
 
+  // The level's listing as it was handed out: the items, their names as listed, and the path
+  // prefix of the level's entries (empty for the root, else the folder path and a backslash).
+  size_t ItemCount() const noexcept;
+  const TPluginPanelItem& Item(size_t AIndex) const noexcept { return FGetFindDataInfo.PanelItem[AIndex]; }
+  std::wstring_view NameAt(size_t AIndex) const noexcept;
+  const std::wstring& FullPath() const noexcept { return FFullPath; }
+  // The item handed out last; valid once GetNextFile returned one.
+  size_t CurrentIndex() const noexcept { return FIndex - 1; }
+  // The level of the sub-folder being walked, or nil.
+  const TqorFarPluginEnum* Child() const noexcept { return FEnum.get(); }
+
  private:
   size_t item_count() const noexcept;
-  std::wstring_view name_at(size_t AIndex) const noexcept;
   void close_child();
 
   TqorFarPluginEnum* FOwner;
@@ -185,8 +195,11 @@ class TqorFarPluginPanel {
   TPluginPanelItem* GetNextFile() { return GetNextFile(FCurrentFileName); }
   const std::wstring& CurrentFileName() const noexcept { return FCurrentFileName; }
   const TPluginPanelItem* CurrentItem() const noexcept { return FCurrentItem; }
-  // GetFilesW for the current entry alone; -1 cancelled, 0 failure, other success.
-  intptr_t Extract(const std::wstring& ADestPath);
+  // The folder level that holds the current entry; nil before the first entry and after the last.
+  const TqorFarPluginEnum* CurrentLevel() const noexcept;
+  // GetFilesW for items of the current entry's folder level into ADestPath (with its trailing
+  // backslash), silently; -1 cancelled, 0 failure, other success.
+  intptr_t GetFiles(TPluginPanelItem* AItems, size_t ACount, const std::wstring& ADestPath);
   // Returns the plugin to the root, releases every listing, then ClosePanelW; raises the first
   // error after trying every step.
   void Close();

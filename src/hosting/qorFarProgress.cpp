@@ -20,10 +20,6 @@ int percent_of(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
   return static_cast<int>(ACompleted / (ATotal / 100));
 }
 
-bool same_time(const FILETIME& A, const FILETIME& B) noexcept {
-  return A.dwLowDateTime == B.dwLowDateTime && A.dwHighDateTime == B.dwHighDateTime;
-}
-
 INPUT_RECORD escape_key(bool ADown) noexcept {
   INPUT_RECORD record{};
   record.EventType = KEY_EVENT;
@@ -47,14 +43,10 @@ void TqorArchiveProgress::SetProcW(wcx::tProcessDataProcW AProc) noexcept {
   FProcs.Wide = AProc;
 }
 
-void TqorArchiveProgress::BeginEntry(std::wstring ATarget, std::wstring AWritten, unsigned long long ASize) {
-  FTarget = std::move(ATarget);
-  FWritten = std::move(AWritten);
+void TqorArchiveProgress::BeginEntry(std::wstring AName, unsigned long long ASize) {
+  FTarget = std::move(AName);
   FSize = ASize;
   FPercent = 0;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  FExisted = ::GetFileAttributesExW(FWritten.c_str(), GetFileExInfoStandard, &data) != FALSE;
-  FWriteTime = FExisted ? data.ftLastWriteTime : FILETIME{};
 }
 
 void TqorArchiveProgress::ReportValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
@@ -65,19 +57,16 @@ void TqorArchiveProgress::ReportValue(std::uint64_t ACompleted, std::uint64_t AT
   if (!call_back(-percent)) FCancelled = true;
 }
 
-void TqorArchiveProgress::EndEntry(intptr_t AResult) noexcept {
-  if (AResult != 0 && AResult != -1 && !FCancelled) {
-    // The callback's size is an int of bytes done since the last call: a bigger entry goes in parts.
-    unsigned long long left = FSize;
-    do {
-      const int part = static_cast<int>(std::min<unsigned long long>(left, INT_MAX));
-      left -= static_cast<unsigned long long>(part);
-      if (!call_back(part)) FCancelled = true;
-    } while (left != 0 && !FCancelled);
-    // A cancel that arrives with the last report leaves the entry whole: it ends the operation only.
-    return;
-  }
-  if (AResult == -1 || FCancelled) remove_partial_file();
+void TqorArchiveProgress::EndEntry() noexcept {
+  // A cancel that came while the plugin worked ends the operation; the entry is not reported.
+  if (FCancelled) return;
+  // The callback's size is an int of bytes done since the last call: a bigger entry goes in parts.
+  unsigned long long left = FSize;
+  do {
+    const int part = static_cast<int>(std::min<unsigned long long>(left, INT_MAX));
+    left -= static_cast<unsigned long long>(part);
+    if (!call_back(part)) FCancelled = true;
+  } while (left != 0 && !FCancelled);
 }
 
 bool TqorArchiveProgress::call_back(int ASize) noexcept {
@@ -99,19 +88,6 @@ bool TqorArchiveProgress::call_back(int ASize) noexcept {
     // A name that cannot be converted costs one report, not the extraction.
   }
   return true;
-}
-
-// What the plugin left of a cancelled entry is a truncated file that looks complete: it goes.
-// A file the plugin never touched, or one already complete, stays.
-void TqorArchiveProgress::remove_partial_file() noexcept {
-  if (FWritten.empty()) return;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(FWritten.c_str(), GetFileExInfoStandard, &data)) return;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
-  if (FExisted && same_time(data.ftLastWriteTime, FWriteTime)) return;
-  const unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  if (size == FSize) return;
-  ::DeleteFileW(FWritten.c_str());
 }
 
 TqorProgressScope::TqorProgressScope(TqorArchiveProgress& AProgress) noexcept

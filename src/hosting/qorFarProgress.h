@@ -33,29 +33,25 @@ class TqorArchiveProgress {
   void SetProcW(wcx::tProcessDataProcW AProc) noexcept;
   bool Cancelled() const noexcept { return FCancelled; }
 
-  // One entry's extraction. ATarget is the name the file manager asked for, AWritten the file the
-  // plugin writes, ASize the entry's size.
-  void BeginEntry(std::wstring ATarget, std::wstring AWritten, unsigned long long ASize);
+  // One entry's extraction. AName is the name the file manager hears (its target), ASize the
+  // entry's size.
+  void BeginEntry(std::wstring AName, unsigned long long ASize);
   // The plugin's Completed/Total for the entry; the file manager hears only rising percentages.
   void ReportValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept;
-  // After the plugin's call with its result (-1 cancelled, 0 failed, other written): a written
-  // entry is reported with its name and size; a cancelled one leaves no half-written file behind.
-  void EndEntry(intptr_t AResult) noexcept;
+  // The entry is in place: the file manager hears its name and size. What a cancelled or failed
+  // entry leaves lies in the staging folder, which goes with the cancel.
+  void EndEntry() noexcept;
 
  private:
   // Calls the file manager back; false when it answers that the user cancelled.
   bool call_back(int ASize) noexcept;
-  void remove_partial_file() noexcept;
 
   mutable std::mutex FLock;  // the file manager may replace a callback from another thread
   TqorProcessDataProcs FProcs;
   std::atomic<bool> FCancelled{false};
   std::wstring FTarget;
-  std::wstring FWritten;
   unsigned long long FSize = 0;
   int FPercent = 0;
-  bool FExisted = false;
-  FILETIME FWriteTime{};
 };
 
 // For the duration of one plugin call, the archive the calling thread works on: the plugin's

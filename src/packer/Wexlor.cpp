@@ -11,6 +11,7 @@
 
 #include "common/qorErrors.h"
 #include "common/qorText.h"
+#include "hosting/qorFarExtraction.h"
 #include "hosting/qorFarPlugins.h"
 #include "hosting/qorFarProgress.h"
 #include "packer/WexlorTime.h"
@@ -30,13 +31,15 @@ namespace {
 PackDefaultParamStruct GDefaultParams{};
 
 // What the exports keep of one open archive: the panel, whose address is the handle, the
-// local-time shift read when it was opened, and its progress and cancel.
+// local-time shift read when it was opened, its progress and cancel, and its extraction (whose
+// staging folder goes when the archive does).
 struct open_archive_state {
   open_archive_state(std::unique_ptr<TqorFarPluginPanel> APanel, const TqorProcessDataProcs& AProcs)
-      : Panel(std::move(APanel)), Progress(AProcs) {}
+      : Panel(std::move(APanel)), Progress(AProcs), Extraction(*Panel, Progress) {}
   std::unique_ptr<TqorFarPluginPanel> Panel;
   const local_time_shift Clock = local_time_shift::Current();
   TqorArchiveProgress Progress;
+  TqorFarExtraction Extraction;
 };
 
 // Handles given to the file manager; anything else is refused rather than dereferenced. Also keeps
@@ -140,7 +143,7 @@ struct entry_header {
 // False at the end of the archive.
 bool next_entry(HANDLE hArcData, entry_header& AEntry) {
   open_archive_state& archive = archive_of(hArcData);
-  const TPluginPanelItem* item = archive.Panel->GetNextFile();
+  const TPluginPanelItem* item = archive.Extraction.NextEntry();
   if (!item) return false;
   AEntry.Path = &archive.Panel->CurrentFileName();
   AEntry.PackSize = item->AllocationSize;
@@ -210,33 +213,33 @@ HANDLE open_archive(tOpenArchiveDataW& AData) {
   return archive;
 }
 
+int result_code(TqorEntryResult AResult) {
+  switch (AResult) {
+    case TqorEntryResult::Done:
+      return 0;
+    case TqorEntryResult::Failed:
+      return E_BAD_DATA;
+    case TqorEntryResult::Cancelled:
+      return E_EABORTED;
+    case TqorEntryResult::NotPlaced:
+      break;
+  }
+  return E_EWRITE;
+}
+
 int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, const wchar_t* ADestName) {
-  if (AOperation == PK_SKIP) return 0;
+  if (AOperation == PK_SKIP) {
+    // Skipping is never refused, not even for a handle the module does not know.
+    if (open_archive_state* archive = GPanels ? GPanels->find(hArcData) : nullptr) archive->Extraction.Skip();
+    return 0;
+  }
+  if (AOperation == PK_TEST) return result_code(archive_of(hArcData).Extraction.Test());
   if (AOperation != PK_EXTRACT) return E_NOT_SUPPORTED;
   std::wstring target = ADestPath ? ADestPath : L"";
   target += ADestName ? ADestName : L"";
-  // The plugin writes the entry under its own name: only the target's folder is handed over.
-  const size_t cut = target.find_last_of(L"\\:");
-  const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
-  // Without a folder the plugin would write into whatever the process's current folder is.
-  if (folder.empty()) throw EqorError(L"No destination folder");
-  open_archive_state& archive = archive_of(hArcData);
-  // The user cancelled this archive's operation: no further entry is started.
-  if (archive.Progress.Cancelled()) return E_EABORTED;
-  TqorFarPluginPanel& panel = *archive.Panel;
-  const TPluginPanelItem* item = panel.CurrentItem();
-  if (!item) throw EqorError(L"No current entry");
-  const std::wstring& path = panel.CurrentFileName();
-  archive.Progress.BeginEntry(target, folder + path.substr(path.find_last_of(L'\\') + 1), item->FileSize);
-  intptr_t result;
-  {
-    TqorProgressScope scope(archive.Progress);
-    result = panel.Extract(folder);
-  }
-  archive.Progress.EndEntry(result);
-  if (result == -1 || archive.Progress.Cancelled()) return E_EABORTED;
-  if (result == 0) return E_BAD_DATA;
-  return 0;
+  // Without a folder the entry would land in whatever the process's current folder is.
+  if (target.find_last_of(L"\\:") == std::wstring::npos) throw EqorError(L"No destination folder");
+  return result_code(archive_of(hArcData).Extraction.Extract(target));
 }
 
 }  // namespace
@@ -342,8 +345,8 @@ int WINAPI ProcessFileW(HANDLE hArcData, int Operation, const wchar_t* DestPath,
 int WINAPI ProcessFile(HANDLE hArcData, int Operation, const char* DestPath, const char* DestName) {
   try {
     if (static_cast<unsigned>(Operation) >= 3) return E_NOT_SUPPORTED;
-    // Skipping reads no path: nothing to convert for each entry of a listing.
-    if (Operation == PK_SKIP) return ProcessFileW(hArcData, PK_SKIP, nullptr, nullptr);
+    // Skipping and testing read no path: nothing to convert for each entry.
+    if (Operation != PK_EXTRACT) return ProcessFileW(hArcData, Operation, nullptr, nullptr);
     const std::wstring path = AnsiToWide(DestPath);
     const std::wstring name = AnsiToWide(DestName);
     return ProcessFileW(hArcData, Operation, path.c_str(), name.c_str());

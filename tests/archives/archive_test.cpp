@@ -2,6 +2,8 @@
 // attributes, extraction of chosen entries, the interface's error codes and its bounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archive_util.h"
 
 using namespace wxt;
@@ -154,35 +156,114 @@ TEST(Extract, ChosenEntriesAreWrittenWithTheirBytesAndOthersSkipped) {
   EXPECT_EQ(read_file(dest + L"top.bin"), top);
   EXPECT_FALSE(file_exists(dest + L"a\\g.txt"));
   EXPECT_FALSE(file_exists(dest + L"other.txt"));
-  // Each file was asked for in its own folder, into the folder of its target path, silently.
+  // Each file was asked for alone (the first in its folder, each time), in its own folder,
+  // silently, into the staging folder in the folder the file manager extracts into.
   const auto log = fm.Log(L"Fix", L"fixture_full.dll");
   std::vector<std::string> gets;
   for (const auto& l : log)
-    if (fixture_log_name(l) == "GetFilesW") gets.push_back(l);
+    if (fixture_log_name(l) == "GetFilesW") gets.push_back(without_staging(l));
   const std::string d = narrow(dest);
   const std::vector<std::string> expected_gets = {
-      "GetFilesW item=deep.txt dest=" + d + "a\\s\\ cwd=a\\s count=1 opmode=1",
-      "GetFilesW item=f.txt dest=" + d + "a\\ cwd=a count=1 opmode=1",
-      "GetFilesW item=top.bin dest=" + d + " cwd= count=1 opmode=1",
+      "GetFilesW item=deep.txt dest=" + d + "<staging>\\ cwd=a\\s count=1 opmode=1",
+      "GetFilesW item=f.txt dest=" + d + "<staging>\\ cwd=a count=1 opmode=1",
+      "GetFilesW item=top.bin dest=" + d + "<staging>\\ cwd= count=1 opmode=1",
   };
   EXPECT_EQ(gets, expected_gets);
+  EXPECT_TRUE(staging_folders(dest).empty());
 }
 
-TEST(Extract, TargetFolderComesFromDestNameWhenDestPathIsNull) {
+// The target is the file manager's: a renamed one, an existing one, a read-only one. Nothing else
+// in the folder is touched, not even a file with the entry's own name, and the entry keeps the
+// time and attributes the plugin gave it.
+TEST(Extract, EveryEntryLandsExactlyAtItsTargetAndNothingElseIsTouched) {
   FileManager fm({kFull});
-  const std::wstring archive = fm.WriteArchive(L"a.fix", "WXFIX\nfile x.txt data=xx\n");
+  const std::string t = std::to_string(kJune2021);
+  const std::wstring archive = fm.WriteArchive(L"a.fix", "WXFIX\nfile x.txt data=xx attr=0x21 time=" + t + "\n");
   const std::wstring dest = fm.Root() + L"out\\sub\\";
   CreateDirectoryW((fm.Root() + L"out").c_str(), nullptr);
   CreateDirectoryW(dest.c_str(), nullptr);
-  HANDLE h = open_archive(fm, archive, wcx::PK_OM_EXTRACT);
-  ASSERT_NE(h, nullptr);
-  auto header = std::make_unique<wcx::tHeaderDataExW>();
-  ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
-  // The plugin writes under the entry's own name: the name part of the target is not used.
-  EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_EXTRACT, nullptr, (dest + L"renamed.txt").c_str()), 0);
-  EXPECT_EQ(fm.CloseArchive(h), 0);
-  EXPECT_EQ(read_file(dest + L"x.txt"), "xx");
-  EXPECT_FALSE(file_exists(dest + L"renamed.txt"));
+  struct Case {
+    const char* name;
+    bool ansi;
+    bool dest_path;  // DestPath and DestName, or the whole target in DestName
+    const wchar_t* target;
+    const char* before;  // the target's content beforehand, if it exists
+    DWORD before_attributes;
+  } cases[] = {
+      {"renamed, whole target in DestName", false, false, L"renamed.txt", nullptr, 0},
+      {"renamed, DestPath and DestName", false, true, L"other.txt", nullptr, 0},
+      {"renamed, ANSI", true, true, L"ansi.txt", nullptr, 0},
+      {"existing target replaced", false, true, L"taken.txt", "old", FILE_ATTRIBUTE_ARCHIVE},
+      {"existing read-only target replaced", false, false, L"locked.txt", "old", FILE_ATTRIBUTE_READONLY},
+      {"the entry's own name as target", false, true, L"x.txt", "old", FILE_ATTRIBUTE_ARCHIVE},
+      // No staging folder can be made where the target goes: one in the temporary folder, copied.
+      {"target in folders still to be made", false, true, L"new\\deeper\\made.txt", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    remove_tree(dest);
+    CreateDirectoryW(dest.c_str(), nullptr);
+    // A file under the entry's own name that must stay as it is (unless it is the target).
+    write_file(dest + L"x.txt", "keep");
+    write_file(dest + L"neighbour.txt", "near");
+    const std::wstring target = dest + c.target;
+    if (c.before) {
+      write_file(target, c.before);
+      SetFileAttributesW(target.c_str(), c.before_attributes);
+    }
+    HANDLE h = open_archive(fm, archive, wcx::PK_OM_EXTRACT);
+    ASSERT_NE(h, nullptr);
+    auto header = std::make_unique<wcx::tHeaderDataExW>();
+    ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
+    int result;
+    if (c.ansi) {
+      result = fm.ProcessFile(h, wcx::PK_EXTRACT, narrow(dest).c_str(), narrow(c.target).c_str());
+    } else {
+      result = fm.ProcessFileW(h, wcx::PK_EXTRACT, c.dest_path ? dest.c_str() : nullptr,
+                               c.dest_path ? c.target : target.c_str());
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(fm.CloseArchive(h), 0);
+    EXPECT_EQ(read_file(target), "xx");
+    if (std::wstring(c.target) != L"x.txt") {
+      EXPECT_EQ(read_file(dest + L"x.txt"), "keep");
+    }
+    EXPECT_EQ(read_file(dest + L"neighbour.txt"), "near");
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.dwFileAttributes, 0x21u);
+    EXPECT_EQ((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                  data.ftLastWriteTime.dwLowDateTime,
+              kJune2021);
+    // Nothing else is in the folder: no staging folder, no file under another name.
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((dest + L"*").c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    std::vector<std::wstring> expected = {L"neighbour.txt", L"x.txt"};
+    const std::wstring first_part = std::wstring(c.target).substr(0, std::wstring(c.target).find(L'\\'));
+    if (first_part != L"x.txt") expected.push_back(first_part);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+  }
+  // Every plugin call went into a staging folder that is gone.
+  const auto dests = get_files_dests(fm.Log(L"Fix", L"fixture_full.dll"));
+  EXPECT_EQ(dests.size(), std::size(cases));
+  for (const auto& d : dests) EXPECT_FALSE(file_exists(d)) << narrow(d);
+  // In the extraction folder, but for the last case, whose came from the temporary folder.
+  wchar_t temp[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH + 1, temp);
+  for (size_t i = 0; i < dests.size(); ++i) {
+    const bool in_dest = dests[i].compare(0, dest.size(), dest) == 0;
+    EXPECT_EQ(in_dest, i + 1 < dests.size()) << narrow(dests[i]);
+    EXPECT_EQ(_wcsnicmp(dests[i].c_str(), temp, wcslen(temp)), 0) << narrow(dests[i]);
+  }
 }
 
 TEST(Extract, PluginResultsMapToErrorCodes) {
@@ -205,24 +286,27 @@ TEST(Extract, PluginResultsMapToErrorCodes) {
   }
 }
 
-TEST(Operations, OnlySkipAndExtractAreOffered) {
+TEST(Operations, SkipTestAndExtractAreOffered) {
   FileManager fm({kFull});
   const std::wstring archive = fm.WriteArchive(L"a.fix", "WXFIX\nfile x.txt data=xx\nfile y.txt data=yy\n");
   HANDLE h = open_archive(fm, archive, wcx::PK_OM_EXTRACT);
   ASSERT_NE(h, nullptr);
   auto header = std::make_unique<wcx::tHeaderDataExW>();
   ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
-  EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_TEST, nullptr, nullptr), wcx::E_NOT_SUPPORTED);
   EXPECT_EQ(fm.ProcessFileW(h, 3, nullptr, nullptr), wcx::E_NOT_SUPPORTED);
   EXPECT_EQ(fm.ProcessFileW(h, -1, nullptr, nullptr), wcx::E_NOT_SUPPORTED);
-  EXPECT_EQ(fm.ProcessFile(h, wcx::PK_TEST, nullptr, nullptr), wcx::E_NOT_SUPPORTED);
   EXPECT_EQ(fm.ProcessFile(h, 7, nullptr, nullptr), wcx::E_NOT_SUPPORTED);
   EXPECT_EQ(fm.ProcessFile(h, -2, nullptr, nullptr), wcx::E_NOT_SUPPORTED);
-  EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_SKIP, nullptr, nullptr), 0);
+  EXPECT_EQ(count_prefix(fm.Log(L"Fix", L"fixture_full.dll"), "GetFilesW"), 0);
+  EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_TEST, nullptr, nullptr), 0);
+  EXPECT_EQ(count_prefix(fm.Log(L"Fix", L"fixture_full.dll"), "GetFilesW"), 1);
   ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
   EXPECT_STREQ(header->FileName, L"y.txt");
+  EXPECT_EQ(fm.ProcessFile(h, wcx::PK_TEST, nullptr, nullptr), 0);
+  EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_SKIP, nullptr, nullptr), 0);
+  EXPECT_EQ(fm.ReadHeaderExW(h, header.get()), wcx::E_END_ARCHIVE);
   EXPECT_EQ(fm.CloseArchive(h), 0);
-  EXPECT_EQ(count_prefix(fm.Log(L"Fix", L"fixture_full.dll"), "GetFilesW"), 0);
+  EXPECT_EQ(count_prefix(fm.Log(L"Fix", L"fixture_full.dll"), "GetFilesW"), 2);
 }
 
 TEST(Open, BadModesAndRefusalsGiveTheirCodesWithCommentFieldsCleared) {

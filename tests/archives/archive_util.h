@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +81,44 @@ inline std::vector<std::string> extract_entries(FileManager& AFm, const std::wst
   results.push_back("end=" + std::to_string(rc));
   results.push_back("close=" + std::to_string(AFm.CloseArchive(h)));
   return results;
+}
+
+// The module's staging folders are hidden folders named ".wexlor-..." inside the target's folder,
+// one sub-folder per plugin call: "<folder>\.wexlor-1f-3\2\" reads "<folder>\<staging>\".
+inline std::string without_staging(std::string ALine) {
+  for (size_t at; (at = ALine.find(".wexlor-")) != std::string::npos;) {
+    size_t end = ALine.find('\\', at);
+    if (end == std::string::npos) break;
+    size_t digits = end + 1;
+    while (digits < ALine.size() && ALine[digits] >= '0' && ALine[digits] <= '9') ++digits;
+    if (digits > end + 1 && digits < ALine.size() && ALine[digits] == '\\') end = digits;
+    ALine.replace(at, end - at, "<staging>");
+  }
+  return ALine;
+}
+
+// The staging folders in AFolder (with its backslash), with their attributes.
+inline std::vector<std::pair<std::wstring, DWORD>> staging_folders(const std::wstring& AFolder) {
+  std::vector<std::pair<std::wstring, DWORD>> found;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((AFolder + L".wexlor-*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do found.emplace_back(data.cFileName, data.dwFileAttributes);
+  while (FindNextFileW(find, &data));
+  FindClose(find);
+  return found;
+}
+
+// The destination folders of the plugin's GetFilesW calls, in order, from the fixture's log.
+inline std::vector<std::wstring> get_files_dests(const std::vector<std::string>& ALog) {
+  std::vector<std::wstring> dests;
+  for (const auto& line : ALog) {
+    if (line.compare(0, 10, "GetFilesW ") != 0) continue;
+    const size_t at = line.find(" dest=");
+    const size_t end = line.find(" cwd=", at);
+    if (at != std::string::npos && end != std::string::npos) dests.push_back(widen(line.substr(at + 6, end - at - 6)));
+  }
+  return dests;
 }
 
 // 2021-06-15 13:45:30 UTC as a FILETIME value.

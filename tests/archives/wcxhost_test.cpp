@@ -207,6 +207,30 @@ TEST(WcxHost, ExtractGoesOnPastFailingEntriesAndCountsThem) {
   EXPECT_EQ(read_file(dest + L"\\c"), "c");
 }
 
+// test has the plugin extract every entry and throw it away: the plugin's verdict per entry, a
+// count at the end, and exit status 1 when one failed.
+TEST(WcxHost, TestChecksEveryEntryAndCountsTheFailures) {
+  FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
+  const std::wstring mixed = fm.WriteArchive(
+      L"mixed.fix", "WXFIX\nfile a data=a\nfile x data=x result=0\ndir docs\nfile docs\\y data=y\nfile c data=c\n");
+  const std::wstring good = fm.WriteArchive(L"good.fix", "WXFIX\nfile a data=a\nfile b data=b\nfile c data=c\n");
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
+  for (const wchar_t* mode : {L"", L"--ansi "}) {
+    SCOPED_TRACE(narrow(mode));
+    const HostRun failing = run_host(wcx + mode + L"test " + quoted(mixed));
+    EXPECT_EQ(failing.status, 1u);
+    EXPECT_EQ(without_cr(failing.out), "tested a\ntested docs\\y\ntested c\n3 ok, 1 failed\n");
+    EXPECT_EQ(without_cr(failing.err), "wcxhost: testing x: E_BAD_DATA (12)\n");
+    const HostRun passing = run_host(wcx + mode + L"test " + quoted(good));
+    EXPECT_EQ(passing.status, 0u) << passing.err;
+    EXPECT_EQ(without_cr(passing.out), "tested a\ntested b\ntested c\n3 ok, 0 failed\n");
+  }
+  // The plugin was asked for the entries and wrote them, but nothing of them is left.
+  EXPECT_GE(count_prefix(fm.Log(L"Fix", L"fixture_full.dll"), "GetFilesW"), 4);
+  for (const auto& d : get_files_dests(fm.Log(L"Fix", L"fixture_full.dll"))) EXPECT_FALSE(file_exists(d)) << narrow(d);
+  EXPECT_EQ(run_host(wcx + L"test").status, 2u);
+}
+
 TEST(WcxHost, MissingFilesAreReportedAsMissing) {
   FileManager fm({{L"Fix", L"fixture_full.dll"}}, false);
   const std::wstring archive = fm.WriteArchive(L"a.fix", "WXFIX\nfile a data=a\n");
@@ -254,7 +278,8 @@ TEST(WcxHost, HelpPrintsTheUsageAndSucceeds) {
     const std::string help = without_cr(run.out);
     EXPECT_EQ(help.rfind("usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE\n", 0), 0u) << help;
     for (const char* part :
-         {"extract ARCHIVE DEST [NAME...]", "check FILE...", "--bare", "--ansi", "--password TEXT", "Exit status"})
+         {"extract ARCHIVE DEST [NAME...]", "test ARCHIVE", "check FILE...", "--bare", "--ansi", "--password TEXT",
+          "Exit status"})
       EXPECT_NE(help.find(part), std::string::npos) << part;
   }
   // --bare belongs to list alone.

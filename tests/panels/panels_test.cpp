@@ -64,12 +64,14 @@ TEST(Panels, ArchivePluginProbesPanelsAndConsoleWithoutABox) {
     remove_tree(dest);
 
     // Open from analysis asks for the active panel and, told there is none, takes it for a real
-    // file panel; close asks for its own panel and, told the same, stores nothing.
+    // file panel; close asks for its own panel and, told the same, stores nothing. bad.bin is
+    // asked for with two.txt first (read-ahead), and when that call fails, alone.
     const std::vector<std::string> expected = {
         "OpenW from=9 panelinfo=0 record=untouched realpanel=yes",  // listing
         "ClosePanelW panelinfo=0 record=untouched save=no",
         "OpenW from=9 panelinfo=0 record=untouched realpanel=yes",  // extraction
         "GetFilesW one.txt done",
+        "GetFilesW bad.bin error farrect=1:0,0,79,24 1:0,0,79,24 1:0,0,79,24 width=60",
         "GetFilesW bad.bin error farrect=1:0,0,79,24 1:0,0,79,24 1:0,0,79,24 width=60",
         "GetFilesW two.txt done",
         "ClosePanelW panelinfo=0 record=untouched save=no",

@@ -21,13 +21,17 @@ struct Heard {
   std::vector<std::string> calls;  // "<callback> <size> <name>"
   int cancel_at = 0;               // answer 0 once a percentage reaches this (0: never)
   bool cancel_written = false;     // answer 0 to the written entry's report
+  std::string cancel_only_of;      // the cancels above, for the entry whose name ends so only
 };
 thread_local Heard* THeard = nullptr;
 
 int heard(const char* ACallback, const std::string& AName, int ASize) {
   if (!THeard) return 1;
   THeard->calls.push_back(std::string(ACallback) + " " + std::to_string(ASize) + " " + AName);
-  const bool cancel = (THeard->cancel_at != 0 && ASize <= -THeard->cancel_at) || (THeard->cancel_written && ASize >= 0);
+  const std::string& of = THeard->cancel_only_of;
+  const bool named = of.empty() || (AName.size() >= of.size() && AName.compare(AName.size() - of.size(), of.size(), of) == 0);
+  const bool cancel =
+      named && ((THeard->cancel_at != 0 && ASize <= -THeard->cancel_at) || (THeard->cancel_written && ASize >= 0));
   return cancel ? 0 : 1;
 }
 int WINAPI wide_proc(wchar_t* AName, int ASize) { return heard("W", narrow(AName), ASize); }
@@ -360,6 +364,92 @@ TEST_F(ProgressFixture, CancelWithAConsoleLeavesItsInputAlone) {
   SetStdHandle(STD_INPUT_HANDLE, nullptr);
   CloseHandle(input);
   FreeConsole();
+}
+
+namespace {
+
+// The module's staging folders in AFolder: hidden ".wexlor-..." folders.
+size_t staging_folders(const std::wstring& AFolder) {
+  size_t count = 0;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((AFolder + L".wexlor-*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do ++count;
+  while (FindNextFileW(find, &data));
+  FindClose(find);
+  return count;
+}
+
+const char kFourEntries[] =
+    "WXPRG\nfile a.bin size=1000 steps=1\nfile b.bin size=100000 steps=10\nfile c.bin size=100000 steps=10\n"
+    "file d.bin size=100000 steps=10\n";
+
+}  // namespace
+
+// The plugin extracts b, c and d in one call, asked for b; its progress goes to b, rising, and
+// each entry is reported with its name and size when it is put in place.
+TEST_F(ProgressFixture, ReadAheadReportsEachEntryWhenItIsInPlace) {
+  const std::wstring archive = fm.WriteArchive(L"four.prg", kFourEntries);
+  fm.SetProcessDataProcW(kNoArchive, proc(wide_proc));
+  EXPECT_EQ(extract_all(fm, archive, dest), (std::vector<std::string>{"a.bin=0", "b.bin=0", "c.bin=0", "d.bin=0", "close=0"}));
+  const std::string d = narrow(dest);
+  std::vector<std::string> b_calls, others;
+  for (const auto& call : heard.calls) (call.find(d + "b.bin") != std::string::npos ? b_calls : others).push_back(call);
+  EXPECT_EQ(others, (std::vector<std::string>{"W -100 " + d + "a.bin", "W 1000 " + d + "a.bin", "W 100000 " + d + "c.bin",
+                                              "W 100000 " + d + "d.bin"}));
+  ASSERT_GE(b_calls.size(), 2u);
+  EXPECT_EQ(b_calls.back(), "W 100000 " + d + "b.bin");
+  const std::vector<int> b_percent = percentages(Heard{{b_calls.begin(), b_calls.end() - 1}});
+  EXPECT_EQ(b_percent.size(), b_calls.size() - 1);
+  EXPECT_TRUE(strictly_rising(b_percent));
+  EXPECT_EQ(b_percent.back(), 100);
+  // One call brought b, c and d.
+  const auto log = Log();
+  EXPECT_EQ(lines_starting(log, "GetFilesW c.bin begin").size(), 1u);
+  EXPECT_EQ(lines_starting(log, "GetFilesW d.bin begin").size(), 1u);
+  for (const char* name : {"b.bin", "c.bin", "d.bin"}) EXPECT_EQ(file_size(dest + widen(name)), 100000u);
+}
+
+// A cancel while the plugin reads ahead, or with the report of an entry read ahead, deletes at
+// once what is staged; an entry reported whole stays.
+TEST_F(ProgressFixture, CancelDuringReadAheadDeletesWhatIsStaged) {
+  struct Case {
+    const char* name;
+    int cancel_at;
+    bool cancel_written;
+    bool b_stays;
+  } cases[] = {
+      {"cancel while the plugin works", 50, false, false},
+      {"cancel with the entry's report", 0, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    remove_tree(dest);
+    CreateDirectoryW(dest.c_str(), nullptr);
+    heard = Heard{};
+    heard.cancel_at = c.cancel_at;
+    heard.cancel_written = c.cancel_written;
+    heard.cancel_only_of = "b.bin";
+    const std::wstring archive = fm.WriteArchive(L"four.prg", kFourEntries);
+    HANDLE h = open_for_extract(fm, archive);
+    ASSERT_NE(h, nullptr);
+    fm.SetProcessDataProcW(h, proc(wide_proc));
+    auto header = std::make_unique<wcx::tHeaderDataExW>();
+    ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
+    EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_EXTRACT, dest.c_str(), header->FileName), 0);
+    ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
+    EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_EXTRACT, dest.c_str(), header->FileName), wcx::E_EABORTED);
+    EXPECT_EQ(staging_folders(dest), 0u);
+    EXPECT_EQ(file_size(dest + L"b.bin"), c.b_stays ? 100000u : ~0ULL);
+    // Nothing further is started.
+    ASSERT_EQ(fm.ReadHeaderExW(h, header.get()), 0);
+    EXPECT_EQ(fm.ProcessFileW(h, wcx::PK_EXTRACT, dest.c_str(), header->FileName), wcx::E_EABORTED);
+    EXPECT_EQ(fm.CloseArchive(h), 0);
+    EXPECT_FALSE(file_exists(dest + L"c.bin"));
+    EXPECT_FALSE(file_exists(dest + L"d.bin"));
+    EXPECT_EQ(file_size(dest + L"a.bin"), 1000u);
+    EXPECT_EQ(staging_folders(dest), 0u);
+  }
 }
 
 namespace {

@@ -4,6 +4,7 @@
 //
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]
+//   wcxhost [--wcx PATH] [--ansi] [--password TEXT] test ARCHIVE
 //   wcxhost [--wcx PATH] [--ansi] check FILE...
 //   wcxhost --help
 //
@@ -374,6 +375,10 @@ class Plugin {
     return FProcessFileW(AArchive, PK_EXTRACT, nullptr, ATarget.c_str());
   }
 
+  int Test(HANDLE AArchive) {
+    return FAnsi ? FProcessFile(AArchive, PK_TEST, nullptr, nullptr) : FProcessFileW(AArchive, PK_TEST, nullptr, nullptr);
+  }
+
   int Close(HANDLE AArchive) { return FCloseArchive(AArchive); }
 
  private:
@@ -674,6 +679,49 @@ int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADes
   return failed > 0 ? kFailed : status;
 }
 
+// Every file entry is tested (the plugin extracts it and it is thrown away); one that fails is
+// reported with its error and the rest go on. Folders hold nothing to test.
+int run_test(Plugin& APlugin, const std::wstring& AArchive) {
+  HANDLE h = open_or_report(APlugin, AArchive, PK_OM_EXTRACT);
+  if (!h) return kFailed;
+  int status = kOk;
+  unsigned long long ok = 0, failed = 0;
+  Header e;
+  int rc;
+  while ((rc = APlugin.Read(h, e)) == 0) {
+    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) {
+      const int skip = APlugin.Skip(h);
+      if (skip == 0) continue;
+      err(L"skipping " + e.name + L": " + error_name(skip));
+      status = kFailed;
+      break;
+    }
+    progress().Start();
+    const int result = APlugin.Test(h);
+    progress().Clear();
+    if (result == 0) {
+      out(L"tested " + e.name);
+      standard_output().Progress();
+      ++ok;
+    } else {
+      err(L"testing " + e.name + L": " + error_name(result));
+      ++failed;
+      if (result == E_EABORTED) break;
+    }
+  }
+  const int close = APlugin.Close(h);
+  if (rc != 0 && rc != E_END_ARCHIVE) {
+    err(L"reading " + AArchive + L" stopped: " + error_name(rc));
+    status = kFailed;
+  }
+  if (close != 0) {
+    err(L"closing " + AArchive + L": " + error_name(close));
+    status = kFailed;
+  }
+  out(std::to_wstring(ok) + L" ok, " + std::to_wstring(failed) + L" failed");
+  return failed > 0 ? kFailed : status;
+}
+
 int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
   int status = kOk;
   for (const auto& file : AFiles) {
@@ -697,6 +745,7 @@ int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
 const wchar_t kUsageLines[] =
     L"usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE\n"
     L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]\n"
+    L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] test ARCHIVE\n"
     L"       wcxhost [--wcx PATH] [--ansi] check FILE...\n"
     L"       wcxhost --help";
 
@@ -704,6 +753,8 @@ const wchar_t kHelpDetails[] =
     L"\n"
     L"  list     lists the entries: date, attributes, size, name\n"
     L"  extract  extracts everything, or the named entries and folders, below DEST\n"
+    L"  test     tests every entry (the plugin extracts it, and it is thrown away) and ends with\n"
+    L"           \"N ok, M failed\"\n"
     L"  check    tells for each file whether the plugin takes it for an archive\n"
     L"\n"
     L"  --wcx PATH  the packer plugin to drive (default: Wexlor.wcx beside a 32-bit wcxhost.exe,\n"
@@ -774,6 +825,7 @@ bool valid_command(const Options& AOptions) {
   if (args[0] == L"list") return args.size() == 2;
   if (AOptions.bare) return false;
   if (args[0] == L"extract") return args.size() >= 3;
+  if (args[0] == L"test") return args.size() == 2;
   if (args[0] == L"check") return args.size() >= 2;
   return false;
 }
@@ -805,6 +857,7 @@ int run(int argc, wchar_t** argv) {
   if (args[0] == L"list") return run_list(plugin, full_path(args[1]), options.bare);
   if (args[0] == L"extract")
     return run_extract(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
+  if (args[0] == L"test") return run_test(plugin, full_path(args[1]));
   std::vector<std::wstring> files;
   for (size_t i = 1; i < args.size(); ++i) files.push_back(full_path(args[i]));
   return run_check(plugin, files);
