@@ -8,9 +8,11 @@
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
 #include "common/qorText.h"
-#include "hosting/qorFarConsoleInput.h"
-#include "services/qorFarStartupInfoW.h"
 #include "common/qorTarget.h"
+#include "hosting/qorFarConsoleInput.h"
+#include "services/qorFarLang.h"
+#include "services/qorFarSettingsStore.h"
+#include "services/qorFarStartupInfoW.h"
 
 namespace qor {
 namespace {
@@ -344,6 +346,32 @@ void TqorFarPlugin::Configure() {
   GuardedCall(L"ConfigureW", FConfigureW, static_cast<const TConfigureInfo*>(&info));
 }
 
+// The arrays are the plugin's memory: read under the guard, and a list that cannot be read
+// offers nothing.
+std::vector<TqorFarPlugin::TConfigEntry> TqorFarPlugin::ConfigEntries() const {
+  std::vector<TConfigEntry> entries;
+  TPluginMenuItem config{};
+  if (!read_plugin_config(config)) return entries;
+  constexpr size_t kMostEntries = 256;
+  for (size_t i = 0; i < config.Count && i < kMostEntries; ++i) {
+    TConfigEntry entry{};
+    const wchar_t* text = nullptr;
+    if (!CopyPluginMemory(&entry.Guid, config.Guids + i, sizeof(GUID))) break;
+    if (config.Strings && !CopyPluginMemory(&text, config.Strings + i, sizeof(text))) break;
+    if (!CopyPluginText(text, entry.Text)) entry.Text.clear();
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+intptr_t TqorFarPlugin::Configure(const GUID& AEntry) {
+  if (!FConfigureW) return 0;
+  TConfigureInfo info{};
+  info.StructSize = sizeof(info);
+  info.Guid = &AEntry;
+  return GuardedCall(L"ConfigureW", FConfigureW, static_cast<const TConfigureInfo*>(&info));
+}
+
 HANDLE TqorFarPlugin::Analyse(const TAnalyseInfo& AInfo) const {
   return GuardedCall(L"AnalyseW", FAnalyseW, &AInfo);
 }
@@ -383,36 +411,116 @@ void TqorFarPlugin::ClosePanel(const TClosePanelInfo& AInfo) const {
 // ---------------------------------------------------------------------------------------------
 // TqorFarPluginList
 
+namespace {
+
+// What the settings file keeps of the plugin list, in the host's own tree:
+//   string "Order" = "{GUID} {GUID} ..."           detection order; plugins not named go last
+//   [... "Plugins" "{GUID}"]                          one key per plugin that was ever listed
+//     qword "Enabled", string "Title" "Version" "Author" "Description",
+//     string "Plugins32" / "Plugins64" = "Tar\tar.dll|..."  its DLLs, from that plugins folder
+// The DLLs of a disabled plugin are known by their paths, so that they are never loaded.
+constexpr wchar_t kOrderValue[] = L"Order";
+constexpr wchar_t kPluginsKey[] = L"Plugins";
+constexpr wchar_t kEnabledValue[] = L"Enabled";
+
+std::wstring stored_text(const TqorSettingsKey& AKey, const wchar_t* AName) {
+  const TqorSettingsValue* value = AKey.FindValue(AName);
+  return value && value->Type == FST_STRING ? value->Text : std::wstring();
+}
+
+bool stored_enabled(const TqorSettingsKey& AKey) {
+  const TqorSettingsValue* value = AKey.FindValue(kEnabledValue);
+  return !value || value->Type != FST_QWORD || value->Number != 0;
+}
+
+std::vector<std::wstring> split_paths(const std::wstring& AText) {
+  std::vector<std::wstring> paths;
+  size_t start = 0;
+  while (start <= AText.size()) {
+    const size_t end = std::min(AText.find(L'|', start), AText.size());
+    if (end > start) paths.push_back(AText.substr(start, end - start));
+    start = end + 1;
+  }
+  return paths;
+}
+
+// The plugin record (GUID and key) that names ARelative among its DLLs.
+const TqorSettingsKey* record_of_file(const TqorSettingsKey* APlugins, const std::wstring& ARelative, GUID& AGuid) {
+  if (!APlugins) return nullptr;
+  for (const TqorSettingsKey& record : APlugins->Keys)
+    for (const std::wstring& path : split_paths(stored_text(record, kPluginsFolder)))
+      if (same_name_ignoring_case(path, ARelative) && ParseGuidText(record.Name, AGuid)) return &record;
+  return nullptr;
+}
+
+std::wstring plugin_text(const wchar_t* AText) {
+  std::wstring text;
+  return CopyPluginText(AText, text) ? text : std::wstring();
+}
+
+void describe_loaded(TqorFarPluginState& AState, TqorFarPlugin& APlugin) {
+  const TGlobalInfo& info = APlugin.GlobalInfo();
+  AState.Guid = info.Guid;
+  AState.Plugin = &APlugin;
+  AState.Title = plugin_text(info.Title);
+  AState.Description = plugin_text(info.Description);
+  AState.Author = plugin_text(info.Author);
+  AState.Version = PluginVersionText(info.Version);
+}
+
+// Where AGuid stands in the stored order; plugins the order does not name come after it.
+size_t order_rank(const std::vector<GUID>& AOrder, const GUID& AGuid) {
+  for (size_t i = 0; i < AOrder.size(); ++i)
+    if (IsEqualGUID(AOrder[i], AGuid)) return i;
+  return AOrder.size();
+}
+
+std::vector<GUID> parse_order(const std::wstring& AText) {
+  std::vector<GUID> order;
+  size_t start = 0;
+  while (start < AText.size()) {
+    size_t end = AText.find(L' ', start);
+    if (end == std::wstring::npos) end = AText.size();
+    GUID guid{};
+    if (ParseGuidText(AText.substr(start, end - start), guid)) order.push_back(guid);
+    start = end + 1;
+  }
+  return order;
+}
+
+std::wstring relative_to_plugins(const std::wstring& AFileName, const std::wstring& ABase) {
+  return AFileName.compare(0, ABase.size(), ABase) == 0 ? AFileName.substr(ABase.size()) : AFileName;
+}
+
+TqorSettingsChange set_text(const std::vector<std::wstring>& APath, const std::wstring& AName, const std::wstring& AText) {
+  TqorSettingsChange change;
+  change.Kind = TqorSettingsChange::SetValue;
+  change.Guid = kWexlorSettingsGuid;
+  change.Path = APath;
+  change.Value.Name = AName;
+  change.Value.Type = FST_STRING;
+  change.Value.Text = AText;
+  return change;
+}
+
+std::wstring plugins_base() { return module_folder() + kPluginsFolder + L"\\"; }
+
+}  // namespace
+
+std::wstring PluginVersionText(const TVersionInfo& AVersion) {
+  return std::to_wstring(AVersion.Major) + L"." + std::to_wstring(AVersion.Minor) + L"." +
+         std::to_wstring(AVersion.Revision) + L"." + std::to_wstring(AVersion.Build);
+}
+
 TqorFarPluginList::~TqorFarPluginList() {
-  // Last discovered goes first.
+  FStates.clear();
+  // Last loaded goes first.
   while (!FList.empty()) FList.pop_back();
 }
 
-void TqorFarPluginList::Discover() {
-  const std::wstring base = module_folder() + kPluginsFolder + L"\\";
-  for (const auto& folder : find_entries(base + L"*.*", true)) {
-    const std::wstring folder_path = base + folder + L"\\";
-    for (const auto& file : find_entries(folder_path + L"*.dll", false)) {
-      try {
-        register_file(folder_path + file);
-      } catch (...) {
-        // A DLL that cannot serve as a plugin leaves no trace.
-      }
-    }
-  }
-}
-
-void TqorFarPluginList::register_file(const std::wstring& AFileName) {
-  std::vector<std::wstring> exports;
-  bool is64 = false;
-  ReadExportNames(AFileName, is64, &exports);
-  for (const wchar_t* required : kRequiredExports) {
-    const bool found = std::any_of(exports.begin(), exports.end(), [&](const std::wstring& e) {
-      return same_name_ignoring_case(e, required);
-    });
-    if (!found) return;
-  }
-  // Registered before loading, so a plugin asking for itself while it starts finds itself.
+// Registered before loading, so a plugin asking for itself while it starts finds itself.
+TqorFarPlugin* TqorFarPluginList::load_plugin(const std::wstring& AFileName) {
+  lock_guard<critical_section> guard(FLock);
   FList.push_back(std::make_unique<TqorFarPlugin>(this, AFileName));
   try {
     FList.back()->Load();
@@ -420,10 +528,81 @@ void TqorFarPluginList::register_file(const std::wstring& AFileName) {
     FList.pop_back();
     throw;
   }
+  return FList.back().get();
+}
+
+void TqorFarPluginList::Discover() {
+  const TqorSettingsKey stored = ReadStoredTree(kWexlorSettingsGuid, false);
+  const TqorSettingsKey* records = stored.FindKey(kPluginsKey);
+  const std::wstring base = plugins_base();
+  TqorSettingsChanges changes;
+  std::vector<TqorFarPluginState> found;
+  for (const auto& folder : find_entries(base + L"*.*", true)) {
+    const std::wstring folder_path = base + folder + L"\\";
+    for (const auto& file : find_entries(folder_path + L"*.dll", false)) {
+      try {
+        const std::wstring path = folder_path + file;
+        std::vector<std::wstring> exports;
+        bool is64 = false;
+        ReadExportNames(path, is64, &exports);
+        const bool usable = std::all_of(std::begin(kRequiredExports), std::end(kRequiredExports), [&](const wchar_t* AName) {
+          return std::any_of(exports.begin(), exports.end(), [&](const std::wstring& e) { return same_name_ignoring_case(e, AName); });
+        });
+        if (!usable) continue;
+        TqorFarPluginState state;
+        state.FileName = path;
+        const std::wstring relative = relative_to_plugins(path, base);
+        GUID guid{};
+        if (const TqorSettingsKey* record = record_of_file(records, relative, guid); record && !stored_enabled(*record)) {
+          // Disabled: never loaded; the list shows what was kept from its last load.
+          state.Guid = guid;
+          state.Enabled = false;
+          state.Title = stored_text(*record, L"Title");
+          state.Version = stored_text(*record, L"Version");
+          state.Author = stored_text(*record, L"Author");
+          state.Description = stored_text(*record, L"Description");
+          found.push_back(std::move(state));
+          continue;
+        }
+        TqorFarPlugin* plugin = load_plugin(path);
+        describe_loaded(state, *plugin);
+        const TqorSettingsKey* record = records ? records->FindKey(GuidToText(state.Guid)) : nullptr;
+        if (record && !stored_enabled(*record)) {
+          // Disabled by its GUID, under a path not known yet (the other module's folder, or a new
+          // place): out again at once, and its path noted so that it is not loaded next time.
+          lock_guard<critical_section> guard(FLock);
+          FList.pop_back();
+          state.Plugin = nullptr;
+          state.Enabled = false;
+          std::wstring paths = stored_text(*record, kPluginsFolder);
+          paths += (paths.empty() ? L"" : L"|") + relative;
+          changes.push_back(set_text({kPluginsKey, record->Name}, kPluginsFolder, paths));
+        }
+        found.push_back(std::move(state));
+      } catch (...) {
+        // A DLL that cannot serve as a plugin leaves no trace.
+      }
+    }
+  }
+  const std::vector<GUID> order = parse_order(stored_text(stored, kOrderValue));
+  std::stable_sort(found.begin(), found.end(), [&](const TqorFarPluginState& A, const TqorFarPluginState& B) {
+    return order_rank(order, A.Guid) < order_rank(order, B.Guid);
+  });
+  {
+    lock_guard<critical_section> guard(FLock);
+    FStates = std::move(found);
+  }
+  if (!changes.empty()) CommitSettings(changes);
+}
+
+int TqorFarPluginList::Count() const {
+  lock_guard<critical_section> guard(FLock);
+  return static_cast<int>(FList.size());
 }
 
 TqorFarPlugin* TqorFarPluginList::GetPlugin(int AIndex) const {
-  if (AIndex < 0 || AIndex >= Count()) throw EqorError(L"List index out of bounds");
+  lock_guard<critical_section> guard(FLock);
+  if (AIndex < 0 || AIndex >= static_cast<int>(FList.size())) throw EqorError(L"List index out of bounds");
   return FList[static_cast<size_t>(AIndex)].get();
 }
 
@@ -436,9 +615,89 @@ TqorFarPlugin* TqorFarPluginList::FindPluginAndOpen(const std::wstring& AFileNam
 }
 
 TqorFarPlugin* TqorFarPluginList::FindPluginByGuid(const GUID& AGuid) const {
+  lock_guard<critical_section> guard(FLock);
   for (const auto& plugin : FList)
     if (IsEqualGUID(plugin->GlobalInfo().Guid, AGuid)) return plugin.get();
   return nullptr;
+}
+
+std::vector<TqorFarPlugin*> TqorFarPluginList::active_plugins() const {
+  std::vector<TqorFarPlugin*> plugins;
+  lock_guard<critical_section> guard(FLock);
+  plugins.reserve(FStates.size());
+  for (const TqorFarPluginState& state : FStates)
+    if (state.Enabled && state.Plugin) plugins.push_back(state.Plugin);
+  return plugins;
+}
+
+std::vector<TqorFarPluginState> TqorFarPluginList::States() const {
+  lock_guard<critical_section> guard(FLock);
+  return FStates;
+}
+
+void TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
+  TqorSettingsChanges changes;
+  const TqorSettingsKey stored = ReadStoredTree(kWexlorSettingsGuid, false);
+  {
+    lock_guard<critical_section> guard(FLock);
+    std::vector<TqorFarPluginState> states;
+    for (const TqorFarPluginState& wanted : AStates)
+      for (TqorFarPluginState& state : FStates)
+        if (!state.FileName.empty() && same_name_ignoring_case(state.FileName, wanted.FileName)) {
+          state.Enabled = wanted.Enabled;
+          states.push_back(std::move(state));
+          state.FileName.clear();
+          break;
+        }
+    // Plugins the caller did not name keep their places after the named ones.
+    for (TqorFarPluginState& state : FStates)
+      if (!state.FileName.empty()) states.push_back(std::move(state));
+    for (TqorFarPluginState& state : states) {
+      if (!state.Enabled || state.Plugin) continue;
+      try {
+        describe_loaded(state, *load_plugin(state.FileName));
+      } catch (...) {
+        // It stays as it was: listed, enabled and not loaded, asked about nothing.
+      }
+    }
+    FStates = std::move(states);
+
+    // The order keeps the plugins of the other module (and those gone for now) after ours.
+    std::wstring order;
+    std::vector<GUID> listed;
+    for (const TqorFarPluginState& state : FStates)
+      if (order_rank(listed, state.Guid) == listed.size()) listed.push_back(state.Guid);
+    for (const GUID& guid : parse_order(stored_text(stored, kOrderValue)))
+      if (order_rank(listed, guid) == listed.size()) listed.push_back(guid);
+    for (const GUID& guid : listed) order += (order.empty() ? L"" : L" ") + GuidToText(guid);
+    changes.push_back(set_text({}, kOrderValue, order));
+
+    const std::wstring base = plugins_base();
+    for (const TqorFarPluginState& state : FStates) {
+      const std::vector<std::wstring> path = {kPluginsKey, GuidToText(state.Guid)};
+      if (std::any_of(changes.begin(), changes.end(), [&](const TqorSettingsChange& c) { return c.Path == path; }))
+        continue;
+      TqorSettingsChange enabled;
+      enabled.Kind = TqorSettingsChange::SetValue;
+      enabled.Guid = kWexlorSettingsGuid;
+      enabled.Path = path;
+      enabled.Value.Name = kEnabledValue;
+      enabled.Value.Type = FST_QWORD;
+      enabled.Value.Number = state.Enabled ? 1 : 0;
+      changes.push_back(enabled);
+      changes.push_back(set_text(path, L"Title", state.Title));
+      changes.push_back(set_text(path, L"Version", state.Version));
+      changes.push_back(set_text(path, L"Author", state.Author));
+      changes.push_back(set_text(path, L"Description", state.Description));
+      // This module's DLLs of the plugin; the other module's stay as they are.
+      std::wstring files;
+      for (const TqorFarPluginState& same : FStates)
+        if (IsEqualGUID(same.Guid, state.Guid))
+          files += (files.empty() ? L"" : L"|") + relative_to_plugins(same.FileName, base);
+      changes.push_back(set_text(path, kPluginsFolder, files));
+    }
+  }
+  CommitSettings(changes);
 }
 
 TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const {
@@ -452,7 +711,7 @@ TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HA
   analyse.BufferSize = head.size();
   analyse.OpMode = OPM_PGDN;
 
-  for (const auto& plugin : FList) {
+  for (TqorFarPlugin* plugin : active_plugins()) {
     const HANDLE analysed = plugin->Analyse(analyse);
     if (!analysed) continue;
     if (AHandle) {
@@ -471,7 +730,7 @@ TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HA
       close.Handle = analysed;
       plugin->CloseAnalyse(close);
     }
-    return plugin.get();
+    return plugin;
   }
   return nullptr;
 }

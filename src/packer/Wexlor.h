@@ -1,4 +1,4 @@
-// The module's exported WCX packer surface: records, error codes and the seventeen entry points.
+// The module's exported WCX packer surface: records, error codes and the entry points.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +21,7 @@ enum : int {
   E_EREAD = 18,
   E_EABORTED = 21,
   E_NOT_SUPPORTED = 24,
+  PK_CAPS_OPTIONS = 16,
   PK_CAPS_BY_CONTENT = 64,
   PK_CAPS_SEARCHTEXT = 128,
   PK_CAPS_HIDE = 256,
