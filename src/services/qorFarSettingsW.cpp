@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <unordered_map>
 
 #include "common/qorErrors.h"

@@ -466,6 +466,26 @@ TEST(Settings, ADamagedFileIsSetAsideAndAGoodOneWrittenInItsPlace) {
   EXPECT_TRUE(boxes.Texts().empty()) << "no box for a damaged file";
 }
 
+TEST(Settings, AChangeThatFindsTheLockTakenIsKeptForTheNextWrite) {
+  FileManager fm({services_plugin(L"lock", 1, {})});
+  run_script(fm, L"lock", "sc create\nsc set q First 1\nsc free\n");
+  ASSERT_TRUE(file_exists(fm.SettingsFile()));
+  // Another writer holds the lock file for longer than this one waits.
+  HANDLE lock = CreateFileW((fm.SettingsFile() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  const auto held = run_script(fm, L"lock", "sc create\nsc set q Second 2\nsc free\nsc create\nsc get q Second\n");
+  EXPECT_EQ(line_with(held, "sc free "), "result=1");
+  EXPECT_EQ(line_with(held, "sc get q Second "), "result=1 type=q value=2") << "this process sees it at once";
+  EXPECT_EQ(read_file(fm.SettingsFile()).find("Second"), std::string::npos) << "the file is left alone meanwhile";
+  CloseHandle(lock);
+  // The next write takes the kept change along.
+  run_script(fm, L"lock", "sc create\nsc set q Third 3\nsc free\n");
+  const std::string text = read_file(fm.SettingsFile());
+  for (const char* line : {"qword \"First\" = 1\n", "qword \"Second\" = 2\n", "qword \"Third\" = 3\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
 TEST(Settings, TwoProcessesWritingDifferentKeysBothKeepTheirValues) {
   // Both processes and this one find the file below APPDATA: wcxhost suggests no folder.
   FileManager fm({services_plugin(L"proc", 1, {})}, false);
