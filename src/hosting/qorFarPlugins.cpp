@@ -10,8 +10,7 @@
 #include "common/qorText.h"
 #include "common/qorTarget.h"
 #include "hosting/qorFarConsoleInput.h"
-#include "services/qorFarLang.h"
-#include "services/qorFarSettingsStore.h"
+#include "services/qorFarPluginRecords.h"
 #include "services/qorFarStartupInfoW.h"
 
 namespace qor {
@@ -413,46 +412,6 @@ void TqorFarPlugin::ClosePanel(const TClosePanelInfo& AInfo) const {
 
 namespace {
 
-// What the settings file keeps of the plugin list, in the host's own tree:
-//   string "Order" = "{GUID} {GUID} ..."           detection order; plugins not named go last
-//   [... "Plugins" "{GUID}"]                          one key per plugin that was ever listed
-//     qword "Enabled", string "Title" "Version" "Author" "Description",
-//     string "Plugins32" / "Plugins64" = "Tar\tar.dll|..."  its DLLs, from that plugins folder
-// The DLLs of a disabled plugin are known by their paths, so that they are never loaded.
-constexpr wchar_t kOrderValue[] = L"Order";
-constexpr wchar_t kPluginsKey[] = L"Plugins";
-constexpr wchar_t kEnabledValue[] = L"Enabled";
-
-std::wstring stored_text(const TqorSettingsKey& AKey, const wchar_t* AName) {
-  const TqorSettingsValue* value = AKey.FindValue(AName);
-  return value && value->Type == FST_STRING ? value->Text : std::wstring();
-}
-
-bool stored_enabled(const TqorSettingsKey& AKey) {
-  const TqorSettingsValue* value = AKey.FindValue(kEnabledValue);
-  return !value || value->Type != FST_QWORD || value->Number != 0;
-}
-
-std::vector<std::wstring> split_paths(const std::wstring& AText) {
-  std::vector<std::wstring> paths;
-  size_t start = 0;
-  while (start <= AText.size()) {
-    const size_t end = std::min(AText.find(L'|', start), AText.size());
-    if (end > start) paths.push_back(AText.substr(start, end - start));
-    start = end + 1;
-  }
-  return paths;
-}
-
-// The plugin record (GUID and key) that names ARelative among its DLLs.
-const TqorSettingsKey* record_of_file(const TqorSettingsKey* APlugins, const std::wstring& ARelative, GUID& AGuid) {
-  if (!APlugins) return nullptr;
-  for (const TqorSettingsKey& record : APlugins->Keys)
-    for (const std::wstring& path : split_paths(stored_text(record, kPluginsFolder)))
-      if (same_name_ignoring_case(path, ARelative) && ParseGuidText(record.Name, AGuid)) return &record;
-  return nullptr;
-}
-
 std::wstring plugin_text(const wchar_t* AText) {
   std::wstring text;
   return CopyPluginText(AText, text) ? text : std::wstring();
@@ -468,42 +427,21 @@ void describe_loaded(TqorFarPluginState& AState, TqorFarPlugin& APlugin) {
   AState.Version = PluginVersionText(info.Version);
 }
 
-// Where AGuid stands in the stored order; plugins the order does not name come after it.
-size_t order_rank(const std::vector<GUID>& AOrder, const GUID& AGuid) {
-  for (size_t i = 0; i < AOrder.size(); ++i)
-    if (IsEqualGUID(AOrder[i], AGuid)) return i;
-  return AOrder.size();
-}
-
-std::vector<GUID> parse_order(const std::wstring& AText) {
-  std::vector<GUID> order;
-  size_t start = 0;
-  while (start < AText.size()) {
-    size_t end = AText.find(L' ', start);
-    if (end == std::wstring::npos) end = AText.size();
-    GUID guid{};
-    if (ParseGuidText(AText.substr(start, end - start), guid)) order.push_back(guid);
-    start = end + 1;
-  }
-  return order;
-}
+std::wstring plugins_base() { return module_folder() + kPluginsFolder + L"\\"; }
 
 std::wstring relative_to_plugins(const std::wstring& AFileName, const std::wstring& ABase) {
   return AFileName.compare(0, ABase.size(), ABase) == 0 ? AFileName.substr(ABase.size()) : AFileName;
 }
 
-TqorSettingsChange set_text(const std::vector<std::wstring>& APath, const std::wstring& AName, const std::wstring& AText) {
-  TqorSettingsChange change;
-  change.Kind = TqorSettingsChange::SetValue;
-  change.Guid = kWexlorSettingsGuid;
-  change.Path = APath;
-  change.Value.Name = AName;
-  change.Value.Type = FST_STRING;
-  change.Value.Text = AText;
-  return change;
+bool usable_exports(const std::wstring& AFileName) {
+  std::vector<std::wstring> exports;
+  bool is64 = false;
+  ReadExportNames(AFileName, is64, &exports);
+  for (const wchar_t* required : kRequiredExports)
+    if (std::none_of(exports.begin(), exports.end(), [&](const std::wstring& e) { return same_name_ignoring_case(e, required); }))
+      return false;
+  return true;
 }
-
-std::wstring plugins_base() { return module_folder() + kPluginsFolder + L"\\"; }
 
 }  // namespace
 
@@ -532,51 +470,40 @@ TqorFarPlugin* TqorFarPluginList::load_plugin(const std::wstring& AFileName) {
 }
 
 void TqorFarPluginList::Discover() {
-  const TqorSettingsKey stored = ReadStoredTree(kWexlorSettingsGuid, false);
-  const TqorSettingsKey* records = stored.FindKey(kPluginsKey);
+  const TqorPluginRecords records = ReadPluginRecords();
   const std::wstring base = plugins_base();
-  TqorSettingsChanges changes;
   std::vector<TqorFarPluginState> found;
   for (const auto& folder : find_entries(base + L"*.*", true)) {
     const std::wstring folder_path = base + folder + L"\\";
     for (const auto& file : find_entries(folder_path + L"*.dll", false)) {
       try {
         const std::wstring path = folder_path + file;
-        std::vector<std::wstring> exports;
-        bool is64 = false;
-        ReadExportNames(path, is64, &exports);
-        const bool usable = std::all_of(std::begin(kRequiredExports), std::end(kRequiredExports), [&](const wchar_t* AName) {
-          return std::any_of(exports.begin(), exports.end(), [&](const std::wstring& e) { return same_name_ignoring_case(e, AName); });
-        });
-        if (!usable) continue;
+        if (!usable_exports(path)) continue;
         TqorFarPluginState state;
         state.FileName = path;
         const std::wstring relative = relative_to_plugins(path, base);
-        GUID guid{};
-        if (const TqorSettingsKey* record = record_of_file(records, relative, guid); record && !stored_enabled(*record)) {
+        if (const TqorPluginRecord* record = records.FindFile(relative); record && !record->Enabled) {
           // Disabled: never loaded; the list shows what was kept from its last load.
-          state.Guid = guid;
+          state.Guid = record->Guid;
           state.Enabled = false;
-          state.Title = stored_text(*record, L"Title");
-          state.Version = stored_text(*record, L"Version");
-          state.Author = stored_text(*record, L"Author");
-          state.Description = stored_text(*record, L"Description");
+          state.Title = record->Title;
+          state.Version = record->Version;
+          state.Author = record->Author;
+          state.Description = record->Description;
           found.push_back(std::move(state));
           continue;
         }
-        TqorFarPlugin* plugin = load_plugin(path);
-        describe_loaded(state, *plugin);
-        const TqorSettingsKey* record = records ? records->FindKey(GuidToText(state.Guid)) : nullptr;
-        if (record && !stored_enabled(*record)) {
-          // Disabled by its GUID, under a path not known yet (the other module's folder, or a new
-          // place): out again at once, and its path noted so that it is not loaded next time.
-          lock_guard<critical_section> guard(FLock);
-          FList.pop_back();
+        describe_loaded(state, *load_plugin(path));
+        if (const TqorPluginRecord* record = records.Find(state.Guid); record && !record->Enabled) {
+          // Disabled by its GUID under a path not noted yet (the plugin moved, or was disabled
+          // through the other module): out again at once, and noted so that it stays unloaded.
+          {
+            lock_guard<critical_section> guard(FLock);
+            FList.pop_back();
+          }
           state.Plugin = nullptr;
           state.Enabled = false;
-          std::wstring paths = stored_text(*record, kPluginsFolder);
-          paths += (paths.empty() ? L"" : L"|") + relative;
-          changes.push_back(set_text({kPluginsKey, record->Name}, kPluginsFolder, paths));
+          AddPluginFile(state.Guid, relative);
         }
         found.push_back(std::move(state));
       } catch (...) {
@@ -584,15 +511,11 @@ void TqorFarPluginList::Discover() {
       }
     }
   }
-  const std::vector<GUID> order = parse_order(stored_text(stored, kOrderValue));
   std::stable_sort(found.begin(), found.end(), [&](const TqorFarPluginState& A, const TqorFarPluginState& B) {
-    return order_rank(order, A.Guid) < order_rank(order, B.Guid);
+    return records.Rank(A.Guid) < records.Rank(B.Guid);
   });
-  {
-    lock_guard<critical_section> guard(FLock);
-    FStates = std::move(found);
-  }
-  if (!changes.empty()) CommitSettings(changes);
+  lock_guard<critical_section> guard(FLock);
+  FStates = std::move(found);
 }
 
 int TqorFarPluginList::Count() const {
@@ -636,8 +559,7 @@ std::vector<TqorFarPluginState> TqorFarPluginList::States() const {
 }
 
 void TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
-  TqorSettingsChanges changes;
-  const TqorSettingsKey stored = ReadStoredTree(kWexlorSettingsGuid, false);
+  std::vector<TqorPluginRecord> records;
   {
     lock_guard<critical_section> guard(FLock);
     std::vector<TqorFarPluginState> states;
@@ -657,47 +579,23 @@ void TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
       try {
         describe_loaded(state, *load_plugin(state.FileName));
       } catch (...) {
-        // It stays as it was: listed, enabled and not loaded, asked about nothing.
+        // It stays listed and enabled, and is asked about nothing: it could not be loaded.
       }
     }
     FStates = std::move(states);
-
-    // The order keeps the plugins of the other module (and those gone for now) after ours.
-    std::wstring order;
-    std::vector<GUID> listed;
-    for (const TqorFarPluginState& state : FStates)
-      if (order_rank(listed, state.Guid) == listed.size()) listed.push_back(state.Guid);
-    for (const GUID& guid : parse_order(stored_text(stored, kOrderValue)))
-      if (order_rank(listed, guid) == listed.size()) listed.push_back(guid);
-    for (const GUID& guid : listed) order += (order.empty() ? L"" : L" ") + GuidToText(guid);
-    changes.push_back(set_text({}, kOrderValue, order));
-
     const std::wstring base = plugins_base();
     for (const TqorFarPluginState& state : FStates) {
-      const std::vector<std::wstring> path = {kPluginsKey, GuidToText(state.Guid)};
-      if (std::any_of(changes.begin(), changes.end(), [&](const TqorSettingsChange& c) { return c.Path == path; }))
-        continue;
-      TqorSettingsChange enabled;
-      enabled.Kind = TqorSettingsChange::SetValue;
-      enabled.Guid = kWexlorSettingsGuid;
-      enabled.Path = path;
-      enabled.Value.Name = kEnabledValue;
-      enabled.Value.Type = FST_QWORD;
-      enabled.Value.Number = state.Enabled ? 1 : 0;
-      changes.push_back(enabled);
-      changes.push_back(set_text(path, L"Title", state.Title));
-      changes.push_back(set_text(path, L"Version", state.Version));
-      changes.push_back(set_text(path, L"Author", state.Author));
-      changes.push_back(set_text(path, L"Description", state.Description));
-      // This module's DLLs of the plugin; the other module's stay as they are.
-      std::wstring files;
-      for (const TqorFarPluginState& same : FStates)
-        if (IsEqualGUID(same.Guid, state.Guid))
-          files += (files.empty() ? L"" : L"|") + relative_to_plugins(same.FileName, base);
-      changes.push_back(set_text(path, kPluginsFolder, files));
+      auto same = std::find_if(records.begin(), records.end(),
+                               [&](const TqorPluginRecord& ARecord) { return IsEqualGUID(ARecord.Guid, state.Guid); });
+      if (same == records.end()) {
+        records.push_back(TqorPluginRecord{state.Guid, state.Enabled, state.Title, state.Version, state.Author,
+                                           state.Description, {}});
+        same = records.end() - 1;
+      }
+      same->Files.push_back(relative_to_plugins(state.FileName, base));
     }
   }
-  CommitSettings(changes);
+  SavePluginRecords(records);
 }
 
 TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const {
