@@ -480,13 +480,14 @@ constexpr DWORD kMaxFileSize = 64 * 1024 * 1024;
 
 // Renamed, never deleted: whatever the damaged file holds stays for the user to look at. An
 // earlier .bad file is kept too.
-void set_aside(const std::wstring& AFileName) {
+bool set_aside(const std::wstring& AFileName) {
   for (unsigned n = 1; n < 10000; ++n) {
     const std::wstring aside = AFileName + (n == 1 ? std::wstring() : L"." + std::to_wstring(n)) + L".bad";
-    if (::MoveFileExW(AFileName.c_str(), aside.c_str(), 0)) return;
+    if (::MoveFileExW(AFileName.c_str(), aside.c_str(), 0)) return true;
     const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return;
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
   }
+  return false;
 }
 
 enum class load_result { read, missing, unreadable };
@@ -553,8 +554,7 @@ TqorSettingsRead ReadSettingsFile(const std::wstring& AFileName, bool ASetAside,
   }
   if (loaded == load_result::read && ParseSettings(text, ADocument)) return TqorSettingsRead::Read;
   ADocument.Trees.clear();
-  if (!ASetAside) return TqorSettingsRead::Unusable;
-  set_aside(AFileName);
+  if (!ASetAside || !set_aside(AFileName)) return TqorSettingsRead::Unusable;
   AStamp = SettingsFileStamp(AFileName);
   return TqorSettingsRead::SetAside;
 }

@@ -101,7 +101,7 @@ enum class TqorSettingsRead { Read, Missing, SetAside, Unusable };
 
 // Reads and parses the file. A file that cannot be read or parsed comes back as an empty document;
 // with ASetAside (only for a caller that holds the lock) it is renamed aside first, to a fresh
-// name ending in ".bad".
+// name ending in ".bad". Unusable: it could not be read nor set aside, and must not be replaced.
 TqorSettingsRead ReadSettingsFile(const std::wstring& AFileName, bool ASetAside, TqorSettingsDocument& ADocument,
                                   TqorSettingsStamp& AStamp);
 // Writes the document to a temporary file beside it and puts that in the file's place (the caller

@@ -79,13 +79,16 @@ void ensure_file_name() {
 }
 
 // A damaged file is set aside only under the lock: without it, the file may be another process's
-// good one by the time it would be renamed.
-void read_file(bool ALockHeld) {
+// good one by the time it would be renamed. False when the file is there but could be neither read
+// nor set aside: it is read again next time, and not written over meanwhile.
+bool read_file(bool ALockHeld) {
   TqorSettingsDocument document;
-  ReadSettingsFile(GStore.FileName, ALockHeld, document, GStore.Stamp);
+  const TqorSettingsRead read = ReadSettingsFile(GStore.FileName, ALockHeld, document, GStore.Stamp);
+  if (read == TqorSettingsRead::Unusable) GStore.Stamp = TqorSettingsStamp{};
   ApplySettingsChanges(document, GStore.Pending);
   GStore.Document = std::move(document);
   GStore.Loaded = true;
+  return read != TqorSettingsRead::Unusable;
 }
 
 void refresh() {
@@ -137,8 +140,7 @@ bool CommitSettings(const TqorSettingsChanges& AChanges) {
   TqorSettingsLock lock(GStore.FileName, kLockTimeout);
   if (lock.Held()) {
     // What another process wrote since we last looked is the base the changes go on.
-    read_file(true);
-    if (WriteSettingsFile(GStore.FileName, GStore.Document, GStore.Stamp)) {
+    if (read_file(true) && WriteSettingsFile(GStore.FileName, GStore.Document, GStore.Stamp)) {
       GStore.Pending.clear();
       return true;
     }

@@ -486,6 +486,23 @@ TEST(Settings, AChangeThatFindsTheLockTakenIsKeptForTheNextWrite) {
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
 }
 
+TEST(Settings, AFileThatCannotBeReadNorSetAsideIsNotWrittenOver) {
+  FileManager fm({services_plugin(L"held", 1, {})});
+  run_script(fm, L"held", "sc create\nsc set q Before 1\nsc free\n");
+  // Another program holds the file open and shares nothing: it can be neither read nor renamed.
+  HANDLE held = CreateFileW(fm.SettingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto log = run_script(fm, L"held", "sc create\nsc set q During 2\nsc free\n");
+  EXPECT_EQ(line_with(log, "sc free "), "result=1");
+  CloseHandle(held);
+  EXPECT_FALSE(file_exists(fm.SettingsFile() + L".bad"));
+  // Once it is free again, the next write keeps what the file held and adds what waited.
+  run_script(fm, L"held", "sc create\nsc set q After 3\nsc free\n");
+  const std::string text = read_file(fm.SettingsFile());
+  for (const char* line : {"qword \"Before\" = 1\n", "qword \"During\" = 2\n", "qword \"After\" = 3\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
 TEST(Settings, TwoProcessesWritingDifferentKeysBothKeepTheirValues) {
   // Both processes and this one find the file below APPDATA: wcxhost suggests no folder.
   FileManager fm({services_plugin(L"proc", 1, {})}, false);
