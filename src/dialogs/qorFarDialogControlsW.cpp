@@ -152,6 +152,12 @@ void TqorFarButton::Init(const TFarDialogItem& AItem) {
   SetCaption(FarItemText(AItem));
 }
 
+RECT TqorFarButton::GetFarRect() {
+  RECT rect = FFarRect;
+  rect.right = rect.left + FarButtonLength(Caption(), FFlags);
+  return rect;
+}
+
 void TqorFarButton::SetBounds(const RECT& ARect) {
   TqorWinControl::SetBounds(ARect.left, centred_top(ARect, Height()), ARect.right - ARect.left, Height());
 }
@@ -178,6 +184,13 @@ void TqorFarCheckBox::Init(const TFarDialogItem& AItem) {
   InitData(AItem, false);
   SetCaption(FarItemText(AItem));
   FState = std::clamp<intptr_t>(AItem.Selected, 0, GetType() == DI_RADIOBUTTON ? 1 : 2);
+}
+
+RECT TqorFarCheckBox::GetFarRect() {
+  RECT rect = FFarRect;
+  const int mark = GetType() == DI_RADIOBUTTON && (FFlags & DIF_MOVESELECT) ? 3 : 4;
+  rect.right = rect.left + FarLabelLength(Caption(), FFlags) + mark;
+  return rect;
 }
 
 void TqorFarCheckBox::SetBounds(const RECT& ARect) {

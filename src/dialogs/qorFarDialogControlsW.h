@@ -99,6 +99,8 @@ class TqorFarButton : public TqorFarItemControl<TqorButton> {
   explicit TqorFarButton(TqorComponent* AOwner) : TqorFarItemControl(AOwner, false) {}
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_BUTTON; }
+  // As wide as its label in FAR's brackets, whatever X2 says.
+  RECT GetFarRect() override;
   void UpdateSize(TqorShellUI& AUI) override { AUI.SetButtonSize(*this); }
   void SetBounds(const RECT& ARect) override;
 
@@ -115,6 +117,9 @@ class TqorFarCheckBox : public TqorFarItemControl<TqorCheckBox> {
   explicit TqorFarCheckBox(TqorComponent* AOwner, bool ARadio = false) : TqorFarItemControl(AOwner, ARadio) {}
   void Init(const TFarDialogItem& AItem) override;
   int GetType() override { return DI_CHECKBOX; }
+  // Its label and the mark ("[x] "), whatever X2 says; a radio button's "( ) ", or "() " with
+  // DIF_MOVESELECT.
+  RECT GetFarRect() override;
   void UpdateSize(TqorShellUI& AUI) override { AUI.SetCheckBoxSize(*this); }
   void SetBounds(const RECT& ARect) override;
   intptr_t GetCheck() override { return FState; }

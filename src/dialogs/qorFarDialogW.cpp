@@ -137,6 +137,45 @@ std::wstring FarItemText(const TFarDialogItem& AItem) {
   return std::wstring(AItem.Data, length);
 }
 
+// As FAR counts: "&&" shows one ampersand, the first single one marks the hotkey and takes no cell.
+int FarLabelLength(const std::wstring& AText, int64_t AFlags) {
+  if (AFlags & DIF_SHOWAMPERSAND) return static_cast<int>(AText.size());
+  int length = 0;
+  bool hotkey = false;
+  for (size_t i = 0; i < AText.size(); ++i) {
+    if (AText[i] == L'&') {
+      if (i + 1 < AText.size() && AText[i + 1] == L'&') {
+        ++i;
+      } else if (!hotkey && i + 1 < AText.size()) {
+        hotkey = true;
+        continue;
+      }
+    }
+    ++length;
+  }
+  return length;
+}
+
+int FarButtonLength(const std::wstring& AText, int64_t AFlags) {
+  return FarLabelLength(AText, AFlags) + ((AFlags & DIF_NOBRACKETS) ? 0 : 4);
+}
+
+int FarCentreGroupStep(int AType, const std::wstring& AText, int64_t AFlags) {
+  switch (AType) {
+    case DI_BUTTON: {
+      const int length = FarButtonLength(AText, AFlags);
+      return length + (length > 0 ? 1 : 0);
+    }
+    case DI_CHECKBOX:
+    case DI_RADIOBUTTON: {
+      const int length = FarLabelLength(AText, AFlags);
+      return length + (AText.empty() ? 0 : 5);
+    }
+    default:
+      return FarLabelLength(AText, AFlags);
+  }
+}
+
 void TqorFarControlData::InitData(const TFarDialogItem& AItem, bool ABox) {
   FFarRect = RECT{static_cast<LONG>(AItem.X1), static_cast<LONG>(AItem.Y1), static_cast<LONG>(AItem.X2 + 1),
                   static_cast<LONG>((ABox ? AItem.Y2 : AItem.Y1) + 1)};
@@ -150,6 +189,13 @@ TqorFarText::TqorFarText(TqorFarDialog* AOwner) : TqorCustomControl(AOwner), FOw
 void TqorFarText::Init(const TFarDialogItem& AItem) {
   InitData(AItem, false);
   SetCaption(FarItemText(AItem));
+  FLabelWidth = AItem.X2 == 0 || AItem.X2 <= AItem.X1;
+}
+
+RECT TqorFarText::GetFarRect() {
+  RECT rect = FFarRect;
+  if (FLabelWidth && !IsSeparator()) rect.right = rect.left + FarLabelLength(Caption(), FFlags);
+  return rect;
 }
 
 void TqorFarText::SetItemText(const std::wstring& AText) {
@@ -441,20 +487,25 @@ RECT TqorFarDialog::PixelRect(const RECT& ACells) const {
   return RECT{ACells.left * cw, row_top(ACells.top), ACells.right * cw, row_top(ACells.bottom)};
 }
 
+// FAR's centre group: the members stand side by side in cells, each taking its step, and the run
+// is centred on the dialog's width in cells (a leading button gives back the cell after the last).
 void TqorFarDialog::PlaceCentreGroup(const std::vector<IqorFarControl*>& AGroup) {
   if (AGroup.empty()) return;
-  const int cw = CellWidth();
-  const int spacing = UI().ButtonsSpacing().cx;
-  int total = (static_cast<int>(AGroup.size()) - 1) * spacing;
-  for (IqorFarControl* control : AGroup) total += (control->GetFarRect().right - control->GetFarRect().left) * cw;
-  int x = (ClientWidth() - total) / 2;
+  std::vector<int> steps;
+  int total = 0;
   for (IqorFarControl* control : AGroup) {
-    const int width = (control->GetFarRect().right - control->GetFarRect().left) * cw;
-    RECT rect = PixelRect(control->GetFarRect());
-    rect.left = x;
-    rect.right = x + width;
-    control->SetBounds(rect);
-    x += width + spacing;
+    steps.push_back(FarCentreGroupStep(control->GetType(), control->GetItemText(), control->GetFlags()));
+    total += steps.back();
+  }
+  if (AGroup.front()->GetType() == DI_BUTTON && steps.front() > 0) --total;
+  int x = std::max(0, (FFarWidth - total) / 2);
+  for (size_t i = 0; i < AGroup.size(); ++i) {
+    IqorFarControl* control = AGroup[i];
+    RECT cells = control->GetFarRect();
+    cells.right = x + (cells.right - cells.left);
+    cells.left = x;
+    control->SetBounds(PixelRect(cells));
+    x += steps[i];
   }
 }
 
@@ -479,10 +530,14 @@ void TqorFarDialog::UpdateContentBounds(RECT& ARect) {
     control->SetBounds(rect);
   }
 
-  // Centre-group buttons of one row are centred together; anything else between them splits them.
+  // Consecutive centre-group items of one row are centred together; anything else between them
+  // splits them.
   std::vector<IqorFarControl*> group;
   for (IqorFarControl* control : FFarControls) {
-    if (control->GetType() == DI_BUTTON && (control->GetFlags() & DIF_CENTERGROUP)) {
+    const int type = control->GetType();
+    const bool member = type == DI_BUTTON || type == DI_CHECKBOX || type == DI_RADIOBUTTON ||
+                        (type == DI_TEXT && !static_cast<TqorFarText*>(control)->IsSeparator());
+    if (member && (control->GetFlags() & DIF_CENTERGROUP)) {
       if (!group.empty() && control->GetFarRect().top != group.front()->GetFarRect().top) {
         PlaceCentreGroup(group);
         group.clear();
@@ -570,6 +625,15 @@ void TqorFarDialog::ButtonPressed(int AIndex) {
   if (Notify(DN_BTNCLICK, AIndex, nullptr) != 0) return;
   if (Item(AIndex).Flags & DIF_BTNNOCLOSE) return;
   TryClose(AIndex);
+}
+
+void TqorFarDialog::ItemLabelChanged(int AIndex) {
+  if (!ValidIndex(AIndex) || !HandleAllocated() || !CanUpdateControlsBounds()) return;
+  IqorFarControl* control = GetFarControl(AIndex);
+  const int type = control->GetType();
+  if (type != DI_BUTTON && type != DI_CHECKBOX && type != DI_RADIOBUTTON && type != DI_TEXT) return;
+  control->UpdateSize(UI());
+  UpdateControlsPos();
 }
 
 // Enter on anything but a button: the first default button unless it never closes; disabled, it
@@ -822,7 +886,7 @@ HANDLE WINAPI FarApiDialogInit(const GUID* APluginId, const GUID* AId, intptr_t 
                                size_t AItemsNumber, intptr_t AReserved, TFarFlags AFlags,
                                TFarApiDialogProc ADlgProc, void* AParam) {
   try {
-    auto dialog = std::make_unique<TqorFarDialog>(nullptr, APluginId, AId, X1, Y1, X2, Y2, AHelpTopic, AItem,
+    auto dialog = std::make_unique<TqorFarDialog>(ThreadOwnerWindow(), APluginId, AId, X1, Y1, X2, Y2, AHelpTopic, AItem,
                                                   AItemsNumber, AReserved, AFlags, ADlgProc, AParam);
     dialog->AfterConstruction();
     GLiveDialogs.Add(dialog.get());

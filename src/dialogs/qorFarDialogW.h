@@ -18,8 +18,10 @@ namespace qor {
 
 // Item flags of the FAR dialog API that the emulation honours (item types: qorFarPluginW.h).
 constexpr int64_t DIF_LEFTTEXT = 0x800;
+constexpr int64_t DIF_MOVESELECT = 0x1000;
 constexpr int64_t DIF_SHOWAMPERSAND = 0x2000;
 constexpr int64_t DIF_CENTERGROUP = 0x4000;
+constexpr int64_t DIF_NOBRACKETS = 0x8000;
 constexpr int64_t DIF_SEPARATOR = 0x10000;
 constexpr int64_t DIF_SEPARATOR2 = 0x20000;
 constexpr int64_t DIF_RIGHTTEXT = 0x400000000LL;
@@ -64,6 +66,18 @@ class IqorFarControl {
 // The text of an item: Data up to its NUL, at most MaxLength characters when MaxLength is set.
 std::wstring FarItemText(const TFarDialogItem& AItem);
 
+// FAR does not take the width of a labelled item from X2 but from its label, and plugins leave X2
+// at X1 or 0 for such items. The cells of a label: its characters less the hotkey mark (all of
+// them with DIF_SHOWAMPERSAND).
+int FarLabelLength(const std::wstring& AText, int64_t AFlags);
+// The cells of a button: its label in FAR's brackets, "[ label ]", "{ label }" for the default
+// button, none with DIF_NOBRACKETS.
+int FarButtonLength(const std::wstring& AText, int64_t AFlags);
+// What a centre-group member takes of its row: its label's cells (a button's with its brackets),
+// and one cell after a button, five (the mark and one) after a check box or radio button, when it
+// has a label.
+int FarCentreGroupStep(int AType, const std::wstring& AText, int64_t AFlags);
+
 // State every item control keeps: its cells and flags.
 class TqorFarControlData {
  protected:
@@ -81,7 +95,8 @@ class TqorFarText : public TqorCustomControl, public IqorFarControl, protected T
   int64_t GetFlags() override { return FFlags; }
   bool CanTabStop() override { return false; }
   void SetFocus() override {}
-  RECT GetFarRect() override { return FFarRect; }
+  // Without a right edge of its own (X2 0 or not above X1) the text takes its label's cells.
+  RECT GetFarRect() override;
   void UpdateSize(TqorShellUI& AUI) override;
   bool SingleLine() override { return true; }
   int GetMinHeight() override;
@@ -97,6 +112,7 @@ class TqorFarText : public TqorCustomControl, public IqorFarControl, protected T
 
  private:
   TqorFarDialog* FOwner;
+  bool FLabelWidth = false;
 };
 
 // FAR's double box as a group frame running through the middle of its edge cells.
@@ -173,6 +189,8 @@ class TqorFarDialog : public TqorShellCustomDialogForm {
   // DN_CLOSE with the exit code; true when the procedure agreed and the run ends with it.
   bool TryClose(intptr_t AExitCode);
   void ButtonPressed(int AIndex);
+  // A new label may change the item's cells (buttons, check boxes, texts): laid out again.
+  void ItemLabelChanged(int AIndex);
   void ItemFocused(int AIndex);
   void ItemTextChanged(int AIndex);
   bool CanFocus(int AIndex);

@@ -143,12 +143,14 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
       std::wstring text;
       if (!ReadPluginRecord(AParam2, data) || data.PtrLength > MaxPluginString || !read_counted_text(data, text)) return 0;
       control->SetItemText(text);
+      ItemLabelChanged(index);
       return static_cast<intptr_t>(control->GetItemText().size());
     }
     case DM_SETTEXTPTR: {
       std::wstring text;
       if (!CopyPluginText(static_cast<const wchar_t*>(AParam2), text)) return 0;
       control->SetItemText(text);
+      ItemLabelChanged(index);
       return static_cast<intptr_t>(control->GetItemText().size());
     }
     case DM_GETCONSTTEXTPTR: return reinterpret_cast<intptr_t>(ConstText(index));

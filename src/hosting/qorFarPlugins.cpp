@@ -11,6 +11,7 @@
 #include "common/qorText.h"
 #include "hosting/qorFarConsoleInput.h"
 #include "services/qorFarLang.h"
+#include "services/qorFarPluginRecords.h"
 #include "services/qorFarStartupInfoW.h"
 
 namespace qor {
@@ -353,6 +354,32 @@ void TqorFarPlugin::Configure() {
   GuardedCall(L"ConfigureW", FConfigureW, static_cast<const TConfigureInfo*>(&info));
 }
 
+// The arrays are the plugin's memory: read under the guard, and a list that cannot be read
+// offers nothing.
+std::vector<TqorFarPlugin::TConfigEntry> TqorFarPlugin::ConfigEntries() const {
+  std::vector<TConfigEntry> entries;
+  TPluginMenuItem config{};
+  if (!read_plugin_config(config)) return entries;
+  constexpr size_t kMostEntries = 256;
+  for (size_t i = 0; i < config.Count && i < kMostEntries; ++i) {
+    TConfigEntry entry{};
+    const wchar_t* text = nullptr;
+    if (!CopyPluginMemory(&entry.Guid, config.Guids + i, sizeof(GUID))) break;
+    if (config.Strings && !CopyPluginMemory(&text, config.Strings + i, sizeof(text))) break;
+    if (!CopyPluginText(text, entry.Text)) entry.Text.clear();
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+intptr_t TqorFarPlugin::Configure(const GUID& AEntry) {
+  if (!FConfigureW) return 0;
+  TConfigureInfo info{};
+  info.StructSize = sizeof(info);
+  info.Guid = &AEntry;
+  return GuardedCall(L"ConfigureW", FConfigureW, static_cast<const TConfigureInfo*>(&info));
+}
+
 HANDLE TqorFarPlugin::Analyse(const TAnalyseInfo& AInfo) const {
   return GuardedCall(L"AnalyseW", FAnalyseW, &AInfo);
 }
@@ -392,36 +419,55 @@ void TqorFarPlugin::ClosePanel(const TClosePanelInfo& AInfo) const {
 // ---------------------------------------------------------------------------------------------
 // TqorFarPluginList
 
-TqorFarPluginList::~TqorFarPluginList() {
-  // Last discovered goes first.
-  while (!FList.empty()) FList.pop_back();
+namespace {
+
+std::wstring plugin_text(const wchar_t* AText) {
+  std::wstring text;
+  return CopyPluginText(AText, text) ? text : std::wstring();
 }
 
-void TqorFarPluginList::Discover() {
-  const std::wstring base = module_folder() + kPluginsFolder + L"\\";
-  for (const auto& folder : find_entries(base + L"*.*", true)) {
-    const std::wstring folder_path = base + folder + L"\\";
-    for (const auto& file : find_entries(folder_path + L"*.dll", false)) {
-      try {
-        register_file(folder_path + file);
-      } catch (...) {
-        // A DLL that cannot serve as a plugin leaves no trace.
-      }
-    }
-  }
+void describe_loaded(TqorFarPluginState& AState, TqorFarPlugin& APlugin) {
+  const TGlobalInfo& info = APlugin.GlobalInfo();
+  AState.Guid = info.Guid;
+  AState.Plugin = &APlugin;
+  AState.Title = plugin_text(info.Title);
+  AState.Description = plugin_text(info.Description);
+  AState.Author = plugin_text(info.Author);
+  AState.Version = PluginVersionText(info.Version);
 }
 
-void TqorFarPluginList::register_file(const std::wstring& AFileName) {
+std::wstring plugins_base() { return module_folder() + kPluginsFolder + L"\\"; }
+
+std::wstring relative_to_plugins(const std::wstring& AFileName, const std::wstring& ABase) {
+  return AFileName.compare(0, ABase.size(), ABase) == 0 ? AFileName.substr(ABase.size()) : AFileName;
+}
+
+bool usable_exports(const std::wstring& AFileName) {
   std::vector<std::wstring> exports;
   bool is64 = false;
   ReadExportNames(AFileName, is64, &exports);
-  for (const wchar_t* required : kRequiredExports) {
-    const bool found = std::any_of(exports.begin(), exports.end(), [&](const std::wstring& e) {
-      return same_name_ignoring_case(e, required);
-    });
-    if (!found) return;
-  }
-  // Registered before loading, so a plugin asking for itself while it starts finds itself.
+  for (const wchar_t* required : kRequiredExports)
+    if (std::none_of(exports.begin(), exports.end(), [&](const std::wstring& e) { return same_name_ignoring_case(e, required); }))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::wstring PluginVersionText(const TVersionInfo& AVersion) {
+  return std::to_wstring(AVersion.Major) + L"." + std::to_wstring(AVersion.Minor) + L"." +
+         std::to_wstring(AVersion.Revision) + L"." + std::to_wstring(AVersion.Build);
+}
+
+TqorFarPluginList::~TqorFarPluginList() {
+  FStates.clear();
+  // Last loaded goes first.
+  while (!FList.empty()) FList.pop_back();
+}
+
+// Registered before loading, so a plugin asking for itself while it starts finds itself.
+TqorFarPlugin* TqorFarPluginList::load_plugin(const std::wstring& AFileName) {
+  lock_guard<critical_section> guard(FLock);
   FList.push_back(std::make_unique<TqorFarPlugin>(this, AFileName));
   try {
     FList.back()->Load();
@@ -429,10 +475,66 @@ void TqorFarPluginList::register_file(const std::wstring& AFileName) {
     FList.pop_back();
     throw;
   }
+  return FList.back().get();
+}
+
+void TqorFarPluginList::Discover() {
+  const TqorPluginRecords records = ReadPluginRecords();
+  const std::wstring base = plugins_base();
+  std::vector<TqorFarPluginState> found;
+  for (const auto& folder : find_entries(base + L"*.*", true)) {
+    const std::wstring folder_path = base + folder + L"\\";
+    for (const auto& file : find_entries(folder_path + L"*.dll", false)) {
+      try {
+        const std::wstring path = folder_path + file;
+        if (!usable_exports(path)) continue;
+        TqorFarPluginState state;
+        state.FileName = path;
+        const std::wstring relative = relative_to_plugins(path, base);
+        if (const TqorPluginRecord* record = records.FindFile(relative); record && !record->Enabled) {
+          // Disabled: never loaded; the list shows what was kept from its last load.
+          state.Guid = record->Guid;
+          state.Enabled = false;
+          state.Title = record->Title;
+          state.Version = record->Version;
+          state.Author = record->Author;
+          state.Description = record->Description;
+          found.push_back(std::move(state));
+          continue;
+        }
+        describe_loaded(state, *load_plugin(path));
+        if (const TqorPluginRecord* record = records.Find(state.Guid); record && !record->Enabled) {
+          // Disabled by its GUID under a path not noted yet (the plugin moved, or was disabled
+          // through the other module): out again at once, and noted so that it stays unloaded.
+          {
+            lock_guard<critical_section> guard(FLock);
+            FList.pop_back();
+          }
+          state.Plugin = nullptr;
+          state.Enabled = false;
+          AddPluginFile(state.Guid, relative);
+        }
+        found.push_back(std::move(state));
+      } catch (...) {
+        // A DLL that cannot serve as a plugin leaves no trace.
+      }
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [&](const TqorFarPluginState& A, const TqorFarPluginState& B) {
+    return records.Rank(A.Guid) < records.Rank(B.Guid);
+  });
+  lock_guard<critical_section> guard(FLock);
+  FStates = std::move(found);
+}
+
+int TqorFarPluginList::Count() const {
+  lock_guard<critical_section> guard(FLock);
+  return static_cast<int>(FList.size());
 }
 
 TqorFarPlugin* TqorFarPluginList::GetPlugin(int AIndex) const {
-  if (AIndex < 0 || AIndex >= Count()) throw EqorError(L"List index out of bounds");
+  lock_guard<critical_section> guard(FLock);
+  if (AIndex < 0 || AIndex >= static_cast<int>(FList.size())) throw EqorError(L"List index out of bounds");
   return FList[static_cast<size_t>(AIndex)].get();
 }
 
@@ -445,9 +547,64 @@ TqorFarPlugin* TqorFarPluginList::FindPluginAndOpen(const std::wstring& AFileNam
 }
 
 TqorFarPlugin* TqorFarPluginList::FindPluginByGuid(const GUID& AGuid) const {
+  lock_guard<critical_section> guard(FLock);
   for (const auto& plugin : FList)
     if (IsEqualGUID(plugin->GlobalInfo().Guid, AGuid)) return plugin.get();
   return nullptr;
+}
+
+std::vector<TqorFarPlugin*> TqorFarPluginList::active_plugins() const {
+  std::vector<TqorFarPlugin*> plugins;
+  lock_guard<critical_section> guard(FLock);
+  plugins.reserve(FStates.size());
+  for (const TqorFarPluginState& state : FStates)
+    if (state.Enabled && state.Plugin) plugins.push_back(state.Plugin);
+  return plugins;
+}
+
+std::vector<TqorFarPluginState> TqorFarPluginList::States() const {
+  lock_guard<critical_section> guard(FLock);
+  return FStates;
+}
+
+void TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
+  std::vector<TqorPluginRecord> records;
+  {
+    lock_guard<critical_section> guard(FLock);
+    std::vector<TqorFarPluginState> states;
+    for (const TqorFarPluginState& wanted : AStates)
+      for (TqorFarPluginState& state : FStates)
+        if (!state.FileName.empty() && same_name_ignoring_case(state.FileName, wanted.FileName)) {
+          state.Enabled = wanted.Enabled;
+          states.push_back(std::move(state));
+          state.FileName.clear();
+          break;
+        }
+    // Plugins the caller did not name keep their places after the named ones.
+    for (TqorFarPluginState& state : FStates)
+      if (!state.FileName.empty()) states.push_back(std::move(state));
+    for (TqorFarPluginState& state : states) {
+      if (!state.Enabled || state.Plugin) continue;
+      try {
+        describe_loaded(state, *load_plugin(state.FileName));
+      } catch (...) {
+        // It stays listed and enabled, and is asked about nothing: it could not be loaded.
+      }
+    }
+    FStates = std::move(states);
+    const std::wstring base = plugins_base();
+    for (const TqorFarPluginState& state : FStates) {
+      auto same = std::find_if(records.begin(), records.end(),
+                               [&](const TqorPluginRecord& ARecord) { return IsEqualGUID(ARecord.Guid, state.Guid); });
+      if (same == records.end()) {
+        records.push_back(TqorPluginRecord{state.Guid, state.Enabled, state.Title, state.Version, state.Author,
+                                           state.Description, {}});
+        same = records.end() - 1;
+      }
+      same->Files.push_back(relative_to_plugins(state.FileName, base));
+    }
+  }
+  SavePluginRecords(records);
 }
 
 TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const {
@@ -461,7 +618,7 @@ TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HA
   analyse.BufferSize = head.size();
   analyse.OpMode = OPM_PGDN;
 
-  for (const auto& plugin : FList) {
+  for (TqorFarPlugin* plugin : active_plugins()) {
     const HANDLE analysed = plugin->Analyse(analyse);
     if (!analysed) continue;
     if (AHandle) {
@@ -480,7 +637,7 @@ TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HA
       close.Handle = analysed;
       plugin->CloseAnalyse(close);
     }
-    return plugin.get();
+    return plugin;
   }
   return nullptr;
 }

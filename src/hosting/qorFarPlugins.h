@@ -12,6 +12,7 @@
 
 #include "api/qorFarPluginW.h"
 #include "common/qorHandles.h"
+#include "common/qorLocks.h"
 
 namespace qor {
 
@@ -33,7 +34,17 @@ class TqorFarPlugin {
   const std::wstring& FileName() const noexcept { return FFileName; }
   const TGlobalInfo& GlobalInfo() const noexcept { return FGlobalInfoW; }
   bool CanConfigure() const;
+  // The first configuration entry.
   void Configure();
+  // The plugin's configuration entries (PluginConfig of GetPluginInfoW): GUID and menu text each;
+  // none without both GetPluginInfoW and ConfigureW.
+  struct TConfigEntry {
+    GUID Guid;
+    std::wstring Text;
+  };
+  std::vector<TConfigEntry> ConfigEntries() const;
+  // ConfigureW with the GUID of one entry; its answer is the plugin's.
+  intptr_t Configure(const GUID& AEntry);
 
   HANDLE Analyse(const TAnalyseInfo& AInfo) const;
   bool HasCloseAnalyse() const noexcept { return FCloseAnalyseW != nullptr; }
@@ -70,7 +81,19 @@ class TqorFarPlugin {
   bool FFolderRegistered = false;  // the message catalogue knows this plugin's folder
 };
 
-// The single list of loaded plugin modules, in discovery order.
+// One plugin DLL found on disk, as the plugin list shows it. A plugin disabled before discovery is
+// never loaded: what it shows was kept from its last load.
+struct TqorFarPluginState {
+  std::wstring FileName;
+  GUID Guid{};
+  bool Enabled = true;
+  TqorFarPlugin* Plugin = nullptr;  // null while not loaded
+  std::wstring Title, Version, Author, Description;
+};
+
+// The plugins found beside the module: the loaded modules (in load order, which they are
+// unloaded against) and every plugin's place in the detection order with its enabled state.
+// Order and states come from the settings file and go back to it.
 class TqorFarPluginList {
  public:
   TqorFarPluginList() = default;
@@ -78,21 +101,37 @@ class TqorFarPluginList {
   TqorFarPluginList(const TqorFarPluginList&) = delete;
   TqorFarPluginList& operator=(const TqorFarPluginList&) = delete;
 
-  // Scans the plugins folder (Plugins32, or Plugins64 for the 64-bit module) beside the module and loads every DLL that passes the export-name filter.
+  // Scans the plugins folder (Plugins32, or Plugins64 for the 64-bit module) beside the module and
+  // loads every enabled DLL that passes the export-name filter.
   void Discover();
 
-  int Count() const noexcept { return static_cast<int>(FList.size()); }
+  // Loaded modules.
+  int Count() const;
   TqorFarPlugin* GetPlugin(int AIndex) const;
   TqorFarPlugin* FindPlugin(const std::wstring& AFileName) const;
   TqorFarPlugin* FindPluginAndOpen(const std::wstring& AFileName, HANDLE& AHandle) const;
   TqorFarPlugin* FindPluginByGuid(const GUID& AGuid) const;
 
+  // Every plugin found, in detection order.
+  std::vector<TqorFarPluginState> States() const;
+  // A new detection order and new enabled states, given as the States() entries (matched by file
+  // name) in their new order. A newly enabled plugin is loaded; a disabled one is asked about no
+  // file from now on. Both are saved to the settings file.
+  void Apply(const std::vector<TqorFarPluginState>& AStates);
+
  private:
   TqorFarPlugin* FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const;
-  void register_file(const std::wstring& AFileName);
+  // The enabled loaded modules, in detection order.
+  std::vector<TqorFarPlugin*> active_plugins() const;
+  TqorFarPlugin* load_plugin(const std::wstring& AFileName);
 
+  mutable critical_section FLock;
   std::vector<std::unique_ptr<TqorFarPlugin>> FList;
+  std::vector<TqorFarPluginState> FStates;
 };
+
+// The version of a plugin as FAR shows it: Major.Minor.Revision.Build.
+std::wstring PluginVersionText(const TVersionInfo& AVersion);
 
 // The registry, created by the first caller under the unit's critical section.
 TqorFarPluginList& PluginRegistry();

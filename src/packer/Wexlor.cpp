@@ -12,10 +12,12 @@
 #include "common/qorErrors.h"
 #include "common/qorText.h"
 #include "hosting/qorFarExtraction.h"
+#include "hosting/qorFarPluginSetup.h"
 #include "hosting/qorFarPlugins.h"
 #include "hosting/qorFarProgress.h"
 #include "packer/WexlorTime.h"
 #include "services/qorFarLang.h"
+#include "services/qorFarSettingsStore.h"
 #include "services/qorFarStartupInfoW.h"
 #include "strings/qorShellLang.h"
 #include "strings/qorShellStrings.h"
@@ -246,12 +248,40 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
 
 extern "C" {
 
-int WINAPI GetPackerCaps() { return PK_CAPS_BY_CONTENT | PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE; }
+int WINAPI GetPackerCaps() { return PK_CAPS_OPTIONS | PK_CAPS_BY_CONTENT | PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE; }
 
 int WINAPI GetBackgroundFlags() { return BACKGROUND_UNPACK; }
 
+// The settings file goes beside the file manager's suggested one.
 void WINAPI PackSetDefaultParams(PackDefaultParamStruct* dps) {
-  if (dps) std::memcpy(&GDefaultParams, dps, sizeof(GDefaultParams));
+  if (!dps) return;
+  try {
+    std::memcpy(&GDefaultParams, dps, sizeof(GDefaultParams));
+    const char* name = GDefaultParams.DefaultIniName;
+    SetSettingsFolder(AnsiToWide(std::string(name, strnlen(name, sizeof(GDefaultParams.DefaultIniName))).c_str()));
+  } catch (...) {
+  }
+}
+
+void WINAPI ConfigurePacker(HWND Parent, HINSTANCE /*DllInstance*/) {
+  try {
+    ConfigurePlugins(Parent);
+  } catch (...) {
+  }
+}
+
+// Not part of the packer interface: the plugin list for wcxhost, one plugin a line (place, 1 or
+// 0 for enabled, title, version, folder; tab-separated). Answers the length with its NUL; copies
+// when the buffer holds it all.
+int WINAPI ListHostedPluginsW(wchar_t* Buffer, int BufferSize) {
+  try {
+    const std::wstring text = DescribePlugins();
+    const int needed = static_cast<int>(text.size()) + 1;
+    if (Buffer && BufferSize >= needed) std::memcpy(Buffer, text.c_str(), static_cast<size_t>(needed) * sizeof(wchar_t));
+    return needed;
+  } catch (...) {
+    return 0;
+  }
 }
 
 int WINAPI CanYouHandleThisFileW(const wchar_t* FileName) {

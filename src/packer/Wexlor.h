@@ -1,4 +1,5 @@
-// The module's exported WCX packer surface: the seventeen entry points the file manager calls.
+// The module's exported WCX packer surface: the entry points the file manager calls, and the plugin
+// list that wcxhost reads.
 #pragma once
 
 #include <windows.h>
@@ -24,5 +25,7 @@ void WINAPI SetChangeVolProc(HANDLE hArcData, wcx::tChangeVolProc pChangeVolProc
 void WINAPI SetChangeVolProcW(HANDLE hArcData, wcx::tChangeVolProcW pChangeVolProc);
 void WINAPI SetProcessDataProc(HANDLE hArcData, wcx::tProcessDataProc pProcessDataProc);
 void WINAPI SetProcessDataProcW(HANDLE hArcData, wcx::tProcessDataProcW pProcessDataProc);
+void WINAPI ConfigurePacker(HWND Parent, HINSTANCE DllInstance);
+int WINAPI ListHostedPluginsW(wchar_t* Buffer, int BufferSize);
 
 }  // extern "C"

@@ -83,11 +83,11 @@ bool is_separator(const std::wstring& ALine) {
   return !ALine.empty() && (ALine[0] == SingleSeparator || ALine[0] == DoubleSeparator);
 }
 
-// A prompt of the host's own: no owner window, like the host warning box, on the calling thread.
-// Enter presses the focused button, else the first one.
+// A prompt of the host's own on the calling thread: no owner window, like the host warning box,
+// unless a form of ours is calling the plugin. Enter presses the focused button, else the first one.
 class TqorFarPromptForm : public TqorShellCustomDialogForm {
  public:
-  TqorFarPromptForm() : TqorShellCustomDialogForm(static_cast<HWND>(nullptr), static_cast<HWND>(nullptr)) {}
+  TqorFarPromptForm() : TqorShellCustomDialogForm(ThreadOwnerWindow(), static_cast<HWND>(nullptr)) {}
 
  protected:
   void WndProc(TqorMessage& AMessage) override {

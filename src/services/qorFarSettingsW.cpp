@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <unordered_map>
 
 #include "common/qorErrors.h"
@@ -14,21 +13,9 @@ namespace qor {
 
 namespace {
 
-// Which stored tree a settings object opens: FAR keeps roaming and local settings apart.
-struct store_name {
-  GUID Guid;
-  bool Local;
-};
-
-struct store_order {
-  bool operator()(const store_name& A, const store_name& B) const noexcept {
-    const int order = std::memcmp(&A.Guid, &B.Guid, sizeof(GUID));
-    return order != 0 ? order < 0 : A.Local < B.Local;
-  }
-};
-
 // Everything the settings keep between calls, under one lock. Members go in reverse order at
-// module unload: the stored trees first, while the set of live keys and the lock still exist.
+// module unload: the handles (and their trees) first, while the set of live keys and the lock
+// still exist.
 struct settings_state {
   // Recursive: a key registers itself while the command that creates it holds the lock.
   critical_section Lock;
@@ -40,7 +27,6 @@ struct settings_state {
   // One counter for key ids and handles, so that neither is ever taken for the other; it starts
   // above FAR's dialog-history ids (24 and up).
   uintptr_t LastId = 0x10000;
-  std::map<store_name, std::unique_ptr<TqorFarSettings>, store_order> Stores;
 };
 
 settings_state GSettings;
@@ -158,6 +144,42 @@ TqorFarSettingValue* TqorFarSettings::GetValueByName(const std::wstring& AName) 
   return new TqorFarSettingValue(this, AName);
 }
 
+namespace {
+
+void copy_stored_key(const TqorSettingsKey& AStored, TqorFarSettings& AKey) {
+  for (const TqorSettingsValue& stored : AStored.Values) {
+    TqorFarSettingValue* value = AKey.GetValueByName(stored.Name);
+    switch (stored.Type) {
+      case FST_QWORD: value->SetNumber(stored.Number); break;
+      case FST_STRING: value->SetText(stored.Text); break;
+      case FST_DATA: value->SetData(stored.Data); break;
+      default: break;
+    }
+  }
+  for (const TqorSettingsKey& stored : AStored.Keys) copy_stored_key(stored, *AKey.GetSubKeyByName(stored.Name));
+}
+
+}  // namespace
+
+TqorFarSettingsHandle::TqorFarSettingsHandle(const GUID& AGuid, bool ALocal, const TqorSettingsKey& AStored)
+    : FGuid(AGuid), FLocal(ALocal), FRoot(std::make_unique<TqorFarSettings>(nullptr, std::wstring())) {
+  copy_stored_key(AStored, *FRoot);
+}
+
+TqorFarSettingsHandle::~TqorFarSettingsHandle() = default;
+
+void TqorFarSettingsHandle::Record(TqorSettingsChange::TKind AKind, const TqorFarSettings* AKey,
+                                   const TqorSettingsValue& AValue) {
+  TqorSettingsChange change;
+  change.Kind = AKind;
+  change.Guid = FGuid;
+  change.Local = FLocal;
+  for (const TqorFarSettings* key = AKey; key && key->Owner(); key = key->Owner()) change.Path.push_back(key->Name());
+  std::reverse(change.Path.begin(), change.Path.end());
+  change.Value = AValue;
+  FChanges.push_back(std::move(change));
+}
+
 void* TqorFarSettingsHandle::Keep(size_t ASize) {
   FFreeList.push_back(std::make_unique<std::byte[]>(ASize ? ASize : 1));
   return FFreeList.back().get();
@@ -268,17 +290,24 @@ bool write_back(void* AParam, const R& ARecord, F R::*AFirst) noexcept {
   return CopyPluginMemory(static_cast<std::byte*>(AParam) + offset, record + offset, sizeof(R) - offset);
 }
 
+// The stored tree is read before the lock is taken: reading may wait for another process.
 intptr_t create_settings(intptr_t ALocation, void* AParam2) {
   TFarSettingsCreate create;
   if (!ReadPluginRecord(AParam2, create)) return 0;
-  TqorFarSettings* root = nullptr;
-  if (!all_zero(create.Guid)) {
-    auto& stored = GSettings.Stores[store_name{create.Guid, ALocation == PSL_LOCAL}];
-    if (!stored) stored = std::make_unique<TqorFarSettings>(nullptr, std::wstring());
-    root = stored.get();
+  std::unique_ptr<TqorFarSettingsHandle> handle;
+  if (all_zero(create.Guid)) {
+    handle = std::make_unique<TqorFarSettingsHandle>();
+  } else {
+    // The host's own tree (its plugin list) belongs to no plugin.
+    if (IsEqualGUID(create.Guid, kWexlorSettingsGuid)) return 0;
+    const bool local = ALocation == PSL_LOCAL;
+    const TqorSettingsKey stored = ReadStoredTree(create.Guid, local);
+    settings_guard guard(GSettings.Lock);
+    handle = std::make_unique<TqorFarSettingsHandle>(create.Guid, local, stored);
   }
+  settings_guard guard(GSettings.Lock);
   const uintptr_t id = ++GSettings.LastId;
-  GSettings.Handles.emplace(id, std::make_unique<TqorFarSettingsHandle>(root));
+  GSettings.Handles.emplace(id, std::move(handle));
   create.Handle = reinterpret_cast<HANDLE>(id);
   if (!write_back(AParam2, create, &TFarSettingsCreate::Handle)) {
     GSettings.Handles.erase(id);
@@ -287,32 +316,48 @@ intptr_t create_settings(intptr_t ALocation, void* AParam2) {
   return 1;
 }
 
+TqorSettingsValue stored_value(const std::wstring& AName, const TqorFarSettingValue& AValue) {
+  TqorSettingsValue value;
+  value.Name = AName;
+  value.Type = AValue.Type();
+  value.Number = AValue.Number();
+  value.Text = AValue.Text();
+  value.Data = AValue.Data();
+  return value;
+}
+
 intptr_t set_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   TFarSettingsItem item;
   if (!ReadPluginRecord(AParam2, item)) return 0;
   TqorFarSettings* key = find_key(AHandle, item.Root);
   std::wstring name;
   if (!key || !CopyPluginText(item.Name, name)) return 0;
+  TqorFarSettingValue* value = nullptr;
   switch (item.Type) {
     case FST_QWORD:
-      key->GetValueByName(name)->SetNumber(item.Number);
-      return 1;
+      value = key->GetValueByName(name);
+      value->SetNumber(item.Number);
+      break;
     case FST_STRING: {
       std::wstring text;
       if (!CopyPluginText(item.String, text)) return 0;
-      key->GetValueByName(name)->SetText(std::move(text));
-      return 1;
+      value = key->GetValueByName(name);
+      value->SetText(std::move(text));
+      break;
     }
     case FST_DATA: {
       std::vector<std::byte> data(item.Data.Size);
       if (!data.empty() && (!item.Data.Data || !CopyPluginMemory(data.data(), item.Data.Data, data.size())))
         return 0;
-      key->GetValueByName(name)->SetData(std::move(data));
-      return 1;
+      value = key->GetValueByName(name);
+      value->SetData(std::move(data));
+      break;
     }
     default:
       return 0;
   }
+  AHandle.Record(TqorSettingsChange::SetValue, key, stored_value(name, *value));
+  return 1;
 }
 
 // FAR's own options: the type is the option's, whatever the plugin asked for.
@@ -408,10 +453,17 @@ intptr_t delete_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   if (record.Value) {
     std::wstring name;
     if (!CopyPluginText(record.Value, name)) return 0;
-    delete key->FindValue(name);
+    if (TqorFarSettingValue* value = key->FindValue(name)) {
+      delete value;
+      TqorSettingsValue named;
+      named.Name = name;
+      AHandle.Record(TqorSettingsChange::DeleteValue, key, named);
+    }
   } else if (key == AHandle.Root()) {
+    if (key->SubKeyCount() > 0 || key->ValueCount() > 0) AHandle.Record(TqorSettingsChange::DeleteKey, key);
     key->Clear();
   } else {
+    AHandle.Record(TqorSettingsChange::DeleteKey, key);
     delete key;
   }
   return 1;
@@ -428,8 +480,27 @@ intptr_t open_sub_key(TqorFarSettingsHandle& AHandle, void* AParam2, bool ACreat
   }
   TqorFarSettings* key = find_key(AHandle, record.Root);
   if (!key || !read_key_name(record.Value, name)) return 0;
-  TqorFarSettings* sub_key = ACreate ? key->GetSubKeyByName(name) : key->FindSubKey(name);
+  TqorFarSettings* sub_key = key->FindSubKey(name);
+  if (!sub_key && ACreate) {
+    sub_key = key->GetSubKeyByName(name);
+    AHandle.Record(TqorSettingsChange::CreateKey, sub_key);
+  }
   return sub_key ? static_cast<intptr_t>(sub_key->Id()) : 0;
+}
+
+// Frees the handle and every block it handed out; what it changed goes to the file first, outside
+// the lock (writing may wait for another process).
+intptr_t free_settings(HANDLE hHandle) {
+  std::unique_ptr<TqorFarSettingsHandle> handle;
+  {
+    settings_guard guard(GSettings.Lock);
+    auto it = GSettings.Handles.find(reinterpret_cast<uintptr_t>(hHandle));
+    if (it == GSettings.Handles.end()) return 0;
+    handle = std::move(it->second);
+    GSettings.Handles.erase(it);
+  }
+  if (!handle->Changes().empty()) CommitSettings(handle->Changes());
+  return 1;
 }
 
 intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* AParam2) {
@@ -438,15 +509,12 @@ intptr_t settings_control(HANDLE hHandle, int ACommand, intptr_t AParam1, void* 
     ShowHostWarning(L"FarApiSettingsControl");
     return 0;
   }
-  settings_guard guard(GSettings.Lock);
   if (ACommand == SCTL_CREATE) return create_settings(AParam1, AParam2);
+  if (ACommand == SCTL_FREE) return free_settings(hHandle);
+  settings_guard guard(GSettings.Lock);
   TqorFarSettingsHandle* handle = find_handle(hHandle);
   if (!handle) return 0;
   switch (ACommand) {
-    case SCTL_FREE:
-      // Frees the handle and every block it handed out; stored values stay.
-      GSettings.Handles.erase(reinterpret_cast<uintptr_t>(hHandle));
-      return 1;
     case SCTL_SET:
       return handle->HostOptions() ? 0 : set_value(*handle, AParam2);
     case SCTL_GET:

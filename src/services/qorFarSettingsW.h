@@ -1,9 +1,11 @@
 // Settings behind the SettingsControl host entry. Each plugin GUID has one key tree per location
-// (roaming, local) in memory; values set through it live as long as the module and are never
-// read from or written to disk, so a plugin finds what it stored after freeing its settings
-// object and creating a new one, and no plugin reaches another's tree. A settings object created
-// with the all-zero GUID is a read-only view of the host's own options, answered with FAR's
-// defaults. Key ids and handles are serial numbers, never reused, so a stale one reaches nothing.
+// (roaming, local), kept in the settings file (qorFarSettingsStore). A settings object starts from
+// a copy of the stored tree and sees its own changes at once; they reach the file, and with it
+// every later settings object of any process, when the object is freed, as FAR commits them then.
+// No plugin reaches another's tree unless it names that plugin's GUID, as FAR allows. A settings
+// object created with the all-zero GUID is a read-only view of the host's own options, answered
+// with FAR's defaults. Key ids and handles are serial numbers, never reused, so a stale one
+// reaches nothing.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "api/qorFarPluginW.h"
+#include "services/qorFarSettingsStore.h"
 
 namespace qor {
 
@@ -81,16 +84,20 @@ class TqorFarSettings {
   std::unique_ptr<std::vector<TqorFarSettingValue*>> FValues;  // owns the values
 };
 
-// What SCTL_CREATE hands out: a view of one stored tree, or of the host's own options when the
-// root is null, and the memory returned to the plugin through it, which stays valid until the
-// handle is freed.
+// What SCTL_CREATE hands out: a plugin's own copy of one stored tree with the changes made in it,
+// or a view of the host's own options, and the memory returned to the plugin through it, which
+// stays valid until the handle is freed.
 class TqorFarSettingsHandle {
  public:
-  explicit TqorFarSettingsHandle(TqorFarSettings* ARoot) noexcept : FRoot(ARoot) {}
+  // The host's own options.
+  TqorFarSettingsHandle() noexcept = default;
+  // A copy of AStored, the tree of AGuid at ALocal.
+  TqorFarSettingsHandle(const GUID& AGuid, bool ALocal, const TqorSettingsKey& AStored);
+  ~TqorFarSettingsHandle();
   TqorFarSettingsHandle(const TqorFarSettingsHandle&) = delete;
   TqorFarSettingsHandle& operator=(const TqorFarSettingsHandle&) = delete;
 
-  TqorFarSettings* Root() const noexcept { return FRoot; }
+  TqorFarSettings* Root() const noexcept { return FRoot.get(); }
   bool HostOptions() const noexcept { return FRoot == nullptr; }
   // A zero-filled block owned by the handle (never null, even for 0 bytes).
   void* Keep(size_t ASize);
@@ -99,11 +106,18 @@ class TqorFarSettingsHandle {
   size_t OpenHistory() noexcept { return kFirstHistory + FHistories++; }
   bool IsHistory(size_t AId) const noexcept { return AId >= kFirstHistory && AId - kFirstHistory < FHistories; }
 
+  // A change made through the handle, for the file: AKey is a key of this handle's tree.
+  void Record(TqorSettingsChange::TKind AKind, const TqorFarSettings* AKey, const TqorSettingsValue& AValue = {});
+  const TqorSettingsChanges& Changes() const noexcept { return FChanges; }
+
  private:
   static constexpr size_t kFirstHistory = 24;
-  TqorFarSettings* FRoot;
+  GUID FGuid{};
+  bool FLocal = false;
+  std::unique_ptr<TqorFarSettings> FRoot;
   std::vector<std::unique_ptr<std::byte[]>> FFreeList;
   size_t FHistories = 0;
+  TqorSettingsChanges FChanges;
 };
 
 // Host entry for PluginStartupInfo.SettingsControl.

@@ -1062,4 +1062,16 @@ HWND GetRootWindow(HWND AWnd) {
   return wnd;
 }
 
+// ---- the owner of plugin forms ----
+
+namespace {
+thread_local HWND TThreadOwner = nullptr;
+}  // namespace
+
+HWND ThreadOwnerWindow() noexcept { return TThreadOwner; }
+
+TqorThreadOwnerScope::TqorThreadOwnerScope(HWND AOwner) noexcept : FPrevious(TThreadOwner) { TThreadOwner = AOwner; }
+
+TqorThreadOwnerScope::~TqorThreadOwnerScope() { TThreadOwner = FPrevious; }
+
 }  // namespace qor

@@ -262,6 +262,21 @@ class TqorShellUIForm : public TqorShellBaseUIForm {
   int FClientWidthDelta = 0, FClientHeightDelta = 0;
 };
 
+// The window that forms made on this thread for a plugin belong to: a form of ours that calls
+// into a plugin sets itself for the call, so that the plugin's dialogs are modal to it; 0 while
+// none does. Scopes nest.
+HWND ThreadOwnerWindow() noexcept;
+class TqorThreadOwnerScope {
+ public:
+  explicit TqorThreadOwnerScope(HWND AOwner) noexcept;
+  ~TqorThreadOwnerScope();
+  TqorThreadOwnerScope(const TqorThreadOwnerScope&) = delete;
+  TqorThreadOwnerScope& operator=(const TqorThreadOwnerScope&) = delete;
+
+ private:
+  HWND FPrevious;
+};
+
 // Builds a form and finishes its construction; the DPI context is restored whatever happens.
 template <class T, class... A>
 std::unique_ptr<T> MakeForm(A&&... AArgs) {

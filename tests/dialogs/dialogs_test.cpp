@@ -297,6 +297,56 @@ int rect_width(const RECT& ARect) { return ARect.right - ARect.left; }
 int rect_height(const RECT& ARect) { return ARect.bottom - ARect.top; }
 
 bool is_separator(const Item& AItem) { return AItem.type == 0 && (AItem.flags & 0x30000) != 0; }
+
+// FAR's cells of a label: "&&" is one ampersand, the first single one marks the hotkey.
+int label_cells(const std::string& AText, long long AFlags) {
+  const std::wstring text = wxt::widen(AText);
+  if (AFlags & 0x2000) return static_cast<int>(text.size());
+  int cells = 0;
+  bool hotkey = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'&' && i + 1 < text.size()) {
+      if (text[i + 1] == L'&') {
+        ++i;
+      } else if (!hotkey) {
+        hotkey = true;
+        continue;
+      }
+    }
+    ++cells;
+  }
+  return cells;
+}
+
+constexpr long long kNoBrackets = 0x8000, kMoveSelect = 0x1000;
+
+// The cells FAR gives a labelled item, whatever its X2: "[ label ]" ("{ label }" for the default
+// button), a check box's or radio button's mark, a text without a right edge of its own.
+int item_cells(const Item& AItem) {
+  switch (AItem.type) {
+    case kButton: return label_cells(AItem.text, AItem.flags) + ((AItem.flags & kNoBrackets) ? 0 : 4);
+    case kCheck: return label_cells(AItem.text, AItem.flags) + 4;
+    case kRadio: return label_cells(AItem.text, AItem.flags) + ((AItem.flags & kMoveSelect) ? 3 : 4);
+    case kText:
+      if (AItem.x2 == 0 || AItem.x2 <= AItem.x1) return label_cells(AItem.text, AItem.flags);
+      return AItem.x2 + 1 - AItem.x1;
+    default: return AItem.x2 + 1 - AItem.x1;
+  }
+}
+
+// What a centre-group member takes of its row: a button one cell more, a check box or radio
+// button five more than its label, when there is a label.
+int group_step(const Item& AItem) {
+  const int label = label_cells(AItem.text, AItem.flags);
+  if (AItem.type == kButton) return item_cells(AItem) + (item_cells(AItem) > 0 ? 1 : 0);
+  if (AItem.type == kCheck || AItem.type == kRadio) return label + (AItem.text.empty() ? 0 : 5);
+  return label;
+}
+
+bool group_member(const Item& AItem) {
+  return (AItem.flags & kCentre) && (AItem.type == kButton || AItem.type == kCheck || AItem.type == kRadio ||
+                                     (AItem.type == kText && !is_separator(AItem)));
+}
 bool is_box(const Item& AItem) { return AItem.type == kBox || AItem.type == kSingleBox || AItem.type == kList; }
 
 // Checks every control of ASeen against the cell grid of APlan with cell size from AUnit; the
@@ -305,7 +355,6 @@ void expect_grid(const DialogPlan& APlan, const Seen& ASeen, SIZE AUnit) {
   const int cw = AUnit.cx + 2, rh = AUnit.cy + 2;
   const int width = APlan.x1 == -1 ? APlan.x2 : APlan.x2 - APlan.x1 + 1;
   const int height = APlan.y1 == -1 ? APlan.y2 : APlan.y2 - APlan.y1 + 1;
-  const int spacing = MulDiv(4, AUnit.cx, 4);
   std::vector<int> lines(height, rh), offsets(height, 0);
   for (size_t i = 0; i < APlan.items.size(); ++i) {
     const Item& item = APlan.items[i];
@@ -323,23 +372,25 @@ void expect_grid(const DialogPlan& APlan, const Seen& ASeen, SIZE AUnit) {
   EXPECT_EQ(rect_width(ASeen.client), width * cw) << APlan.name;
   EXPECT_EQ(rect_height(ASeen.client), std::max(total, 2 * MulDiv(7, AUnit.cy, 8))) << APlan.name;
 
-  // Centre groups: runs of centre-group buttons on one row, split by anything else.
+  // Centre groups: runs of centre-group items on one row, split by anything else, laid out in
+  // cells as FAR does and centred on the dialog's width in cells.
   std::map<size_t, int> group_left;
   std::vector<size_t> group;
   auto place = [&] {
     if (group.empty()) return;
-    int sum = (static_cast<int>(group.size()) - 1) * spacing;
-    for (size_t g : group) sum += (APlan.items[g].x2 + 1 - APlan.items[g].x1) * cw;
-    int x = (width * cw - sum) / 2;
+    int total = 0;
+    for (size_t g : group) total += group_step(APlan.items[g]);
+    if (APlan.items[group.front()].type == kButton && group_step(APlan.items[group.front()]) > 0) --total;
+    int x = std::max(0, (width - total) / 2);
     for (size_t g : group) {
-      group_left[g] = x;
-      x += (APlan.items[g].x2 + 1 - APlan.items[g].x1) * cw + spacing;
+      group_left[g] = x * cw;
+      x += group_step(APlan.items[g]);
     }
     group.clear();
   };
   for (size_t i = 0; i < APlan.items.size(); ++i) {
     const Item& item = APlan.items[i];
-    if (item.type == 7 && (item.flags & 0x4000)) {
+    if (group_member(item)) {
       if (!group.empty() && APlan.items[group.front()].y1 != item.y1) place();
       group.push_back(i);
     } else {
@@ -364,10 +415,11 @@ void expect_grid(const DialogPlan& APlan, const Seen& ASeen, SIZE AUnit) {
     } else if (is_separator(item)) {
       expected = RECT{4 * cw, row_top(item.y1), (width - 4) * cw, row_top(item.y1) + lines[item.y1]};
     } else if (item.type == kText || item.type == kCheck || item.type == kRadio) {
-      expected = RECT{item.x1 * cw, centred, item.x1 * cw + rect_width(c.rect), centred + h};
+      const int left = group_left.count(i) ? group_left[i] : item.x1 * cw;
+      expected = RECT{left, centred, left + rect_width(c.rect), centred + h};
     } else {
       const int left = group_left.count(i) ? group_left[i] : item.x1 * cw;
-      expected = RECT{left, centred, left + (item.x2 + 1 - item.x1) * cw, centred + h};
+      expected = RECT{left, centred, left + item_cells(item) * cw, centred + h};
     }
     EXPECT_EQ(c.rect.left, expected.left) << APlan.name << " item " << i;
     EXPECT_EQ(c.rect.top, expected.top) << APlan.name << " item " << i;
@@ -600,12 +652,62 @@ TEST(PluginDialogs, CentreGroupsSplitByANonButtonAndSeparatorsAcrossTheWidth) {
   const Seen& seen = run.dialogs[0];
   expect_grid(plan, seen, expected_dialog_unit());
   const int client = rect_width(seen.client);
-  // Each group is centred on the full width on its own.
-  EXPECT_NEAR(seen.item(0)->rect.left + seen.item(1)->rect.right, client, 1);
-  EXPECT_NEAR(seen.item(3)->rect.left + seen.item(3)->rect.right, client, 1);
-  EXPECT_NEAR(seen.item(4)->rect.left + seen.item(4)->rect.right, client, 1);
+  const int cell = expected_dialog_unit().cx + 2;
+  // Each group is centred on the full width on its own, on the cell grid as FAR centres it.
+  EXPECT_NEAR(seen.item(0)->rect.left + seen.item(1)->rect.right, client, cell);
+  EXPECT_NEAR(seen.item(3)->rect.left + seen.item(3)->rect.right, client, cell);
+  EXPECT_NEAR(seen.item(4)->rect.left + seen.item(4)->rect.right, client, cell);
+  // One cell between the two buttons of the first group, as FAR leaves it.
+  EXPECT_EQ(seen.item(1)->rect.left - seen.item(0)->rect.right, cell);
   EXPECT_TRUE(lines_starting(run.log, "proc groups").empty()) << "no dialog procedure, no notification";
   EXPECT_EQ(lines_starting(run.log, "run groups"), std::vector<std::string>{"run groups -1"});
+}
+
+// As real plugins write their dialogs: labelled items leave X2 at X1 or at 0, and FAR works
+// their width out from the label. Before, such buttons came out one cell wide and unreadable.
+TEST(PluginDialogs, FarStyleCoordinatesTakeTheirWidthFromTheLabel) {
+  const DialogPlan plan = {"farstyle", -1, -1, 58, 13,
+                           {{kBox, 3, 1, 54, 11, 0, "FAR coordinates"},
+                            {kText, 5, 2, 0, 2, 0, "&Name:"},
+                            {kEdit, 12, 2, 52, 2, 0, "value"},
+                            {kCheck, 5, 3, 5, 3, 0, "&Solid archive"},
+                            {kRadio, 5, 4, 5, 4, kGroup, "&Fast", 0, 1},
+                            {kRadio, 20, 4, 0, 4, kMoveSelect, "&Best"},
+                            {kText, 5, 5, 5, 5, 0, "Keep A&&B"},
+                            {kButton, 5, 6, 5, 6, 0, "&Browse"},
+                            {kButton, 20, 6, 0, 6, kNoBrackets, "[&Plain]"},
+                            {kCheck, 0, 7, 0, 7, kCentre, "&Remember"},
+                            {kText, 0, 7, 0, 7, kCentre, "for"},
+                            {kRadio, 0, 7, 0, 7, kCentre | kGroup, "&all"},
+                            {kText, 0, 9, 0, 9, kSeparator, ""},
+                            {kButton, 0, 10, 0, 10, kCentre | kDefault, "OK"},
+                            {kButton, 0, 10, 0, 10, kCentre, "Cancel"},
+                            {kButton, 0, 10, 0, 10, kCentre, "&Help"}},
+                           "param=1"};
+  ListingRun run = list_with_dialogs({plan}, {{L"dialog_farstyle" + dpi_suffix()}});
+  ASSERT_EQ(run.entries.size(), 2u);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  const Seen& seen = run.dialogs[0];
+  EXPECT_EQ(seen.caption, L"FAR coordinates");
+  expect_grid(plan, seen, expected_dialog_unit());
+  const int cell = expected_dialog_unit().cx + 2;
+  // Buttons are their bracketed label wide: "{ OK }", "[ Cancel ]", "[ Help ]", "[ Browse ]",
+  // and "[Plain]" as it is with DIF_NOBRACKETS.
+  EXPECT_EQ(rect_width(seen.item(13)->rect), 6 * cell);
+  EXPECT_EQ(rect_width(seen.item(14)->rect), 10 * cell);
+  EXPECT_EQ(rect_width(seen.item(15)->rect), 8 * cell);
+  EXPECT_EQ(rect_width(seen.item(7)->rect), 10 * cell);
+  EXPECT_EQ(rect_width(seen.item(8)->rect), 7 * cell);
+  // Every labelled control is wide enough for its label in the dialog's font.
+  for (int i : {3, 4, 5, 7, 8, 9, 11, 13, 14, 15}) EXPECT_GT(rect_width(seen.item(i)->rect), 3 * cell) << i;
+  // The bottom group: one cell after each button, the run centred in cells; the middle row's
+  // group holds a check box, a text and a radio button side by side.
+  EXPECT_EQ(seen.item(14)->rect.left - seen.item(13)->rect.right, cell);
+  EXPECT_EQ(seen.item(15)->rect.left - seen.item(14)->rect.right, cell);
+  EXPECT_EQ(seen.item(13)->rect.left, ((58 - (7 + 11 + 9 - 1)) / 2) * cell);
+  EXPECT_EQ(seen.item(10)->rect.left - seen.item(9)->rect.left, (8 + 5) * cell);
+  EXPECT_EQ(seen.item(11)->rect.left - seen.item(10)->rect.left, 3 * cell);
+  EXPECT_GT(seen.stats.dark, seen.stats.pixels / 200);
 }
 
 TEST(PluginDialogs, APushButtonClosesWithItsIndexAndASecondRunIsNotInitialisedAgain) {

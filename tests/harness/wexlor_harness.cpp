@@ -140,6 +140,18 @@ void FileManager::Load() {
   bind(FModule, SetChangeVolProcW, "SetChangeVolProcW");
   bind(FModule, SetProcessDataProc, "SetProcessDataProc");
   bind(FModule, SetProcessDataProcW, "SetProcessDataProcW");
+  bind(FModule, ConfigurePacker, "ConfigurePacker");
+  bind(FModule, ListHostedPluginsW, "ListHostedPluginsW");
+  if (FSuggestIni && PackSetDefaultParams) {
+    wcx::PackDefaultParamStruct params{};
+    params.size = sizeof(params);
+    params.PluginInterfaceVersionLow = 10;
+    params.PluginInterfaceVersionHi = 2;
+    const std::wstring ini = FRoot + L"wincmd.ini";
+    WideCharToMultiByte(CP_ACP, 0, ini.c_str(), -1, params.DefaultIniName, sizeof(params.DefaultIniName), nullptr,
+                        nullptr);
+    PackSetDefaultParams(&params);
+  }
 }
 
 void FileManager::Unload() {

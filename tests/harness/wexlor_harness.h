@@ -45,9 +45,14 @@ class FileManager {
   FileManager(const FileManager&) = delete;
   FileManager& operator=(const FileManager&) = delete;
 
+  // Loads the module and, as a file manager does, hands it the suggested settings file:
+  // <root>wincmd.ini unless SuggestIni(false) came first (the module then uses its own default).
   void Load();
   void Unload();
   bool Loaded() const { return FModule != nullptr; }
+  void SuggestIni(bool ASuggest) { FSuggestIni = ASuggest; }
+  // The module's settings file, when the suggested folder is used.
+  std::wstring SettingsFile() const { return FRoot + L"WexlorSettings.txt"; }
 
   const std::wstring& Root() const { return FRoot; }
   std::wstring PluginFile(const std::wstring& AFolder, const std::wstring& AName) const;
@@ -74,10 +79,15 @@ class FileManager {
   void(WINAPI* SetChangeVolProcW)(HANDLE, void*) = nullptr;
   void(WINAPI* SetProcessDataProc)(HANDLE, void*) = nullptr;
   void(WINAPI* SetProcessDataProcW)(HANDLE, void*) = nullptr;
+  void(WINAPI* ConfigurePacker)(HWND, HINSTANCE) = nullptr;
+  int(WINAPI* ListHostedPluginsW)(wchar_t*, int) = nullptr;
+
+  HMODULE Module() const { return FModule; }
 
  private:
   std::wstring FRoot;
   HMODULE FModule = nullptr;
+  bool FSuggestIni = true;
 };
 
 // Finds every host warning box ("Callback" caption) of this process, records its text and

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Checks a built module from outside, as a file manager's loader sees it: the seventeen plain
-# export names, imports from system DLLs only, the manifest and the version resource naming the
-# file. Arguments: objdump, windres and the module file of the target.
+# Checks a built module from outside, as a file manager's loader sees it: the plain export names
+# (the packer interface's and the plugin list for wcxhost), imports from system DLLs only, the
+# manifest and the version resource naming the file. Arguments: objdump, windres and the module
+# file of the target.
 objdump="$1"
 windres="$2"
 module="$3"
@@ -10,8 +11,8 @@ fail() { echo "check-module: $name: $*" >&2; exit 1; }
 
 exports=$("$objdump" -p "$module" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | tr '\n' ' ')
-expected="CanYouHandleThisFile CanYouHandleThisFileW CloseArchive GetBackgroundFlags GetPackerCaps \
-OpenArchive OpenArchiveW PackSetDefaultParams ProcessFile ProcessFileW ReadHeader ReadHeaderEx \
+expected="CanYouHandleThisFile CanYouHandleThisFileW CloseArchive ConfigurePacker GetBackgroundFlags GetPackerCaps \
+ListHostedPluginsW OpenArchive OpenArchiveW PackSetDefaultParams ProcessFile ProcessFileW ReadHeader ReadHeaderEx \
 ReadHeaderExW SetChangeVolProc SetChangeVolProcW SetProcessDataProc SetProcessDataProcW "
 [ "$exports" = "$expected" ] || fail "exports '$exports'"
 
@@ -29,4 +30,4 @@ resources=$("$windres" -i "$module" -O rc) || fail "resources unreadable"
 echo "$resources" | grep -q '^1 VERSIONINFO' || fail "no version resource"
 echo "$resources" | grep -q "VALUE \"OriginalFilename\", \"$name\"" || fail "version resource names another file"
 echo "$resources" | grep -q '^2 24' || fail "no manifest (resource 2 of type 24)"
-echo "check-module: $name: 17 plain exports; imports $imports; manifest and version resource"
+echo "check-module: $name: 19 plain exports; imports $imports; manifest and version resource"

@@ -1,6 +1,8 @@
 // The settings service as plugins see it through SettingsControl of the built module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <thread>
 
 #include "services_support.h"
@@ -284,15 +286,267 @@ TEST(Settings, ReturnedTextsAndDataStayValidUntilFree) {
   EXPECT_EQ(line_with(log, "sc kept "), "3/3 same");
 }
 
-TEST(Settings, ValuesLiveAsLongAsTheModuleAndNeverReachTheDisk) {
-  FileManager fm({services_plugin(L"life", 1, {})});
-  run_script(fm, L"life", "sc create\nsc set q Kept 7\nsc free\n");
-  EXPECT_EQ(line_with(run_script(fm, L"life", "sc create\nsc get q Kept\n"), "sc get q Kept "),
-            "result=1 type=q value=7");
-  // Loaded again, the module starts with empty settings: nothing was written anywhere to be read back.
+namespace {
+
+// The services plugin's hash of a text's UTF-16 units (FNV-1a over their bytes).
+std::string units_hash(const std::wstring& AText) {
+  unsigned long hash = 2166136261UL;
+  for (wchar_t c : AText) {
+    hash = (hash ^ (c & 0xFF)) * 16777619UL & 0xFFFFFFFFUL;
+    hash = (hash ^ ((c >> 8) & 0xFF)) * 16777619UL & 0xFFFFFFFFUL;
+  }
+  char text[16];
+  std::snprintf(text, sizeof(text), "%08lx", hash);
+  return text;
+}
+
+std::string every_byte() {
+  std::string hex;
+  char byte[4];
+  for (int i = 0; i < 256; ++i) {
+    std::snprintf(byte, sizeof(byte), "%02x", (i * 7 + 3) & 0xFF);
+    hex += byte;
+  }
+  return hex;
+}
+
+// Texts that a text file could easily get wrong, as the script writes them and as they must come back.
+struct TextCase {
+  const char* name;
+  const char* script;
+  std::wstring expected;
+};
+
+std::vector<TextCase> text_cases() {
+  std::wstring long_text;
+  for (int i = 0; i < 100000; ++i) long_text += L"ab\u00e9";
+  return {
+      {"Empty", "~", L""},
+      {"Lines", "one\\u000atwo\\u000d\\u000athree", L"one\ntwo\r\nthree"},
+      {"Quotes", "say_\\u0022hi\\u0022_and_\\u005c_[x]_=_#", L"say \"hi\" and \\ [x] = #"},
+      {"Controls", "\\u0001\\u0009\\u007f\\u0085\\u2028\\ufeff\\u00a0", L"\u0001\t\u007f\u0085\u2028\ufeff\u00a0"},
+      {"Cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", L"\u041f\u0440\u0438\u0432\u0435\u0442"},
+      {"Pair", "\\ud83d\\ude00", L"\U0001F600"},
+      {"Lone", "a\\ud800b\\udc00c\\udbff", std::wstring(L"a") + wchar_t(0xD800) + L"b" + wchar_t(0xDC00) + L"c" +
+                                             wchar_t(0xDBFF)},
+      {"Long", "rep:100000:ab\\u00e9", long_text},
+      {"Odd\\u0022name\\u005d_=", "x", L"x"},
+  };
+}
+
+}  // namespace
+
+TEST(Settings, ValuesOfEveryTypeSurviveReloadingTheModule) {
+  FileManager fm({services_plugin(L"keep", 1, {})});
+  BoxWatcher boxes;
+  std::string script =
+      "sc create\n"
+      "sc set q Zero 0\n"
+      "sc set q Max 0xFFFFFFFFFFFFFFFF\n"
+      "sc set q Answer 42\n"
+      "sc set d Bytes " + every_byte() + "\n"
+      "sc set d None -\n"
+      "sc sub Key_One\n"
+      "sc sub @k2 Inner\\u005dkey\n"
+      "sc set @k3 q Deep 7\n"
+      "sc sub Empty\n"
+      "sc create local\n"
+      "sc set q Where 2\n"
+      "sc use k1\n";
+  for (const TextCase& c : text_cases()) script += std::string("sc set s ") + c.name + " " + c.script + "\n";
+  script += "sc free\nsc use k5\nsc free\n";
+  const auto stored = run_script(fm, L"keep", script);
+  EXPECT_EQ(std::count_if(stored.begin(), stored.end(), [](const std::string& l) { return l.find("result=1") != std::string::npos; }),
+            4 + 2 + 1 + 1 + 1 + 2 + static_cast<long>(text_cases().size()))
+      << ::testing::PrintToString(stored);
+  ASSERT_TRUE(file_exists(fm.SettingsFile()));
+
+  // Loaded again, the module reads back what the file holds, unit for unit and byte for byte.
   fm.Unload();
   fm.Load();
-  EXPECT_EQ(line_with(run_script(fm, L"life", "sc create\nsc get q Kept\n"), "sc get q Kept "), "result=0 untouched");
+  std::string check =
+      "sc create\n"
+      "sc get q Zero\n"
+      "sc get q Max\n"
+      "sc get q Answer\n"
+      "sc get d Bytes\n"
+      "sc get d None\n"
+      "sc enum\n"
+      "sc open Key_One\n"
+      "sc open @k2 Inner\\u005dkey\n"
+      "sc get @k3 q Deep\n";
+  for (const TextCase& c : text_cases()) check += std::string("sc units s ") + c.name + "\n";
+  check += "sc create local\nsc get q Where\nsc enum\n";
+  const auto log = run_script(fm, L"keep", check);
+  EXPECT_EQ(line_with(log, "sc get q Zero "), "result=1 type=q value=0");
+  EXPECT_EQ(line_with(log, "sc get q Max "), "result=1 type=q value=18446744073709551615");
+  EXPECT_EQ(line_with(log, "sc get q Answer "), "result=1 type=q value=42");
+  EXPECT_EQ(line_with(log, "sc get d Bytes "), "result=1 type=d value=256:" + every_byte());
+  EXPECT_EQ(line_with(log, "sc get d None "), "result=1 type=d value=0:-");
+  // Keys and values come back in the order they were made.
+  EXPECT_EQ(line_with(log, "sc enum "),
+            "result=1 count=16 Key One:k Empty:k Zero:q Max:q Answer:q Bytes:d None:d Empty:s Lines:s Quotes:s "
+            "Controls:s Cyrillic:s Pair:s Lone:s Long:s Odd\"name] =:s");
+  EXPECT_EQ(line_with(log, "sc open Key_One "), "-> k2");
+  EXPECT_EQ(line_with(log, "sc get @k3 q Deep "), "result=1 type=q value=7");
+  for (const TextCase& c : text_cases())
+    EXPECT_EQ(line_with(log, std::string("sc units s ") + c.name + " "),
+              "result=1 len=" + std::to_string(c.expected.size()) + " hash=" + units_hash(c.expected))
+        << c.name;
+  EXPECT_EQ(line_with(log, "sc get q Where "), "result=1 type=q value=2");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "sc enum result=1 count=1 Where:q"), 1);
+
+  // A person can read the file: typed lines below a key line, escapes only where needed.
+  const std::string text = read_file(fm.SettingsFile());
+  for (const char* line : {"[{5758F1A0-7777-8888-0102-030405060701} roaming]\n", "qword \"Answer\" = 42\n",
+                           "qword \"Max\" = 18446744073709551615\n", "string \"Lines\" = \"one\\ntwo\\r\\nthree\"\n",
+                           "string \"Quotes\" = \"say \\\"hi\\\" and \\\\ [x] = #\"\n",
+                           "string \"Cyrillic\" = \"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\"\n",
+                           "string \"Lone\" = \"a\\ud800b\\udc00c\\udbff\"\n", "data \"None\" =\n",
+                           "[{5758F1A0-7777-8888-0102-030405060701} roaming \"Key One\" \"Inner]key\"]\nqword \"Deep\" = 7\n",
+                           "[{5758F1A0-7777-8888-0102-030405060701} roaming \"Empty\"]\n",
+                           "[{5758F1A0-7777-8888-0102-030405060701} local]\nqword \"Where\" = 2\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST(Settings, AnObjectThatChangedNothingWritesNothing) {
+  FileManager fm({services_plugin(L"quiet", 1, {})});
+  // Reads, opening keys that are not there and creating none: no file appears.
+  run_script(fm, L"quiet", "sc create\nsc get q Missing\nsc open Nothing\nsc enum\nsc del Missing\nsc free\n");
+  EXPECT_FALSE(file_exists(fm.SettingsFile()));
+  run_script(fm, L"quiet", "sc create\nsc sub Made\nsc free\n");
+  ASSERT_TRUE(file_exists(fm.SettingsFile()));
+  // The key that exists now is opened, not made: the file is not written again.
+  WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+  GetFileAttributesExW(fm.SettingsFile().c_str(), GetFileExInfoStandard, &before);
+  Sleep(50);
+  run_script(fm, L"quiet", "sc create\nsc sub Made\nsc free\n");
+  GetFileAttributesExW(fm.SettingsFile().c_str(), GetFileExInfoStandard, &after);
+  EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
+  EXPECT_EQ(CompareFileTime(&before.ftCreationTime, &after.ftCreationTime), 0);
+}
+
+TEST(Settings, ADamagedFileIsSetAsideAndAGoodOneWrittenInItsPlace) {
+  FileManager fm({services_plugin(L"bad", 1, {})}, false);
+  BoxWatcher boxes;
+  const std::string valid = "[{5758F1A0-7777-8888-0102-030405060701} roaming]\nqword \"Kept\" = 1\n";
+  // Each of these would lose or change something if read: the whole file is set aside instead.
+  const std::vector<std::string> damaged = {
+      valid + "qword \"Big\" = 18446744073709551616\n",
+      valid + "string \"Open\" = \"no end\n",
+      valid + "text \"Unknown\" = \"type\"\n",
+      valid + "data \"Odd\" = abc\n",
+      valid + "string \"Nul\" = \"a\\u0000b\"\n",
+      "qword \"Orphan\" = 1\n" + valid,
+      valid + "[{5758F1A0-7777-8888-0102} roaming]\n",
+      valid + "[{5758F1A0-7777-8888-0102-030405060701} nowhere]\n",
+      valid + "string \"Utf8\" = \"\xC3\x28\"\n",
+      valid + "string \"Surrogate\" = \"\xED\xA0\x80\"\n",
+      std::string("\0\0\0\0", 4),
+  };
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    SCOPED_TRACE(i);
+    write_file(fm.SettingsFile(), damaged[i]);
+    fm.Load();
+    const auto log = run_script(fm, L"bad", "sc create\nsc get q Kept\nsc set q After " + std::to_string(i) + "\nsc free\n");
+    fm.Unload();
+    EXPECT_EQ(line_with(log, "sc get q Kept "), "result=0 untouched");
+    EXPECT_EQ(line_with(log, "sc free "), "result=1");
+    // Kept under a fresh name each time: no earlier .bad file is overwritten.
+    const std::wstring aside = fm.SettingsFile() + (i == 0 ? L"" : L"." + std::to_wstring(i + 1)) + L".bad";
+    EXPECT_EQ(read_file(aside), damaged[i]);
+    EXPECT_EQ(read_file(fm.SettingsFile()).find("qword \"After\" = " + std::to_string(i) + "\n") != std::string::npos, true);
+  }
+  EXPECT_EQ(read_file(fm.SettingsFile() + L".bad"), damaged[0]);
+  // The file written in the damaged one's place is read back as it is.
+  fm.Load();
+  EXPECT_EQ(line_with(run_script(fm, L"bad", "sc create\nsc get q After\n"), "sc get q After "),
+            "result=1 type=q value=" + std::to_string(damaged.size() - 1));
+  EXPECT_TRUE(boxes.Texts().empty()) << "no box for a damaged file";
+}
+
+TEST(Settings, AChangeThatFindsTheLockTakenIsKeptForTheNextWrite) {
+  FileManager fm({services_plugin(L"lock", 1, {})});
+  run_script(fm, L"lock", "sc create\nsc set q First 1\nsc free\n");
+  ASSERT_TRUE(file_exists(fm.SettingsFile()));
+  // Another writer holds the lock file for longer than this one waits.
+  HANDLE lock = CreateFileW((fm.SettingsFile() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  const auto held = run_script(fm, L"lock", "sc create\nsc set q Second 2\nsc free\nsc create\nsc get q Second\n");
+  EXPECT_EQ(line_with(held, "sc free "), "result=1");
+  EXPECT_EQ(line_with(held, "sc get q Second "), "result=1 type=q value=2") << "this process sees it at once";
+  EXPECT_EQ(read_file(fm.SettingsFile()).find("Second"), std::string::npos) << "the file is left alone meanwhile";
+  CloseHandle(lock);
+  // The next write takes the kept change along.
+  run_script(fm, L"lock", "sc create\nsc set q Third 3\nsc free\n");
+  const std::string text = read_file(fm.SettingsFile());
+  for (const char* line : {"qword \"First\" = 1\n", "qword \"Second\" = 2\n", "qword \"Third\" = 3\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
+TEST(Settings, AFileThatCannotBeReadNorSetAsideIsNotWrittenOver) {
+  FileManager fm({services_plugin(L"held", 1, {})});
+  run_script(fm, L"held", "sc create\nsc set q Before 1\nsc free\n");
+  // Another program holds the file open and shares nothing: it can be neither read nor renamed.
+  HANDLE held = CreateFileW(fm.SettingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto log = run_script(fm, L"held", "sc create\nsc set q During 2\nsc free\n");
+  EXPECT_EQ(line_with(log, "sc free "), "result=1");
+  CloseHandle(held);
+  EXPECT_FALSE(file_exists(fm.SettingsFile() + L".bad"));
+  // Once it is free again, the next write keeps what the file held and adds what waited.
+  run_script(fm, L"held", "sc create\nsc set q After 3\nsc free\n");
+  const std::string text = read_file(fm.SettingsFile());
+  for (const char* line : {"qword \"Before\" = 1\n", "qword \"During\" = 2\n", "qword \"After\" = 3\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
+TEST(Settings, TwoProcessesWritingDifferentKeysBothKeepTheirValues) {
+  // Both processes and this one find the file below APPDATA: wcxhost suggests no folder.
+  FileManager fm({services_plugin(L"proc", 1, {})}, false);
+  fm.SuggestIni(false);
+  const std::wstring appdata = fm.Root() + L"appdata";
+  CreateDirectoryW(appdata.c_str(), nullptr);
+  wchar_t previous[MAX_PATH * 2] = {};
+  const bool had_appdata = GetEnvironmentVariableW(L"APPDATA", previous, MAX_PATH * 2) > 0;
+  SetEnvironmentVariableW(L"APPDATA", appdata.c_str());
+  const std::wstring file = appdata + L"\\Wexlor\\WexlorSettings.txt";
+  fm.Load();
+  // Seen by this process before the others write.
+  EXPECT_EQ(line_with(run_script(fm, L"proc", "sc create\nsc set q Mine 3\nsc free\nsc create\nsc get q FromA\n"),
+                      "sc get q FromA "),
+            "result=0 untouched");
+  ASSERT_TRUE(file_exists(file));
+
+  // Each process makes its settings object, sets its own value, and frees it only once the other
+  // has made its object too: neither object saw the other's value when it was made.
+  const std::wstring a = fm.WriteArchive(L"a.svc", "WXSVC proc\nsc create\nsc set q FromA 1\ntouch a.ready\nwait b.ready\nsc free\n");
+  const std::wstring b = fm.WriteArchive(L"b.svc", "WXSVC proc\nsc create\nsc set q FromB 2\ntouch b.ready\nwait a.ready\nsc free\n");
+  const std::wstring host = L"\"" + exe_folder() + L"wcxhost.exe\" --wcx \"" + fm.Root() + qor::kModuleFileName + L"\" list ";
+  fm.ClearLog(L"proc", L"services_plugin.dll");
+  ProgramRun first, second;
+  std::thread one([&] { first = RunProgram(host + L"\"" + a + L"\""); });
+  std::thread two([&] { second = RunProgram(host + L"\"" + b + L"\""); });
+  one.join();
+  two.join();
+  EXPECT_EQ(first.status, 0u) << first.err;
+  EXPECT_EQ(second.status, 0u) << second.err;
+  const auto log = fm.Log(L"proc", L"services_plugin.dll");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "sc free result=1"), 2) << ::testing::PrintToString(log);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "wait a.ready done") + std::count(log.begin(), log.end(), "wait b.ready done"), 2);
+
+  // Both values are in the file, with this process's own, and this process sees them at its next create.
+  const std::string text = read_file(file);
+  for (const char* line : {"qword \"FromA\" = 1\n", "qword \"FromB\" = 2\n", "qword \"Mine\" = 3\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+  const auto seen = run_script(fm, L"proc", "sc create\nsc get q FromA\nsc get q FromB\nsc get q Mine\n");
+  EXPECT_EQ(line_with(seen, "sc get q FromA "), "result=1 type=q value=1");
+  EXPECT_EQ(line_with(seen, "sc get q FromB "), "result=1 type=q value=2");
+  EXPECT_EQ(line_with(seen, "sc get q Mine "), "result=1 type=q value=3");
+  fm.Unload();
+  SetEnvironmentVariableW(L"APPDATA", had_appdata ? previous : nullptr);
 }
 
 TEST(Settings, HostOptionsAreAReadOnlyViewOfFarDefaults) {
@@ -445,6 +699,12 @@ TEST(Settings, ThreadsOfTwoPluginsMakeRoundTripsAtOnce) {
   EXPECT_EQ(listed.substr(0, 17), "result=1 count=4 ") << listed;
   for (const char* name : {" shared0:q", " shared1:q", " shared2:q", " shared3:q"})
     EXPECT_NE(listed.find(name), std::string::npos) << listed;
+  EXPECT_EQ(line_with(run_script(fm, L"tb", "sc create\nsc get q shared2\n"), "sc get q shared2 "),
+            "result=1 type=q value=2000039");
+  // The file took every thread's values: read back whole after a reload.
+  fm.Unload();
+  fm.Load();
+  EXPECT_EQ(line_with(run_script(fm, L"ta", "sc create\nsc enum\n"), "sc enum "), listed);
   EXPECT_EQ(line_with(run_script(fm, L"tb", "sc create\nsc get q shared2\n"), "sc get q shared2 "),
             "result=1 type=q value=2000039");
   EXPECT_TRUE(boxes.Texts().empty());

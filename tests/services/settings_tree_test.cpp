@@ -7,11 +7,29 @@
 #include <string>
 #include <thread>
 
+#include "services/qorFarSettingsFile.h"
+#include "services/qorFarSettingsStore.h"
 #include "services/qorFarSettingsW.h"
+#include "wexlor_harness.h"
 
 using namespace qor;
 
 namespace {
+
+// The settings of this program go to a folder of its own, not to the prefix's application data.
+class SettingsFolder : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    FFolder = wxt::make_temp_folder();
+    SetSettingsFolder(FFolder + L"wincmd.ini");
+  }
+  void TearDown() override { wxt::remove_tree(FFolder); }
+
+ private:
+  std::wstring FFolder;
+};
+
+[[maybe_unused]] ::testing::Environment* const GSettingsFolder = ::testing::AddGlobalTestEnvironment(new SettingsFolder);
 
 GUID plugin_guid(unsigned char ANumber) { return GUID{0x5758F1A0, 0xBEEF, 0x0001, {0, 0, 0, 0, 0, 0, 0, ANumber}}; }
 
@@ -103,15 +121,17 @@ TEST(SettingsTree, KeyIdsAreCheckedAgainstTheHandlesTree) {
   EXPECT_EQ(set_number(mine, reinterpret_cast<size_t>(mine), L"Value", 1), 0);
   EXPECT_EQ(sub_key(reinterpret_cast<HANDLE>(child), 0, L"Value"), 0);
   EXPECT_EQ(free_handle(reinterpret_cast<HANDLE>(child)), 0);
-  // A second handle of the same plugin reaches the same keys.
+  // A second handle of the same plugin has ids of its own, as FAR keeps them per handle: this
+  // handle's ids reach nothing through it.
   HANDLE again = create(plugin_guid(1));
-  EXPECT_EQ(sub_key(again, 0, L"Child", SCTL_OPENSUBKEY), child);
-  EXPECT_EQ(set_number(again, grandchild, L"Value", 9), 1);
-  // Deleting a key makes its ids and those below it stale for every handle.
+  EXPECT_EQ(set_number(again, grandchild, L"Value", 9), 0);
+  EXPECT_EQ(sub_key(again, child, L"Value"), 0);
+  EXPECT_EQ(set_number(mine, grandchild, L"Value", 9), 1);
+  // Deleting a key makes its ids and those below it stale.
   TFarSettingsValue remove{sizeof(remove), static_cast<size_t>(child), nullptr};
   EXPECT_EQ(FarApiSettingsControl(mine, SCTL_DELETE, 0, &remove), 1);
   intptr_t result = -1;
-  get(again, grandchild, L"Value", FST_QWORD, &result);
+  get(mine, grandchild, L"Value", FST_QWORD, &result);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(sub_key(mine, child, L"Late"), 0);
   // Keys made after the deletion never take over a stale id, even where memory is reused.
@@ -365,4 +385,113 @@ TEST(SettingsTree, ThreadsDeletingAndUsingTheSameKeysNeverCrash) {
   EXPECT_EQ(sub_key(handle, 0, L"Busy", SCTL_OPENSUBKEY), 0);
   EXPECT_EQ(free_handle(handle), 1);
   RecordProperty("writes_that_found_the_key", used.load());
+}
+
+TEST(SettingsTree, AnObjectSeesWhatAnotherStoredOnceThatOneIsFreed) {
+  HANDLE first = create(plugin_guid(8));
+  HANDLE early = create(plugin_guid(8));
+  ASSERT_TRUE(first && early);
+  EXPECT_EQ(set_number(first, 0, L"Stored", 8), 1);
+  intptr_t result = -1;
+  // Not before it is freed: each object is one transaction, as in FAR.
+  get(early, 0, L"Stored", FST_QWORD, &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(free_handle(first), 1);
+  get(early, 0, L"Stored", FST_QWORD, &result);
+  EXPECT_EQ(result, 0);
+  HANDLE late = create(plugin_guid(8));
+  const TFarSettingsItem item = get(late, 0, L"Stored", FST_QWORD, &result);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(item.Number, 8u);
+  // What the early object changes goes on top of the stored value, not in place of it.
+  EXPECT_EQ(set_number(early, 0, L"Other", 1), 1);
+  EXPECT_EQ(free_handle(early), 1);
+  EXPECT_EQ(free_handle(late), 1);
+  HANDLE last = create(plugin_guid(8));
+  get(last, 0, L"Stored", FST_QWORD, &result);
+  EXPECT_EQ(result, 1);
+  get(last, 0, L"Other", FST_QWORD, &result);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(free_handle(last), 1);
+  // The host's own tree is no plugin's.
+  EXPECT_EQ(create(kWexlorSettingsGuid), nullptr);
+}
+
+TEST(SettingsFile, TextComesBackAsItWasWritten) {
+  TqorSettingsDocument document;
+  document.Tree(plugin_guid(9), true).Key(L"empty");
+  TqorSettingsKey& root = document.Tree(plugin_guid(9), false);
+  const std::wstring texts[] = {L"", L"plain", L"\"\\\n\r\t", std::wstring(1, wchar_t(0xDFFF)) + L"x" + wchar_t(0xD800),
+                                L"\U0001F600\u00e9\u2028", std::wstring(5000, L'z')};
+  int n = 0;
+  for (const std::wstring& text : texts) {
+    TqorSettingsValue& value = root.Value(L"t" + std::to_wstring(n++) + text.substr(0, 3));
+    value.Type = FST_STRING;
+    value.Text = text;
+  }
+  TqorSettingsValue& number = root.Value(L"n");
+  number.Type = FST_QWORD;
+  number.Number = ~0ULL;
+  TqorSettingsValue& data = root.Key(L"a key").Key(L"\"]=").Value(L"");
+  data.Type = FST_DATA;
+  for (int i = 0; i < 256; ++i) data.Data.push_back(static_cast<std::byte>(i));
+
+  TqorSettingsDocument read;
+  ASSERT_TRUE(ParseSettings(FormatSettings(document), read));
+  EXPECT_EQ(FormatSettings(read), FormatSettings(document));
+  const TqorSettingsKey* again = read.Find(plugin_guid(9), false);
+  ASSERT_NE(again, nullptr);
+  ASSERT_EQ(again->Values.size(), root.Values.size());
+  for (size_t i = 0; i < root.Values.size(); ++i) {
+    EXPECT_EQ(again->Values[i].Name, root.Values[i].Name);
+    EXPECT_EQ(again->Values[i].Text, root.Values[i].Text) << i;
+    EXPECT_EQ(again->Values[i].Number, root.Values[i].Number);
+  }
+  const TqorSettingsKey* inner = again->FindKey(L"a key") ? again->FindKey(L"a key")->FindKey(L"\"]=") : nullptr;
+  ASSERT_NE(inner, nullptr);
+  ASSERT_NE(inner->FindValue(L""), nullptr);
+  EXPECT_EQ(inner->FindValue(L"")->Data, data.Data);
+  ASSERT_NE(read.Find(plugin_guid(9), true), nullptr);
+  EXPECT_NE(read.Find(plugin_guid(9), true)->FindKey(L"empty"), nullptr);
+  // A person's edits within the rules are read: blank lines, comments, other spacing, upper-case hex.
+  TqorSettingsDocument edited;
+  ASSERT_TRUE(ParseSettings("\xEF\xBB\xBF# mine\r\n\r\n  [{5758F1A0-BEEF-0001-0000-000000000009}   local  \"k\" ]\r\n"
+                            "  qword \"a\"=1\r\ndata \"b\" = 0A0b\r\n\tstring \"c\"   =   \"\\u00e9\"",
+                            edited));
+  const TqorSettingsKey* key = edited.Find(plugin_guid(9), true);
+  ASSERT_NE(key, nullptr);
+  ASSERT_NE(key->FindKey(L"k"), nullptr);
+  EXPECT_EQ(key->FindKey(L"k")->FindValue(L"a")->Number, 1u);
+  EXPECT_EQ(key->FindKey(L"k")->FindValue(L"b")->Data, (std::vector<std::byte>{std::byte{10}, std::byte{11}}));
+  EXPECT_EQ(key->FindKey(L"k")->FindValue(L"c")->Text, L"\u00e9");
+}
+
+TEST(SettingsFile, TextsThatCannotComeBackExactlyAreRefused) {
+  const char* const head = "[{5758F1A0-BEEF-0001-0000-000000000009} roaming]\n";
+  const std::vector<std::string> bad = {
+      "qword \"a\" = 1\n",                                            // a value before any key
+      std::string(head) + "qword \"a\" = -1\n",
+      std::string(head) + "qword \"a\" = 18446744073709551616\n",
+      std::string(head) + "qword \"a\" = 1 2\n",
+      std::string(head) + "qword a = 1\n",
+      std::string(head) + "string \"a\" = \"b\n",
+      std::string(head) + "string \"a\" = \"\\q\"\n",
+      std::string(head) + "string \"a\" = \"\\u12\"\n",
+      std::string(head) + "string \"a\" = \"\\u0000\"\n",
+      std::string(head) + "data \"a\" = 0g\n",
+      std::string(head) + "data \"a\" = 012\n",
+      std::string(head) + "number \"a\" = 1\n",
+      "[{5758F1A0-BEEF-0001-0000-00000000000} roaming]\n",
+      "[{5758F1A0-BEEF-0001-0000-000000000009} both]\n",
+      "[{5758F1A0-BEEF-0001-0000-000000000009} roaming \"a\\\\b\"]\n",  // no backslash in key names
+      "[{5758F1A0-BEEF-0001-0000-000000000009} roaming \"\"]\n",
+      "[{5758F1A0-BEEF-0001-0000-000000000009} roaming\n",
+      std::string(head) + "string \"a\" = \"\xC0\xAF\"\n",                // overlong UTF-8
+      std::string(head) + "string \"a\" = \"\xF4\x90\x80\x80\"\n",        // above U+10FFFF
+      std::string(head) + "string \"a\" = \"\xE2\x82\"\n",                 // cut short
+  };
+  for (const std::string& text : bad) {
+    TqorSettingsDocument document;
+    EXPECT_FALSE(ParseSettings(text, document)) << text;
+  }
 }

@@ -6,6 +6,8 @@
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] test ARCHIVE
 //   wcxhost [--wcx PATH] [--ansi] check FILE...
+//   wcxhost [--wcx PATH] plugins
+//   wcxhost [--wcx PATH] configure
 //   wcxhost --help
 //
 // Plugin dialogs are real windows, as in a file manager. --password answers password dialogs for
@@ -276,6 +278,8 @@ class Plugin {
     bind(FCloseArchive, "CloseArchive");
     bind(FSetProcessDataProcW, "SetProcessDataProcW");
     bind(FSetProcessDataProc, "SetProcessDataProc");
+    bind(FConfigurePacker, "ConfigurePacker");
+    bind(FListHostedPluginsW, "ListHostedPluginsW");
     const bool usable = FAnsi ? (FOpenArchive && (FReadHeaderEx || FReadHeader) && FProcessFile && FCloseArchive)
                               : (FOpenArchiveW && FReadHeaderExW && FProcessFileW && FCloseArchive);
     if (!usable) {
@@ -381,6 +385,27 @@ class Plugin {
 
   int Close(HANDLE AArchive) { return FCloseArchive(AArchive); }
 
+  // The module's configuration dialog, as a file manager's Configure button opens it; false
+  // without the export.
+  bool Configure() {
+    if (!FConfigurePacker) return false;
+    FConfigurePacker(nullptr, FModule);
+    return true;
+  }
+
+  // The hosted plugins, one line each (place, 1 or 0, title, version, folder; tab-separated);
+  // false when the module does not list them.
+  bool ListPlugins(std::wstring& AText) {
+    if (!FListHostedPluginsW) return false;
+    const int size = FListHostedPluginsW(nullptr, 0);
+    if (size <= 0) return false;
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    if (FListHostedPluginsW(text.data(), size) != size) return false;
+    text.resize(static_cast<size_t>(size) - 1);
+    AText = std::move(text);
+    return true;
+  }
+
  private:
   template <class T>
   void bind(T& ASlot, const char* AName) {
@@ -405,6 +430,8 @@ class Plugin {
   int(WINAPI* FCloseArchive)(HANDLE) = nullptr;
   void(WINAPI* FSetProcessDataProcW)(HANDLE, tProcessDataProcW) = nullptr;
   void(WINAPI* FSetProcessDataProc)(HANDLE, tProcessDataProc) = nullptr;
+  void(WINAPI* FConfigurePacker)(HWND, HINSTANCE) = nullptr;
+  int(WINAPI* FListHostedPluginsW)(wchar_t*, int) = nullptr;
 };
 
 // --- password dialogs ----------------------------------------------------------------------------
@@ -742,20 +769,66 @@ int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
   return status;
 }
 
+// One line per plugin: place, enabled or not, title, version and folder in columns.
+int run_plugins(Plugin& APlugin) {
+  std::wstring text;
+  if (!APlugin.ListPlugins(text)) {
+    err(L"the plugin does not list hosted plugins");
+    return kNoPlugin;
+  }
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    std::vector<std::wstring> fields;
+    size_t field = start;
+    for (;;) {
+      const size_t tab = text.find(L'\t', field);
+      if (tab == std::wstring::npos || tab > end) {
+        fields.push_back(text.substr(field, end - field));
+        break;
+      }
+      fields.push_back(text.substr(field, tab - field));
+      field = tab + 1;
+    }
+    start = end + 1;
+    if (fields.size() < 5) continue;
+    auto padded = [](std::wstring AText, size_t AWidth) {
+      if (AText.size() < AWidth) AText.append(AWidth - AText.size(), L' ');
+      return AText;
+    };
+    out(padded(fields[0], 3) + L"  " + padded(fields[1] == L"1" ? L"enabled" : L"disabled", 8) + L"  " +
+        padded(fields[2], 24) + L"  " + padded(fields[3], 12) + L"  " + fields[4]);
+  }
+  return kOk;
+}
+
+int run_configure(Plugin& APlugin) {
+  if (!APlugin.Configure()) {
+    err(L"the plugin has no ConfigurePacker export");
+    return kNoPlugin;
+  }
+  return kOk;
+}
+
 const wchar_t kUsageLines[] =
     L"usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE\n"
     L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]\n"
     L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] test ARCHIVE\n"
     L"       wcxhost [--wcx PATH] [--ansi] check FILE...\n"
+    L"       wcxhost [--wcx PATH] plugins\n"
+    L"       wcxhost [--wcx PATH] configure\n"
     L"       wcxhost --help";
 
 const wchar_t kHelpDetails[] =
     L"\n"
-    L"  list     lists the entries: date, attributes, size, name\n"
-    L"  extract  extracts everything, or the named entries and folders, below DEST\n"
-    L"  test     tests every entry (the plugin extracts it, and it is thrown away) and ends with\n"
-    L"           \"N ok, M failed\"\n"
-    L"  check    tells for each file whether the plugin takes it for an archive\n"
+    L"  list       lists the entries: date, attributes, size, name\n"
+    L"  extract    extracts everything, or the named entries and folders, below DEST\n"
+    L"  test       tests every entry (the plugin extracts it, and it is thrown away) and ends with\n"
+    L"             \"N ok, M failed\"\n"
+    L"  check      tells for each file whether the plugin takes it for an archive\n"
+    L"  plugins    lists the hosted plugins in detection order: place, enabled, title, version, folder\n"
+    L"  configure  opens the configuration dialog, as a file manager's Configure button does\n"
     L"\n"
     L"  --wcx PATH  the packer plugin to drive (default: Wexlor.wcx beside a 32-bit wcxhost.exe,\n"
     L"              Wexlor.wcx64 beside a 64-bit one)\n"
@@ -827,6 +900,7 @@ bool valid_command(const Options& AOptions) {
   if (args[0] == L"extract") return args.size() >= 3;
   if (args[0] == L"test") return args.size() == 2;
   if (args[0] == L"check") return args.size() >= 2;
+  if (args[0] == L"plugins" || args[0] == L"configure") return args.size() == 1 && !AOptions.ansi;
   return false;
 }
 
@@ -854,6 +928,8 @@ int run(int argc, wchar_t** argv) {
   }
   if (error_output().Console()) plugin.ShowProgress();
   const auto& args = options.args;
+  if (args[0] == L"plugins") return run_plugins(plugin);
+  if (args[0] == L"configure") return run_configure(plugin);
   if (args[0] == L"list") return run_list(plugin, full_path(args[1]), options.bare);
   if (args[0] == L"extract")
     return run_extract(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
