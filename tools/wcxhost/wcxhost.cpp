@@ -615,6 +615,22 @@ int run_list(Plugin& APlugin, const std::wstring& AArchive, bool ABare) {
   return kOk;
 }
 
+// Closes an archive whose headers were read until RC, reporting a reading that stopped early or a
+// close that failed; false when either happened.
+bool close_after_reading(Plugin& APlugin, HANDLE AArchiveHandle, int ARead, const std::wstring& AArchive) {
+  const int close = APlugin.Close(AArchiveHandle);
+  bool ok = true;
+  if (ARead != 0 && ARead != E_END_ARCHIVE) {
+    err(L"reading " + AArchive + L" stopped: " + error_name(ARead));
+    ok = false;
+  }
+  if (close != 0) {
+    err(L"closing " + AArchive + L": " + error_name(close));
+    ok = false;
+  }
+  return ok;
+}
+
 // Every chosen entry is tried: one that fails is reported with its error and the rest go on.
 int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADest, const std::vector<std::wstring>& ANames) {
   const std::wstring problem = file_problem(AArchive);
@@ -688,15 +704,7 @@ int run_extract(Plugin& APlugin, const std::wstring& AArchive, std::wstring ADes
       break;
     }
   }
-  const int close = APlugin.Close(h);
-  if (rc != 0 && rc != E_END_ARCHIVE) {
-    err(L"reading " + AArchive + L" stopped: " + error_name(rc));
-    status = kFailed;
-  }
-  if (close != 0) {
-    err(L"closing " + AArchive + L": " + error_name(close));
-    status = kFailed;
-  }
+  if (!close_after_reading(APlugin, h, rc, AArchive)) status = kFailed;
   for (size_t i = 0; i < ANames.size(); ++i)
     if (!found[i]) {
       err(L"not in the archive: " + ANames[i]);
@@ -736,15 +744,7 @@ int run_test(Plugin& APlugin, const std::wstring& AArchive) {
       if (result == E_EABORTED) break;
     }
   }
-  const int close = APlugin.Close(h);
-  if (rc != 0 && rc != E_END_ARCHIVE) {
-    err(L"reading " + AArchive + L" stopped: " + error_name(rc));
-    status = kFailed;
-  }
-  if (close != 0) {
-    err(L"closing " + AArchive + L": " + error_name(close));
-    status = kFailed;
-  }
+  if (!close_after_reading(APlugin, h, rc, AArchive)) status = kFailed;
   out(std::to_wstring(ok) + L" ok, " + std::to_wstring(failed) + L" failed");
   return failed > 0 ? kFailed : status;
 }
