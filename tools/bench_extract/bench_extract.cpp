@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "common/qorTarget.h"
+#include "../bench_module.h"
 #include "api/qorFarPluginW.h"
-#include "api/qorWcxApi.h"
 
 namespace {
 
@@ -58,20 +58,6 @@ unsigned long long rounds_for(double ASeconds) {
     best = std::min(best, now() - start);
   }
   return std::max<unsigned long long>(1, static_cast<unsigned long long>(probe * ASeconds / best));
-}
-
-std::wstring exe_folder() {
-  wchar_t path[MAX_PATH * 2] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring p = path;
-  return p.substr(0, p.find_last_of(L"\\/") + 1);
-}
-
-void write_file(const std::wstring& APath, const std::string& ABytes) {
-  HANDLE h = CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(h, ABytes.data(), (DWORD)ABytes.size(), &written, nullptr);
-  CloseHandle(h);
 }
 
 void remove_tree(const std::wstring& APath) {
@@ -108,23 +94,6 @@ size_t count_files(const std::wstring& APath) {
   return count;
 }
 
-template <class T>
-void bind(HMODULE AModule, T& ASlot, const char* AName) {
-  ASlot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule, AName)));
-  if (!ASlot) {
-    std::fprintf(stderr, "missing export %s\n", AName);
-    std::exit(3);
-  }
-}
-
-struct Module {
-  HANDLE(WINAPI* OpenArchiveW)(wcx::tOpenArchiveDataW*);
-  int(WINAPI* ReadHeaderExW)(HANDLE, wcx::tHeaderDataExW*);
-  int(WINAPI* ProcessFileW)(HANDLE, int, const wchar_t*, const wchar_t*);
-  int(WINAPI* CloseArchive)(HANDLE);
-  int(WINAPI* CanYouHandleThisFileW)(const wchar_t*);
-};
-
 struct Plugin {
   TAnalyseW AnalyseW;
   TOpenW OpenW;
@@ -144,7 +113,7 @@ struct Run {
 };
 
 struct Bench {
-  Module m{};
+  bench::Module m{};
   Plugin p{};
   std::wstring root;
 
@@ -255,7 +224,7 @@ void print_run(const char* ALabel, const Run& ARun, unsigned long long AEntries)
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   const double entry_ms = argc > 2 ? std::max(0.001, std::atof(argv[2])) : 1.0;
-  const std::wstring bin = exe_folder();
+  const std::wstring bin = bench::exe_folder();
 
   Bench b;
   wchar_t temp[MAX_PATH] = {};
@@ -279,20 +248,11 @@ int main(int argc, char** argv) {
   };
   const std::string head3000 = head(30, 100), head1500 = head(15, 100), head_flat = head(0, 10000);
   const std::wstring a3000 = b.root + L"a3000.wxs", a1500 = b.root + L"a1500.wxs", flat = b.root + L"flat.wxs";
-  write_file(a3000, head3000);
-  write_file(a1500, head1500);
-  write_file(flat, head_flat);
+  bench::write_file(a3000, head3000);
+  bench::write_file(a1500, head1500);
+  bench::write_file(flat, head_flat);
 
-  HMODULE wcx_module = LoadLibraryW((b.root + qor::kModuleFileName).c_str());
-  if (!wcx_module) {
-    std::fprintf(stderr, "cannot load %ls\n", qor::kModuleFileName);
-    return 3;
-  }
-  bind(wcx_module, b.m.OpenArchiveW, "OpenArchiveW");
-  bind(wcx_module, b.m.ReadHeaderExW, "ReadHeaderExW");
-  bind(wcx_module, b.m.ProcessFileW, "ProcessFileW");
-  bind(wcx_module, b.m.CloseArchive, "CloseArchive");
-  bind(wcx_module, b.m.CanYouHandleThisFileW, "CanYouHandleThisFileW");
+  b.m = bench::load_module(b.root);
   // Creates the registry, so that the plugin is loaded before the direct runs bind to it.
   if (b.m.CanYouHandleThisFileW(a3000.c_str()) != -1) {
     std::fprintf(stderr, "the benchmark plugin did not accept its archive\n");
@@ -300,13 +260,13 @@ int main(int argc, char** argv) {
   }
   HMODULE plugin_module = GetModuleHandleW((plugin_folder + L"solid_plugin.dll").c_str());
   if (!plugin_module) plugin_module = LoadLibraryW((plugin_folder + L"solid_plugin.dll").c_str());
-  bind(plugin_module, b.p.AnalyseW, "AnalyseW");
-  bind(plugin_module, b.p.OpenW, "OpenW");
-  bind(plugin_module, b.p.GetFindDataW, "GetFindDataW");
-  bind(plugin_module, b.p.FreeFindDataW, "FreeFindDataW");
-  bind(plugin_module, b.p.GetFilesW, "GetFilesW");
-  bind(plugin_module, b.p.ClosePanelW, "ClosePanelW");
-  bind(plugin_module, b.p.SolidCounter, "SolidCounter");
+  bench::bind(plugin_module, b.p.AnalyseW, "AnalyseW");
+  bench::bind(plugin_module, b.p.OpenW, "OpenW");
+  bench::bind(plugin_module, b.p.GetFindDataW, "GetFindDataW");
+  bench::bind(plugin_module, b.p.FreeFindDataW, "FreeFindDataW");
+  bench::bind(plugin_module, b.p.GetFilesW, "GetFilesW");
+  bench::bind(plugin_module, b.p.ClosePanelW, "ClosePanelW");
+  bench::bind(plugin_module, b.p.SolidCounter, "SolidCounter");
 
   const std::wstring dest = b.root + L"out";
   auto all = [](unsigned long long) { return true; };
@@ -341,7 +301,7 @@ int main(int argc, char** argv) {
   const bool ok = whole.ok && module3000.ok && module1500.ok && module_half.ok && alone.ok && module_one.ok &&
                   whole.files == 3000 && module3000.files == 3000 && module1500.files == 1500 &&
                   module_half.files == 1500 && alone.files == 1 && module_one.files == 1;
-  FreeLibrary(wcx_module);
+  FreeLibrary(b.m.Handle);
   remove_tree(b.root.substr(0, b.root.size() - 1));
   if (!ok) {
     std::fprintf(stderr, "an extraction failed or left the wrong files\n");

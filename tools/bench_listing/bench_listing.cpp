@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "api/qorFarPluginW.h"
-#include "api/qorWcxApi.h"
 #include "common/qorTarget.h"
+#include "../bench_module.h"
 
 namespace {
 
@@ -55,37 +55,6 @@ size_t heap_in_use() {
   return total;
 }
 
-std::wstring exe_folder() {
-  wchar_t path[MAX_PATH * 2] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring p = path;
-  return p.substr(0, p.find_last_of(L"\\/") + 1);
-}
-
-void write_file(const std::wstring& APath, const std::string& ABytes) {
-  HANDLE h = CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(h, ABytes.data(), (DWORD)ABytes.size(), &written, nullptr);
-  CloseHandle(h);
-}
-
-template <class T>
-void bind(HMODULE AModule, T& ASlot, const char* AName) {
-  ASlot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule, AName)));
-  if (!ASlot) {
-    std::fprintf(stderr, "missing export %s\n", AName);
-    std::exit(3);
-  }
-}
-
-struct Module {
-  HANDLE(WINAPI* OpenArchiveW)(wcx::tOpenArchiveDataW*);
-  int(WINAPI* ReadHeaderExW)(HANDLE, wcx::tHeaderDataExW*);
-  int(WINAPI* ProcessFileW)(HANDLE, int, const wchar_t*, const wchar_t*);
-  int(WINAPI* CloseArchive)(HANDLE);
-  int(WINAPI* CanYouHandleThisFileW)(const wchar_t*);
-};
-
 struct Plugin {
   TAnalyseW AnalyseW;
   TOpenW OpenW;
@@ -104,7 +73,7 @@ struct WalkResult {
 // Memory is sampled every this many entries.
 constexpr unsigned kSampleEvery = 500;
 
-WalkResult host_walk(const Module& AModule, const std::wstring& AArchive) {
+WalkResult host_walk(const bench::Module& AModule, const std::wstring& AArchive) {
   WalkResult r;
   std::wstring name = AArchive;
   wcx::tOpenArchiveDataW open{};
@@ -229,7 +198,7 @@ double median(std::vector<double> A) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  const std::wstring bin = exe_folder();
+  const std::wstring bin = bench::exe_folder();
 
   // A private copy of the module with the benchmark plugin as its only plugin.
   wchar_t temp[MAX_PATH] = {};
@@ -248,23 +217,13 @@ int main(int argc, char** argv) {
   // 10 top folders with 19 sub-folders each: 200 folders; 49 files in each: 9,800 files.
   const std::string small_head = "WXBENCH 10 19 49\n";
   const std::wstring big = root + L"big.wxb", small = root + L"small.wxb", detect = root + L"detect.wxb";
-  write_file(big, big_head);
-  write_file(small, small_head);
-  write_file(detect, big_head + std::string(200 * 1024, 'x'));
+  bench::write_file(big, big_head);
+  bench::write_file(small, small_head);
+  bench::write_file(detect, big_head + std::string(200 * 1024, 'x'));
   const std::wstring tiny = root + L"tiny.wxb";
-  write_file(tiny, "WXBENCH 1 1 1\n");
+  bench::write_file(tiny, "WXBENCH 1 1 1\n");
 
-  HMODULE wcx_module = LoadLibraryW((root + qor::kModuleFileName).c_str());
-  if (!wcx_module) {
-    std::fprintf(stderr, "cannot load %ls\n", qor::kModuleFileName);
-    return 3;
-  }
-  Module m{};
-  bind(wcx_module, m.OpenArchiveW, "OpenArchiveW");
-  bind(wcx_module, m.ReadHeaderExW, "ReadHeaderExW");
-  bind(wcx_module, m.ProcessFileW, "ProcessFileW");
-  bind(wcx_module, m.CloseArchive, "CloseArchive");
-  bind(wcx_module, m.CanYouHandleThisFileW, "CanYouHandleThisFileW");
+  const bench::Module m = bench::load_module(root);
   // Creates the registry, so that the plugin is loaded before the direct walk binds to it.
   if (m.CanYouHandleThisFileW(big.c_str()) != -1) {
     std::fprintf(stderr, "the benchmark plugin did not accept its archive\n");
@@ -273,12 +232,12 @@ int main(int argc, char** argv) {
   HMODULE plugin_module = GetModuleHandleW((root + qor::kPluginsFolder + L"\\Bench\\bench_plugin.dll").c_str());
   if (!plugin_module) plugin_module = LoadLibraryW((root + qor::kPluginsFolder + L"\\Bench\\bench_plugin.dll").c_str());
   Plugin p{};
-  bind(plugin_module, p.AnalyseW, "AnalyseW");
-  bind(plugin_module, p.OpenW, "OpenW");
-  bind(plugin_module, p.GetFindDataW, "GetFindDataW");
-  bind(plugin_module, p.FreeFindDataW, "FreeFindDataW");
-  bind(plugin_module, p.SetDirectoryW, "SetDirectoryW");
-  bind(plugin_module, p.ClosePanelW, "ClosePanelW");
+  bench::bind(plugin_module, p.AnalyseW, "AnalyseW");
+  bench::bind(plugin_module, p.OpenW, "OpenW");
+  bench::bind(plugin_module, p.GetFindDataW, "GetFindDataW");
+  bench::bind(plugin_module, p.FreeFindDataW, "FreeFindDataW");
+  bench::bind(plugin_module, p.SetDirectoryW, "SetDirectoryW");
+  bench::bind(plugin_module, p.ClosePanelW, "ClosePanelW");
 
   // 1. Listing speed; host and direct runs alternate so that both see the same machine state.
   std::vector<double> host_times, direct_times;
@@ -360,7 +319,7 @@ int main(int argc, char** argv) {
               (list_time - start_up - host_best) * 1e9 / host_big.entries);
   std::printf("  ratio (list - start-up) / module walk: %.2f\n", (list_time - start_up) / host_best);
 
-  FreeLibrary(wcx_module);
+  FreeLibrary(m.Handle);
   DeleteFileW(listing.c_str());
   for (const std::wstring& f : {std::wstring(L"big.wxb"), std::wstring(L"small.wxb"), std::wstring(L"detect.wxb"),
                                 std::wstring(L"tiny.wxb"), std::wstring(qor::kModuleFileName),
