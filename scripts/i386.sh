@@ -37,10 +37,14 @@ install_emulator() {
   [ -x "$emulator" ] && return 0
   mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
     grep -E '^[[:space:]]*(deb|URIs:)' | grep -o 'https\?://[^ ]*/debian/\?' | grep -v security | head -n 1)
+  if [ -z "$mirror" ]; then
+    echo "i386.sh: this kernel runs no 32-bit programs, and the apt sources of this machine name no Debian mirror to fetch qemu-user from; add one to /etc/apt/sources.list and run again." >&2
+    return 1
+  fi
   work=$(mktemp -d)
   cat >"$work/trixie.sources" <<EOF
 Types: deb
-URIs: ${mirror:-http://deb.debian.org/debian}
+URIs: $mirror
 Suites: trixie
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg

@@ -18,6 +18,7 @@ enum : int {
   E_END_ARCHIVE = 10,
   E_BAD_DATA = 12,
   E_EOPEN = 15,
+  E_ECREATE = 16,
   E_ECLOSE = 17,
   E_EREAD = 18,
   E_EWRITE = 19,

@@ -12,6 +12,7 @@ class critical_section {
   critical_section(const critical_section&) = delete;
   critical_section& operator=(const critical_section&) = delete;
   void lock() noexcept { ::EnterCriticalSection(&FSection); }
+  bool try_lock() noexcept { return ::TryEnterCriticalSection(&FSection) != 0; }
   void unlock() noexcept { ::LeaveCriticalSection(&FSection); }
 
  private:

@@ -10,6 +10,7 @@
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
+#include "common/qorUserStop.h"
 #include "ui/qorShellBaseExtension.h"
 
 namespace qor {
@@ -896,12 +897,21 @@ HANDLE WINAPI FarApiDialogInit(const GUID* APluginId, const GUID* AId, intptr_t 
   }
 }
 
+// A button that closes a dialog as Esc does: the user's stop, whatever the plugin makes of it.
+static bool is_cancel_button(const TFarDialogItem& AItem) {
+  if (AItem.Type != DI_BUTTON) return false;
+  std::wstring text = FarItemText(AItem);
+  text.erase(std::remove(text.begin(), text.end(), L'&'), text.end());
+  return ::CompareStringOrdinal(text.c_str(), -1, L"Cancel", -1, TRUE) == CSTR_EQUAL;
+}
+
 intptr_t WINAPI FarApiDialogRun(HANDLE hDlg) {
   TqorFarDialog* dialog = AcquireDialog(hDlg);
   if (!dialog) return -1;
   intptr_t result = -1;
   try {
     result = dialog->ShowModal();
+    if (result < 0 || is_cancel_button(dialog->Item(static_cast<int>(result)))) NoteUserStop();
   } catch (...) {
     result = -1;
   }

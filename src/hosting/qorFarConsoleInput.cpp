@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "common/qorPluginGuard.h"
+#include "common/qorUserStop.h"
 #include "hosting/qorFarProgress.h"
 
 namespace qor {
@@ -37,6 +38,14 @@ BOOL console_input(input_function ASystem, HANDLE AInput, PINPUT_RECORD ABuffer,
   const BOOL ok = ASystem(AInput, ABuffer, ALength, ACount);
   // Without a console the call fails; a poll that trusts its count must then see none.
   if (!ok) write_count(ACount, 0);
+  // The user's own Esc in the console stops the plugin as the file manager's cancel does.
+  if (ok && ABuffer && ACount && *ACount <= ALength)
+    for (DWORD i = 0; i < *ACount; ++i)
+      if (ABuffer[i].EventType == KEY_EVENT && ABuffer[i].Event.KeyEvent.bKeyDown &&
+          ABuffer[i].Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE) {
+        NoteUserStop();
+        break;
+      }
   return ok;
 }
 

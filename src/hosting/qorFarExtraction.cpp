@@ -5,7 +5,8 @@
 #include <string_view>
 
 #include "common/qorErrors.h"
-#include "common/qorHandles.h"
+#include "common/qorUserStop.h"
+#include "hosting/qorFarEntryNames.h"
 
 namespace qor {
 namespace {
@@ -19,12 +20,6 @@ constexpr std::uint64_t kMostBytes = 512ull << 20;
 
 bool is_folder(const TPluginPanelItem& AItem) noexcept { return (AItem.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
-// A name the plugin writes as one file or folder right inside its destination.
-bool plain_name(std::wstring_view AName) noexcept {
-  if (AName.empty() || AName.find_first_of(L"\\/:") != std::wstring_view::npos) return false;
-  return AName.find_first_not_of(L'.') != std::wstring_view::npos;
-}
-
 // Names as the file system compares them: two that differ only in case are one file there.
 std::wstring upper(std::wstring_view AName) {
   std::wstring text(AName);
@@ -35,48 +30,6 @@ std::wstring upper(std::wstring_view AName) {
 bool inside(const std::wstring& APath, const std::wstring& AFolder) noexcept {
   return APath.size() > AFolder.size() && APath[AFolder.size()] == L'\\' &&
          APath.compare(0, AFolder.size(), AFolder) == 0;
-}
-
-bool file_exists(const std::wstring& APath) noexcept {
-  const DWORD attributes = ::GetFileAttributesW(APath.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The one file in AFolder, for a plugin that wrote an entry under a name of its own making
-// (characters a file name cannot hold replaced, say).
-std::wstring only_file_in(const std::wstring& AFolder) {
-  WIN32_FIND_DATAW data;
-  unique_find find(::FindFirstFileW((AFolder + L"*").c_str(), &data));
-  if (find.get() == INVALID_HANDLE_VALUE) return {};
-  std::wstring found;
-  do {
-    if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
-    if (!found.empty() || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
-    found = AFolder + data.cFileName;
-  } while (::FindNextFileW(find.get(), &data));
-  return found;
-}
-
-// The file a call into AFolder wrote for the item named AName; empty when there is none. A name
-// that would lead out of the folder is never followed.
-std::wstring written_file(const std::wstring& AFolder, std::wstring_view AName, bool AAlone) {
-  const std::wstring expected = AFolder + std::wstring(AName);
-  if (PathInside(expected, AFolder) && file_exists(expected)) return expected;
-  return AAlone ? only_file_in(AFolder) : std::wstring();
-}
-
-bool make_folder(const std::wstring& APath) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (::CreateDirectoryW(APath.c_str(), nullptr)) return true;
-    const DWORD error = ::GetLastError();
-    const DWORD attributes = ::GetFileAttributesW(APath.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (error != ERROR_PATH_NOT_FOUND) return false;
-    for (size_t at = APath.find_first_of(L"\\/", 1); at != std::wstring::npos && at + 1 < APath.size();
-         at = APath.find_first_of(L"\\/", at + 1))
-      ::CreateDirectoryW(APath.substr(0, at).c_str(), nullptr);
-  }
-  return false;
 }
 
 // Where the staging folder goes: the folder the file manager extracts into, which is the target
@@ -92,6 +45,43 @@ std::wstring staging_place(const std::wstring& ATarget, const std::wstring& AEnt
   return cut == std::wstring::npos ? std::wstring() : ATarget.substr(0, cut + 1);
 }
 
+// Listing calls may take long for a folder with many sub-folders: a measurement stops as soon as
+// the folder is known to be too big.
+struct measure_budget {
+  std::uint64_t Entries;
+  std::uint64_t Bytes;
+};
+
+// Adds the contents of the folder ALevel lists to AMeasure; false when they cannot be fetched
+// whole: over the budget, or (Unfit) a listing that failed, a name the plugin would not write as
+// itself, or two names in one folder that differ only in case (one file on the disk).
+bool measure_level(TqorFarPluginPanel& APanel, const TqorFarPluginEnum& ALevel, const measure_budget& ABudget,
+                   TqorFolderMeasure& AMeasure) {
+  std::vector<std::wstring> names;
+  names.reserve(ALevel.ItemCount());
+  for (size_t i = 0; i < ALevel.ItemCount(); ++i) {
+    const std::wstring_view name = ALevel.NameAt(i);
+    const TPluginPanelItem& item = ALevel.Item(i);
+    if (!PlainEntryName(name)) {
+      AMeasure.Unfit = true;
+      return false;
+    }
+    names.push_back(upper(name));
+    ++AMeasure.Entries;
+    if (!is_folder(item)) AMeasure.Bytes += item.FileSize;
+    if (AMeasure.Entries > ABudget.Entries || AMeasure.Bytes > ABudget.Bytes) return false;
+    if (!is_folder(item)) continue;
+    TqorFarPluginEnum child(nullptr, &APanel, std::wstring(name));
+    child.Open(&item);
+    AMeasure.Unfit = !child.Listed();
+    if (AMeasure.Unfit || !measure_level(APanel, child, ABudget, AMeasure)) return false;
+    child.Close();
+  }
+  std::sort(names.begin(), names.end());
+  AMeasure.Unfit = std::adjacent_find(names.begin(), names.end()) != names.end();
+  return !AMeasure.Unfit;
+}
+
 }  // namespace
 
 TqorFarExtraction::TqorFarExtraction(TqorFarPluginPanel& APanel, TqorArchiveProgress& AProgress) noexcept
@@ -105,6 +95,7 @@ const TPluginPanelItem* TqorFarExtraction::NextEntry() {
   }
   FItem = nullptr;
   FResolved = true;
+  FListedName.clear();
   const TPluginPanelItem* item = FPanel.GetNextFile();
   if (!item) {
     while (!FFolders.empty()) finish_folder();
@@ -114,25 +105,20 @@ const TPluginPanelItem* TqorFarExtraction::NextEntry() {
   FResolved = false;
   FSequence = FNextSequence++;
   const std::wstring& path = FPanel.CurrentFileName();
+  FContained = EntryPathContained(path);
+  FListedName = ListedEntryPath(path);
   while (!FFolders.empty() && !inside(path, FFolders.back().Path)) finish_folder();
-  for (open_folder& folder : FFolders) {
-    ++folder.Entries;
-    folder.Bytes += item->FileSize;
-  }
   FLevel = FFolders.empty() ? 0 : FFolders.back().Sequence + 1;
   FDepth = FFolders.size();
-  if (is_folder(*item)) FFolders.push_back(open_folder{path, FSequence, 0, 0});
+  if (is_folder(*item)) FFolders.push_back(open_folder{path, FSequence});
   return item;
 }
 
 void TqorFarExtraction::Skip() {
   if (!FItem || FResolved) return;
   FResolved = true;
-  if (is_folder(*FItem)) {
-    FProgress.BeginEntry(FPanel.CurrentFileName(), 0);
-    read_ahead_at_folder();
-    return;
-  }
+  // A skip never asks the plugin for anything: what follows may be skipped as well.
+  if (is_folder(*FItem)) return;
   const std::wstring& path = FPanel.CurrentFileName();
   FAlone.erase(path);
   staged_hit hit;
@@ -146,20 +132,22 @@ TqorEntryResult TqorFarExtraction::Extract(const std::wstring& ATarget) {
   if (FProgress.Cancelled()) return TqorEntryResult::Cancelled;
   if (!FItem) throw EqorError(L"No current entry");
   FResolved = true;
-  FNear = staging_place(ATarget, FPanel.CurrentFileName());
+  // A name that would lead the plugin out of its destination is never asked for.
+  if (!FContained) return TqorEntryResult::Refused;
+  FNear = staging_place(ATarget, FListedName);
   FProgress.BeginEntry(ATarget, is_folder(*FItem) ? 0 : FItem->FileSize);
   if (is_folder(*FItem)) {
     read_ahead_at_folder();
     if (FProgress.Cancelled()) return TqorEntryResult::Cancelled;
-    if (!make_folder(ATarget)) return TqorEntryResult::NotPlaced;
+    if (!MakeTargetFolder(ATarget)) return TqorEntryResult::NotPlaced;
     FProgress.EndEntry();
     return FProgress.Cancelled() ? TqorEntryResult::Cancelled : TqorEntryResult::Done;
   }
   std::wstring staged;
   const TqorEntryResult result = obtain(FNear, staged);
   if (result != TqorEntryResult::Done) return result;
-  const DWORD error = ClaimStagedFile(staged, ATarget, FStaging && !FStaging->Near());
-  if (error != 0) RemoveStagedPath(staged);
+  const DWORD error = FStaging->Claim(staged, ATarget);
+  if (error != 0) FStaging->Remove(staged);
   after_claim();
   if (error != 0) return TqorEntryResult::NotPlaced;
   FProgress.EndEntry();
@@ -175,17 +163,15 @@ TqorEntryResult TqorFarExtraction::Test() {
   if (FProgress.Cancelled()) return TqorEntryResult::Cancelled;
   if (!FItem) throw EqorError(L"No current entry");
   FResolved = true;
-  if (is_folder(*FItem)) {
-    FProgress.BeginEntry(FPanel.CurrentFileName(), 0);
-    read_ahead_at_folder();
-    return FProgress.Cancelled() ? TqorEntryResult::Cancelled : TqorEntryResult::Done;
-  }
-  FProgress.BeginEntry(FPanel.CurrentFileName(), FItem->FileSize);
+  if (!FContained) return TqorEntryResult::Refused;
+  // A folder has nothing of its own to test; its entries are tested as they come.
+  if (is_folder(*FItem)) return TqorEntryResult::Done;
+  FProgress.BeginEntry(FListedName, FItem->FileSize);
   std::wstring staged;
   // Without a target the staging folder goes to the temporary folder, unless there is one.
   const TqorEntryResult result = obtain(std::wstring(), staged);
   if (result != TqorEntryResult::Done) return result;
-  RemoveStagedPath(staged);
+  FStaging->Remove(staged);
   after_claim();
   FProgress.EndEntry();
   if (FProgress.Cancelled()) {
@@ -205,14 +191,14 @@ void TqorFarExtraction::DropStaging() noexcept {
 }
 
 bool TqorFarExtraction::find_staged(staged_hit& AHit) const {
-  if (FStaged.empty() || !FItem) return false;
+  if (FStaged.empty() || !FItem || !FStaging || !FContained) return false;
   const std::wstring& path = FPanel.CurrentFileName();
   auto it = FStaged.find(path);
   if (it != FStaged.end()) {
     AHit = staged_hit{it->second.Folder + path.substr(it->second.PrefixLength), it->second.Call, true};
     return true;
   }
-  // Inside a folder that was fetched with its contents.
+  // Inside a folder that was fetched with its contents, whose names were all plain when measured.
   for (size_t cut = path.rfind(L'\\'); cut != std::wstring::npos && cut > 0; cut = path.rfind(L'\\', cut - 1)) {
     it = FStaged.find(path.substr(0, cut));
     if (it != FStaged.end() && it->second.IsFolder) {
@@ -224,7 +210,7 @@ bool TqorFarExtraction::find_staged(staged_hit& AHit) const {
 }
 
 void TqorFarExtraction::resolve(const staged_hit& AHit, bool AClaimed) {
-  if (!AClaimed) RemoveStagedPath(AHit.File);
+  if (!AClaimed) FStaging->Remove(AHit.File);
   if (FLastCall.Call != 0 && AHit.Call == FLastCall.Call) ++(AClaimed ? FLastCall.Claimed : FLastCall.Wasted);
   if (!AHit.Direct) return;
   FStaged.erase(FPanel.CurrentFileName());
@@ -236,7 +222,7 @@ void TqorFarExtraction::resolve(const staged_hit& AHit, bool AClaimed) {
 }
 
 void TqorFarExtraction::after_claim() noexcept {
-  RemoveStagedPath(FAloneFolder);
+  if (FStaging) FStaging->Remove(FAloneFolder);
   FAloneFolder.clear();
   release_call(FClaimedCall);
   FClaimedCall = 0;
@@ -245,25 +231,23 @@ void TqorFarExtraction::after_claim() noexcept {
 void TqorFarExtraction::release_call(std::uint64_t ACall) noexcept {
   auto it = FLiveCalls.find(ACall);
   if (it == FLiveCalls.end() || --it->second.Outstanding != 0) return;
-  RemoveStagedPath(it->second.Folder);
+  if (FStaging) FStaging->Remove(it->second.Folder);
   FLiveCalls.erase(it);
 }
 
-// The walk has left the innermost open folder: its size counts for the estimate of its kind, and
+// The walk has left the innermost open folder: it counts as a folder walked at its depth, and
 // what was fetched of it and not asked for goes.
 void TqorFarExtraction::finish_folder() {
   const open_folder folder = std::move(FFolders.back());
   FFolders.pop_back();
   const size_t depth = FFolders.size();
-  if (FSizes.size() <= depth) FSizes.resize(depth + 1);
-  ++FSizes[depth].Folders;
-  FSizes[depth].Entries += folder.Entries;
-  FSizes[depth].Bytes += folder.Bytes;
+  if (FWalkedFolders.size() <= depth) FWalkedFolders.resize(depth + 1);
+  ++FWalkedFolders[depth];
   FDuplicates.erase(folder.Sequence + 1);
   FLevelsAsked.erase(folder.Sequence + 1);
   auto it = FStaged.find(folder.Path);
   if (it == FStaged.end() || !it->second.IsFolder) return;
-  RemoveStagedPath(it->second.Folder + folder.Path.substr(it->second.PrefixLength));
+  if (FStaging) FStaging->Remove(it->second.Folder + folder.Path.substr(it->second.PrefixLength));
   const std::uint64_t call = it->second.Call;
   FStaged.erase(it);
   release_call(call);
@@ -281,8 +265,9 @@ bool TqorFarExtraction::yield_poor() const noexcept {
   return FLastCall.Call != 0 && FLastCall.Wasted > FLastCall.Claimed;
 }
 
-const std::unordered_set<std::wstring>& TqorFarExtraction::duplicates_of(const TqorFarPluginEnum& ALevel) {
-  auto it = FDuplicates.find(FLevel);
+const std::unordered_set<std::wstring>& TqorFarExtraction::duplicates_of(const TqorFarPluginEnum& ALevel,
+                                                                         std::uint64_t AKey) {
+  auto it = FDuplicates.find(AKey);
   if (it != FDuplicates.end()) return it->second;
   std::vector<std::wstring> names;
   names.reserve(ALevel.ItemCount());
@@ -291,24 +276,53 @@ const std::unordered_set<std::wstring>& TqorFarExtraction::duplicates_of(const T
   std::unordered_set<std::wstring> duplicates;
   for (size_t i = 1; i < names.size(); ++i)
     if (names[i] == names[i - 1]) duplicates.insert(names[i]);
-  return FDuplicates.emplace(FLevel, std::move(duplicates)).first->second;
+  return FDuplicates.emplace(AKey, std::move(duplicates)).first->second;
+}
+
+// The contents of the folder item AIndex of ALevel as its listing gives them, within ABudget;
+// asked of the plugin once per folder.
+const TqorFolderMeasure& TqorFarExtraction::measure(const TqorFarPluginEnum& ALevel, size_t AIndex,
+                                                    std::uint64_t AEntries, std::uint64_t ABytes) {
+  const std::wstring path = ALevel.FullPath() + std::wstring(ALevel.NameAt(AIndex));
+  auto it = FMeasured.find(path);
+  // Too big for a budget is too big for any smaller one; a larger one measures again.
+  if (it != FMeasured.end() && (it->second.Whole || it->second.Unfit || it->second.Entries > AEntries ||
+                                it->second.Bytes > ABytes))
+    return it->second;
+  TqorFolderMeasure measured;
+  measured.Entries = 1;
+  try {
+    TqorFarPluginEnum level(nullptr, &FPanel, std::wstring(ALevel.NameAt(AIndex)));
+    level.Open(&ALevel.Item(AIndex));
+    measured.Unfit = !level.Listed();
+    measured.Whole = !measured.Unfit && measure_level(FPanel, level, measure_budget{AEntries, ABytes}, measured);
+    level.Close();
+  } catch (...) {
+    // A listing that failed or faulted: the folder's entries are asked for as the walk meets them.
+    measured.Whole = false;
+    measured.Unfit = true;
+  }
+  return FMeasured[path] = measured;
+}
+
+// Plugins extract a folder item with all it holds: folders go in only while the run has taken
+// their level whole so far, and once a folder of their depth has been walked through.
+bool TqorFarExtraction::folders_fetched_whole(std::uint64_t AKey, size_t ADepth) const noexcept {
+  return FPanel.Plugin()->HasSetDirectory() && FRunStart <= AKey && ADepth < FWalkedFolders.size() &&
+         FWalkedFolders[ADepth] > 0;
 }
 
 // The items of the current level to ask for together, from AFrom on: as many as the window
 // holds; all that are left when that is at most three windows, so that the last call of a run
-// does not come close behind the one before. A folder counts as the folders of its depth walked
-// so far did on average.
-std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, size_t AFrom) {
+// does not come close behind the one before. A folder goes in with all it holds, measured by its
+// listing, and only when it fits the bounds of one call.
+std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, size_t AFrom, std::uint64_t AKey,
+                                            size_t ADepth) {
   const std::uint64_t covered = FSequence - FRunStart + 1;
   const std::uint64_t window = std::min(std::max<std::uint64_t>(kReach * covered, 2), kMostEntries);
   const std::uint64_t absorb = std::min(3 * window, kMostEntries);
-  // Plugins extract a folder item with all it holds: folders go in only while the run has taken
-  // this level whole so far, and once a folder of this depth has been walked to size them.
-  const bool folders = FPanel.Plugin()->HasSetDirectory() && FRunStart <= FLevel && FDepth < FSizes.size() &&
-                       FSizes[FDepth].Folders > 0;
-  const std::uint64_t folder_entries = folders ? FSizes[FDepth].Entries / FSizes[FDepth].Folders + 1 : 0;
-  const std::uint64_t folder_bytes = folders ? FSizes[FDepth].Bytes / FSizes[FDepth].Folders : 0;
-  const auto& duplicates = duplicates_of(ALevel);
+  const bool folders = folders_fetched_whole(AKey, ADepth);
+  const auto& duplicates = duplicates_of(ALevel, AKey);
   const std::wstring& prefix = ALevel.FullPath();
   std::vector<size_t> picks, all;
   std::uint64_t entries = 0, bytes = 0;
@@ -317,19 +331,27 @@ std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, siz
     const std::wstring_view name = ALevel.NameAt(i);
     const TPluginPanelItem& item = ALevel.Item(i);
     const bool folder = is_folder(item);
-    // Two items one file name in the staging folder, or a name that is no plain file name, are
-    // asked for alone.
-    const bool usable = plain_name(name) && (!folder || folders) && duplicates.count(upper(name)) == 0;
+    // Two items one file name in the staging folder, or a name the plugin would not write as
+    // itself, are asked for alone.
+    bool usable = PlainEntryName(name) && (!folder || folders) && duplicates.count(upper(name)) == 0;
+    if (usable && i != AFrom) {
+      const std::wstring path = prefix + std::wstring(name);
+      if (FStaged.count(path) != 0 || FAlone.count(path) != 0) continue;
+    }
+    std::uint64_t item_entries = 1, item_bytes = item.FileSize;
+    if (usable && folder) {
+      if (entries >= absorb || bytes >= kMostBytes) return picks;
+      const TqorFolderMeasure& measured = measure(ALevel, i, absorb - entries, kMostBytes - bytes);
+      usable = measured.Whole;
+      item_entries = measured.Entries;
+      item_bytes = measured.Bytes;
+    }
     if (!usable) {
       if (i == AFrom) return {};
       continue;
     }
-    if (i != AFrom) {
-      const std::wstring path = prefix + std::wstring(name);
-      if (FStaged.count(path) != 0 || FAlone.count(path) != 0) continue;
-    }
-    entries += folder ? folder_entries : 1;
-    bytes += folder ? folder_bytes : item.FileSize;
+    entries += item_entries;
+    bytes += item_bytes;
     if (i != AFrom && (entries > absorb || bytes > kMostBytes)) return picks;
     all.push_back(i);
     window_open = window_open && (i == AFrom || entries <= window);
@@ -339,14 +361,18 @@ std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, siz
 }
 
 intptr_t TqorFarExtraction::fetch(const TqorFarPluginEnum& ALevel, const std::vector<size_t>& APicks,
-                                  const std::wstring& ANear, std::wstring& AFolder) {
+                                  const std::wstring& ANear, std::wstring& AFolder, bool& AStopped) {
   if (!FStaging) FStaging = std::make_unique<TqorStagingFolder>(ANear);
   AFolder = FStaging->NewCallFolder();
   std::vector<TPluginPanelItem> items;
   items.reserve(APicks.size());
   for (size_t index : APicks) items.push_back(ALevel.Item(index));
+  const unsigned long stops = UserStops();
   TqorProgressScope scope(FProgress);
-  return FPanel.GetFiles(items.data(), items.size(), AFolder);
+  const intptr_t result = FPanel.GetFiles(items.data(), items.size(), AFolder);
+  // A plugin answers the user's stop and a read error in silent mode alike, with -1.
+  AStopped = FProgress.Cancelled() || UserStops() != stops;
+  return result;
 }
 
 // Remembers what a read-ahead call brought, from APicks[AFrom] on; the entry that asked for the
@@ -373,13 +399,15 @@ void TqorFarExtraction::ask_alone_later(const TqorFarPluginEnum& ALevel, const s
 TqorEntryResult TqorFarExtraction::obtain(const std::wstring& ANear, std::wstring& AStaged) {
   const bool first_in_folder = FLevelsAsked.insert(FLevel).second;
   FGap = 0;
+  if (first_in_folder) read_ahead_from_parent(ANear);
   const TqorFarPluginEnum& level = *FPanel.CurrentLevel();
   const size_t current = level.CurrentIndex();
   staged_hit hit;
   if (find_staged(hit)) {
     // A folder fetched whole holds one file for a name its listing has twice: neither takes it.
-    const bool ambiguous = !hit.Direct && duplicates_of(level).count(upper(level.NameAt(current))) != 0;
-    if (!ambiguous && file_exists(hit.File)) {
+    const bool ambiguous = !hit.Direct && duplicates_of(level, FLevel).count(upper(level.NameAt(current))) != 0;
+    const size_t cut = hit.File.find_last_of(L'\\');
+    if (!ambiguous && FStaging->HoldsFile(hit.File.substr(0, cut + 1), hit.File.substr(cut + 1))) {
       resolve(hit, true);
       ++FRunAsked;
       AStaged = hit.File;
@@ -392,7 +420,7 @@ TqorEntryResult TqorFarExtraction::obtain(const std::wstring& ANear, std::wstrin
   std::vector<size_t> picks;
   if (!first_in_folder && FAlone.count(path) == 0) {
     if (yield_poor()) restart_run(FSequence);
-    picks = plan(level, current);
+    picks = plan(level, current, FLevel, FDepth);
   }
   FAlone.erase(path);
   ++FRunAsked;
@@ -400,33 +428,32 @@ TqorEntryResult TqorFarExtraction::obtain(const std::wstring& ANear, std::wstrin
 
   std::wstring folder;
   intptr_t result = 0;
-  bool faulted = false;
+  bool faulted = false, stopped = false;
   try {
-    result = fetch(level, picks, ANear, folder);
+    result = fetch(level, picks, ANear, folder, stopped);
   } catch (const EqorPluginFault&) {
     faulted = true;
   }
-  if (faulted || result == 0) {
-    if (FProgress.Cancelled()) {
-      DropStaging();
-      return TqorEntryResult::Cancelled;
-    }
+  if (stopped && (faulted || result == 0 || result == -1)) {
+    DropStaging();
+    return TqorEntryResult::Cancelled;
+  }
+  if (faulted || result == 0 || result == -1) {
     // The call does not tell which entry failed or made it fault, and a damaged entry may look
     // whole: each entry it was asked for is asked for again alone.
-    if (faulted) DropStaging(); else RemoveStagedPath(folder);
+    if (faulted) DropStaging(); else FStaging->Remove(folder);
     ask_alone_later(level, picks, 1);
     restart_run(FSequence + 1);
     return call_alone(level, ANear, AStaged);
   }
-  if (result == -1) {
-    DropStaging();
-    return TqorEntryResult::Cancelled;
-  }
   keep_fetched(level, picks, 1, folder);
-  AStaged = written_file(folder, level.NameAt(current), false);
+  const std::wstring name(level.NameAt(current));
+  if (FStaging->HoldsFile(folder, name)) {
+    AStaged = folder + name;
+    return TqorEntryResult::Done;
+  }
   // The others were delivered, this one not: asked for alone.
-  if (AStaged.empty()) return call_alone(level, ANear, AStaged);
-  return TqorEntryResult::Done;
+  return call_alone(level, ANear, AStaged);
 }
 
 TqorEntryResult TqorFarExtraction::call_alone(const TqorFarPluginEnum& ALevel, const std::wstring& ANear,
@@ -434,23 +461,28 @@ TqorEntryResult TqorFarExtraction::call_alone(const TqorFarPluginEnum& ALevel, c
   const size_t current = ALevel.CurrentIndex();
   std::wstring folder;
   intptr_t result = 0;
+  bool stopped = false;
   try {
-    result = fetch(ALevel, {current}, ANear, folder);
+    result = fetch(ALevel, {current}, ANear, folder, stopped);
   } catch (...) {
     DropStaging();
     throw;
   }
-  if (result == -1 || (result == 0 && FProgress.Cancelled())) {
+  if (stopped && (result == -1 || result == 0)) {
     DropStaging();
     return TqorEntryResult::Cancelled;
   }
-  if (result == 0) {
-    RemoveStagedPath(folder);
-    return TqorEntryResult::Failed;
+  if (result == 0 || result == -1) {
+    FStaging->Remove(folder);
+    // -1 that nobody asked for: the plugin could not read the entry.
+    return result == 0 ? TqorEntryResult::Failed : TqorEntryResult::ReadError;
   }
-  AStaged = written_file(folder, ALevel.NameAt(current), true);
+  // The one file a call for one entry writes is that entry, under whatever name the plugin chose
+  // for a name Windows cannot hold.
+  const std::wstring name(ALevel.NameAt(current));
+  AStaged = PlainEntryName(name) && FStaging->HoldsFile(folder, name) ? folder + name : FStaging->OnlyFileIn(folder);
   if (AStaged.empty()) {
-    RemoveStagedPath(folder);
+    FStaging->Remove(folder);
     return TqorEntryResult::NotPlaced;
   }
   FAloneFolder = folder;
@@ -469,12 +501,13 @@ void TqorFarExtraction::read_ahead_at_folder() {
   }
   const TqorFarPluginEnum* level = FPanel.CurrentLevel();
   if (!level) return;
-  const std::vector<size_t> picks = plan(*level, level->CurrentIndex());
+  const std::vector<size_t> picks = plan(*level, level->CurrentIndex(), FLevel, FDepth);
   if (picks.empty()) return;
   std::wstring folder;
   intptr_t result = 0;
+  bool stopped = false;
   try {
-    result = fetch(*level, picks, FNear, folder);
+    result = fetch(*level, picks, FNear, folder, stopped);
   } catch (...) {
     // Nobody has asked for these entries yet: whatever went wrong shows again when one is.
     DropStaging();
@@ -482,17 +515,86 @@ void TqorFarExtraction::read_ahead_at_folder() {
     restart_run(FSequence + 1);
     return;
   }
-  if (result == -1 || FProgress.Cancelled()) {
+  if (stopped) {
     DropStaging();
     return;
   }
-  if (result == 0) {
-    RemoveStagedPath(folder);
+  if (result == 0 || result == -1) {
+    FStaging->Remove(folder);
     ask_alone_later(*level, picks, 0);
     restart_run(FSequence + 1);
     return;
   }
   keep_fetched(*level, picks, 0, folder);
+}
+
+// The plugin stands in the current entry's folder; the folders and files that follow it in the
+// folder above are items of that folder only. The plugin goes up to measure and fetch them, and
+// back down; nothing is asked when nothing fits.
+intptr_t TqorFarExtraction::fetch_from_parent(const TqorFarPluginEnum& AParent, std::uint64_t AKey,
+                                              const std::wstring& ANear, std::vector<size_t>& APicks,
+                                              std::wstring& AFolder, bool& AStopped) {
+  const TqorFarPlugin& plugin = *FPanel.Plugin();
+  TSetDirectoryInfo up{};
+  up.StructSize = SetDirectoryInfoAnnouncedSize;
+  up.hPanel = FPanel.Handle();
+  up.Dir = L"..";
+  if (plugin.SetDirectory(up) == 0) return 0;
+  const size_t here = AParent.CurrentIndex();
+  const std::wstring name(AParent.NameAt(here));
+  TSetDirectoryInfo down{};
+  down.StructSize = SetDirectoryInfoAnnouncedSize;
+  down.hPanel = FPanel.Handle();
+  down.Dir = name.c_str();
+  down.UserData = AParent.Item(here).UserData;
+  intptr_t result = 0;
+  try {
+    APicks = plan(AParent, here, AKey, FDepth - 1);
+    if (!APicks.empty()) result = fetch(AParent, APicks, ANear, AFolder, AStopped);
+  } catch (...) {
+    plugin.SetDirectory(down);
+    throw;
+  }
+  // The walk goes on below: a plugin that cannot go back has lost its place in the archive.
+  if (plugin.SetDirectory(down) == 0) throw EqorError(L"The plugin did not return to " + name);
+  return result;
+}
+
+// At the first file asked for in a folder, while the run has taken the folder above whole so far:
+// this folder with all it holds and the folders and files that follow it are fetched in one call.
+// Where file managers make folders themselves and skip their entries, this is where a run shows.
+void TqorFarExtraction::read_ahead_from_parent(const std::wstring& ANear) {
+  if (FRunAsked == 0 || FFolders.empty() || FProgress.Cancelled() || yield_poor()) return;
+  staged_hit hit;
+  if (find_staged(hit)) return;
+  const TqorFarPluginEnum* level = FPanel.CurrentLevel();
+  const TqorFarPluginEnum* parent = level ? level->Owner() : nullptr;
+  const std::uint64_t key = FFolders.size() >= 2 ? FFolders[FFolders.size() - 2].Sequence + 1 : 0;
+  if (!parent || !folders_fetched_whole(key, FDepth - 1)) return;
+  std::vector<size_t> picks;
+  std::wstring folder;
+  intptr_t result = 0;
+  bool stopped = false;
+  try {
+    result = fetch_from_parent(*parent, key, ANear, picks, folder, stopped);
+  } catch (const EqorPluginFault&) {
+    DropStaging();
+    ask_alone_later(*parent, picks, 1);
+    restart_run(FSequence);
+    return;
+  }
+  if (picks.empty()) return;
+  if (stopped) {
+    DropStaging();
+    return;
+  }
+  if (result == 0 || result == -1) {
+    if (FStaging && !folder.empty()) FStaging->Remove(folder);
+    ask_alone_later(*parent, picks, 1);
+    restart_run(FSequence);
+    return;
+  }
+  keep_fetched(*parent, picks, 0, folder);
 }
 
 }  // namespace qor

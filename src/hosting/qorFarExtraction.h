@@ -30,6 +30,16 @@ enum class TqorEntryResult {
   Failed,     // the plugin reported failure for this entry
   Cancelled,  // the user cancelled: the operation is over
   NotPlaced,  // extracted, but it could not be put at the target
+  ReadError,  // the plugin gave up on this entry (-1) without anyone asking it to stop
+  Refused,    // its name would lead outside the target: never asked of the plugin
+};
+
+// What a folder item holds, as its listing gives it, for a read-ahead that would fetch it whole.
+struct TqorFolderMeasure {
+  std::uint64_t Entries = 0;
+  std::uint64_t Bytes = 0;
+  bool Whole = false;  // measured to the end within the budget, and fit to be fetched whole
+  bool Unfit = false;  // never fetched whole: a listing failed, a name is not plain, or names clash in case
 };
 
 class TqorFarExtraction {
@@ -42,8 +52,11 @@ class TqorFarExtraction {
   // The walker's next entry (nil at the end). What was fetched for the entry before and not
   // asked for goes at once.
   const TPluginPanelItem* NextEntry();
-  // The file manager does not want the current entry: a copy fetched ahead goes at once. At a
-  // folder entry of a run, the folders that follow may be fetched ahead.
+  // The current entry's path as the file manager is shown it: names Windows cannot hold made
+  // safe (see ListedEntryPath).
+  const std::wstring& ListedName() const noexcept { return FListedName; }
+  // The file manager does not want the current entry: a copy fetched ahead goes at once. Never
+  // asks the plugin for anything.
   void Skip();
   // Puts the current entry at ATarget, replacing a file there; a folder entry becomes a folder.
   TqorEntryResult Extract(const std::wstring& ATarget);
@@ -78,13 +91,6 @@ class TqorFarExtraction {
   struct open_folder {
     std::wstring Path;
     std::uint64_t Sequence = 0;
-    std::uint64_t Entries = 0;
-    std::uint64_t Bytes = 0;
-  };
-  struct folder_sizes {
-    std::uint64_t Folders = 0;
-    std::uint64_t Entries = 0;
-    std::uint64_t Bytes = 0;
   };
 
   bool find_staged(staged_hit& AHit) const;
@@ -94,16 +100,24 @@ class TqorFarExtraction {
   void finish_folder();
   void restart_run(std::uint64_t AStart) noexcept;
   bool yield_poor() const noexcept;
-  const std::unordered_set<std::wstring>& duplicates_of(const TqorFarPluginEnum& ALevel);
-  std::vector<size_t> plan(const TqorFarPluginEnum& ALevel, size_t AFrom);
+  const std::unordered_set<std::wstring>& duplicates_of(const TqorFarPluginEnum& ALevel, std::uint64_t AKey);
+  const TqorFolderMeasure& measure(const TqorFarPluginEnum& ALevel, size_t AIndex, std::uint64_t AEntries,
+                                   std::uint64_t ABytes);
+  // AKey and ADepth: the level's place in the walk (its first entry's) and its depth.
+  std::vector<size_t> plan(const TqorFarPluginEnum& ALevel, size_t AFrom, std::uint64_t AKey, size_t ADepth);
+  // AStopped: the file manager or the user asked to stop while the plugin worked.
   intptr_t fetch(const TqorFarPluginEnum& ALevel, const std::vector<size_t>& APicks, const std::wstring& ANear,
-                 std::wstring& AFolder);
+                 std::wstring& AFolder, bool& AStopped);
   void keep_fetched(const TqorFarPluginEnum& ALevel, const std::vector<size_t>& APicks, size_t AFrom,
                     const std::wstring& AFolder);
   void ask_alone_later(const TqorFarPluginEnum& ALevel, const std::vector<size_t>& APicks, size_t AFrom);
   TqorEntryResult obtain(const std::wstring& ANear, std::wstring& AStaged);
   TqorEntryResult call_alone(const TqorFarPluginEnum& ALevel, const std::wstring& ANear, std::wstring& AStaged);
   void read_ahead_at_folder();
+  void read_ahead_from_parent(const std::wstring& ANear);
+  intptr_t fetch_from_parent(const TqorFarPluginEnum& AParent, std::uint64_t AKey, const std::wstring& ANear,
+                             std::vector<size_t>& APicks, std::wstring& AFolder, bool& AStopped);
+  bool folders_fetched_whole(std::uint64_t AKey, size_t ADepth) const noexcept;
 
   TqorFarPluginPanel& FPanel;
   TqorArchiveProgress& FProgress;
@@ -115,6 +129,8 @@ class TqorFarExtraction {
   std::uint64_t FClaimedCall = 0;
 
   const TPluginPanelItem* FItem = nullptr;
+  std::wstring FListedName;
+  bool FContained = true;  // the current entry's path stays inside any folder it is written into
   bool FResolved = true;
   std::uint64_t FSequence = 0;      // the current entry's place in the walk
   std::uint64_t FNextSequence = 0;
@@ -134,7 +150,8 @@ class TqorFarExtraction {
   std::unordered_set<std::uint64_t> FLevelsAsked;
 
   std::vector<open_folder> FFolders;   // the folders the current entry lies in, outermost first
-  std::vector<folder_sizes> FSizes;    // of the folders walked through, by depth
+  std::vector<std::uint64_t> FWalkedFolders;  // folders walked through, by depth
+  std::unordered_map<std::wstring, TqorFolderMeasure> FMeasured;  // folder items, by path
   std::unordered_map<std::uint64_t, std::unordered_set<std::wstring>> FDuplicates;  // by level
 };
 

@@ -198,6 +198,10 @@ class TqorFarPluginEnum {
   size_t CurrentIndex() const noexcept { return FIndex - 1; }
   // The level of the sub-folder being walked, or nil.
   const TqorFarPluginEnum* Child() const noexcept { return FEnum.get(); }
+  // The level of the folder above, or nil for the root.
+  const TqorFarPluginEnum* Owner() const noexcept { return FOwner; }
+  // Open entered the folder and the plugin listed it.
+  bool Listed() const noexcept { return FValidGetFindData; }
 
  private:
   size_t item_count() const noexcept;

@@ -2,44 +2,87 @@
 
 #include <atomic>
 #include <cwchar>
+#include <set>
+#include <vector>
 
 #include "common/qorErrors.h"
 #include "common/qorHandles.h"
+#include "common/qorLocks.h"
 
 namespace qor {
 namespace {
 
-// Process id and a process-wide count make the name unique among running processes; one left by
-// a process that ended without cleaning up only moves the count on.
+// Process id, the low bits of the process's start time and a process-wide count make the name
+// unique among running processes, and tell a folder of a process that has ended from one of a
+// running process that happens to have the same id.
 std::atomic<unsigned> GStagingCount{0};
+const wchar_t kPrefix[] = L".wexlor-";
+constexpr size_t kPrefixLength = 8;
 
-std::wstring full_path(const std::wstring& APath) {
-  if (APath.empty()) return {};
-  std::wstring full(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetFullPathNameW(APath.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0) return {};
-    if (length < full.size()) {
-      full.resize(length);
-      return full;
-    }
-    full.resize(length);
-  }
+unsigned long process_start(HANDLE AProcess) noexcept {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!::GetProcessTimes(AProcess, &created, &exited, &kernel, &user)) return 0;
+  return created.dwLowDateTime;
 }
 
+std::wstring unique_name() {
+  static const unsigned long start = process_start(::GetCurrentProcess());
+  wchar_t name[64];
+  std::swprintf(name, 64, L"%ls%lx-%lx-%x", kPrefix, static_cast<unsigned long>(::GetCurrentProcessId()), start,
+                GStagingCount.fetch_add(1));
+  return name;
+}
+
+// The process that made a staging folder of this name has ended; false when it may still run or
+// the name is none of ours.
+bool owner_gone(const wchar_t* AName) noexcept {
+  unsigned long pid = 0, start = 0;
+  unsigned count = 0;
+  if (std::wcsncmp(AName, kPrefix, kPrefixLength) != 0 ||
+      std::swscanf(AName + kPrefixLength, L"%lx-%lx-%x", &pid, &start, &count) != 3)
+    return false;
+  if (pid == ::GetCurrentProcessId()) return false;
+  unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) process.reset(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+  if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE) return true;
+  const unsigned long running = process_start(process.get());
+  return running != 0 && running != start;
+}
+
+bool is_separator(wchar_t AChar) noexcept { return AChar == L'\\' || AChar == L'/'; }
+
 std::wstring with_backslash(std::wstring APath) {
-  if (!APath.empty() && APath.back() != L'\\' && APath.back() != L'/') APath += L'\\';
+  if (!APath.empty() && !is_separator(APath.back())) APath += L'\\';
   return APath;
 }
 
-// A new hidden folder in AParent (with its backslash); empty when none can be made there.
+std::wstring without_backslash(std::wstring APath) {
+  while (APath.size() > 7 && is_separator(APath.back())) APath.pop_back();
+  return APath;
+}
+
+// Length of the part of an extended path that is no folder of its own: "\\?\C:\" or
+// "\\?\UNC\server\share\".
+size_t root_length(const std::wstring& AExtended) noexcept {
+  if (AExtended.compare(0, 8, L"\\\\?\\UNC\\") != 0) return AExtended.size() >= 7 ? 7 : AExtended.size();
+  size_t at = AExtended.find(L'\\', 8);
+  if (at != std::wstring::npos) at = AExtended.find(L'\\', at + 1);
+  return at == std::wstring::npos ? AExtended.size() : at + 1;
+}
+
+DWORD attributes_of(const std::wstring& AExtended) noexcept { return ::GetFileAttributesW(AExtended.c_str()); }
+
+bool is_link(DWORD AAttributes) noexcept {
+  return AAttributes != INVALID_FILE_ATTRIBUTES && (AAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A new hidden folder in AParent (extended, with its backslash); empty when none can be made there.
 std::wstring make_hidden_folder(const std::wstring& AParent) {
   if (AParent.empty()) return {};
-  wchar_t name[48];
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::swprintf(name, 48, L".wexlor-%lx-%x", static_cast<unsigned long>(::GetCurrentProcessId()),
-                  GStagingCount.fetch_add(1));
-    const std::wstring path = AParent + name;
+    const std::wstring path = AParent + unique_name();
     if (::CreateDirectoryW(path.c_str(), nullptr)) {
       ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
       return path + L'\\';
@@ -55,83 +98,34 @@ std::wstring temporary_folder() {
   return length > 0 && length <= MAX_PATH ? with_backslash(temp) : std::wstring();
 }
 
-std::wstring without_backslash(std::wstring APath) {
-  while (APath.size() > 3 && (APath.back() == L'\\' || APath.back() == L'/')) APath.pop_back();
-  return APath;
-}
-
-// Every folder along APath's parent, outermost first; failures show when the file is moved.
-void make_parent_folders(const std::wstring& APath) {
-  for (size_t at = APath.find_first_of(L"\\/", 1); at != std::wstring::npos; at = APath.find_first_of(L"\\/", at + 1))
-    ::CreateDirectoryW(APath.substr(0, at).c_str(), nullptr);
-}
-
-}  // namespace
-
-TqorStagingFolder::TqorStagingFolder(const std::wstring& ANearFolder) {
-  FPath = make_hidden_folder(with_backslash(full_path(ANearFolder)));
-  if (!FPath.empty()) return;
-  FNear = false;
-  FPath = make_hidden_folder(temporary_folder());
-  if (FPath.empty()) RaiseLastOSError();
-}
-
-TqorStagingFolder::~TqorStagingFolder() { RemoveStagedPath(FPath); }
-
-std::wstring TqorStagingFolder::NewCallFolder() {
-  const std::wstring folder = FPath + std::to_wstring(++FCalls);
-  if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) RaiseLastOSError();
-  return folder + L'\\';
-}
-
-DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget, bool ACopy) noexcept {
-  const auto claim = [&]() -> DWORD {
-    if (!ACopy) return ::MoveFileExW(AStaged.c_str(), ATarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
-                           ? 0
-                           : ::GetLastError();
-    if (!::CopyFileW(AStaged.c_str(), ATarget.c_str(), FALSE)) return ::GetLastError();
-    RemoveStagedPath(AStaged);
-    return 0;
-  };
-  DWORD error = claim();
-  if (error == 0) return 0;
-  if (error == ERROR_PATH_NOT_FOUND) {
-    make_parent_folders(ATarget);
-    error = claim();
-    if (error == 0) return 0;
-  }
-  // The file manager asked the user before replacing the file; its read-only mark is no refusal.
-  const DWORD attributes = ::GetFileAttributesW(ATarget.c_str());
-  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-      !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    ::SetFileAttributesW(ATarget.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    error = claim();
-    if (error == 0) return 0;
-    ::SetFileAttributesW(ATarget.c_str(), attributes);
-  }
-  return error;
-}
-
-void RemoveStagedPath(const std::wstring& APath) noexcept {
-  if (APath.empty()) return;
+// Deletes an extended path with everything below it; no link is ever entered.
+void remove_tree(const std::wstring& AExtended) noexcept {
   try {
-    const std::wstring path = without_backslash(APath);
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const std::wstring path = without_backslash(AExtended);
+    const DWORD attributes = attributes_of(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-      ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    // A link goes itself, untouched otherwise: what it points to is not ours.
+    if (is_link(attributes)) {
+      if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        ::RemoveDirectoryW(path.c_str());
+      else
+        ::DeleteFileW(path.c_str());
+      return;
+    }
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+      ::SetFileAttributesW(path.c_str(), attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                        FILE_ATTRIBUTE_SYSTEM));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       ::DeleteFileW(path.c_str());
       return;
     }
-    // A link a plugin made goes itself; what it points to is not ours.
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    {
       WIN32_FIND_DATAW data;
       unique_find find(::FindFirstFileW((path + L"\\*").c_str(), &data));
       if (find.get() != INVALID_HANDLE_VALUE) {
         do {
           if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
-          RemoveStagedPath(path + L'\\' + data.cFileName);
+          remove_tree(path + L'\\' + data.cFileName);
         } while (::FindNextFileW(find.get(), &data));
       }
     }
@@ -141,12 +135,292 @@ void RemoveStagedPath(const std::wstring& APath) noexcept {
   }
 }
 
-bool PathInside(const std::wstring& APath, const std::wstring& AFolder) {
-  const std::wstring path = full_path(APath);
-  const std::wstring folder = full_path(AFolder);
-  if (folder.empty() || path.size() <= folder.size()) return false;
-  return ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+// Staging folders a killed process left in AParent (extended, with its backslash).
+void remove_stale_folders(const std::wstring& AParent) noexcept {
+  try {
+    std::vector<std::wstring> stale;
+    WIN32_FIND_DATAW data;
+    unique_find find(::FindFirstFileW((AParent + kPrefix + L"*").c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) return;
+    do {
+      if (owner_gone(data.cFileName)) stale.push_back(AParent + data.cFileName);
+    } while (::FindNextFileW(find.get(), &data));
+    find.reset();
+    for (const std::wstring& path : stale) remove_tree(path);
+  } catch (...) {
+  }
 }
+
+// The staging folders of this process, for the unloading at process exit.
+class live_folders {
+ public:
+  void add(const std::wstring& APath) {
+    lock_guard<critical_section> guard(FLock);
+    FPaths.insert(APath);
+  }
+  void remove(const std::wstring& APath) noexcept {
+    lock_guard<critical_section> guard(FLock);
+    FPaths.erase(APath);
+  }
+  // Other threads are gone when the process ends; one may have died holding the lock.
+  void remove_all() noexcept {
+    if (!FLock.try_lock()) return;
+    for (const std::wstring& path : FPaths) remove_tree(path);
+    FPaths.clear();
+    FLock.unlock();
+  }
+
+ private:
+  critical_section FLock;
+  std::set<std::wstring> FPaths;
+};
+
+live_folders& GLiveFolders() {
+  static live_folders folders;
+  return folders;
+}
+
+// Every folder along AExtended's parent below its root, outermost first; failures show when the
+// file is moved.
+void make_parent_folders(const std::wstring& AExtended) {
+  for (size_t at = AExtended.find(L'\\', root_length(AExtended)); at != std::wstring::npos;
+       at = AExtended.find(L'\\', at + 1))
+    ::CreateDirectoryW(AExtended.substr(0, at).c_str(), nullptr);
+}
+
+// Marks that refuse a replacement: the file manager asked the user before replacing the file.
+constexpr DWORD kRefusing = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Renames ASource over ATarget (both extended), lifting the target's refusing marks if needed.
+DWORD replace_with(const std::wstring& ASource, const std::wstring& ATarget) noexcept {
+  if (::MoveFileExW(ASource.c_str(), ATarget.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  DWORD error = ::GetLastError();
+  const DWORD attributes = attributes_of(ATarget);
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & kRefusing))
+    return error;
+  ::SetFileAttributesW(ATarget.c_str(), (attributes & ~kRefusing) | FILE_ATTRIBUTE_NORMAL);
+  if (::MoveFileExW(ASource.c_str(), ATarget.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  error = ::GetLastError();
+  ::SetFileAttributesW(ATarget.c_str(), attributes);
+  return error;
+}
+
+// Copies ASource to a new name beside ATarget and renames it over ATarget only once it is whole:
+// a copy that fails part way (a full disk) leaves the old file as it was.
+DWORD copy_over(const std::wstring& ASource, const std::wstring& ATarget) noexcept {
+  try {
+    const size_t cut = ATarget.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return ERROR_INVALID_NAME;
+    const std::wstring beside = ATarget.substr(0, cut + 1) + unique_name();
+    if (!::CopyFileExW(ASource.c_str(), beside.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+      const DWORD error = ::GetLastError();
+      remove_tree(beside);
+      return error;
+    }
+    const DWORD error = replace_with(beside, ATarget);
+    if (error != 0) {
+      remove_tree(beside);
+      return error;
+    }
+    remove_tree(ASource);
+    return 0;
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+}  // namespace
+
+std::wstring ExtendedPath(const std::wstring& APath) {
+  std::wstring path = APath;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  std::wstring root;
+  size_t rest = 0;
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+    root = L"\\\\?\\" + path.substr(0, 3);
+    rest = 3;
+  } else if (path.compare(0, 2, L"\\\\") == 0 && path.compare(0, 4, L"\\\\.\\") != 0) {
+    root = L"\\\\?\\UNC\\";
+    rest = 2;
+  } else {
+    // Relative to a current folder: the system's own rules, which also trim the last name.
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return {};
+    full.resize(length);
+    if (full.size() >= 3 && full[1] == L':') return L"\\\\?\\" + full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return {};
+  }
+  // "." and ".." resolved and doubled backslashes dropped, as the system does for plain paths.
+  std::vector<std::wstring> names;
+  size_t start = rest;
+  const bool trailing = !path.empty() && path.back() == L'\\' && path.size() > rest;
+  for (size_t i = rest; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != L'\\') continue;
+    const std::wstring name = path.substr(start, i - start);
+    start = i + 1;
+    if (name.empty() || name == L".") continue;
+    if (name == L"..") {
+      if (!names.empty()) names.pop_back();
+      continue;
+    }
+    names.push_back(name);
+  }
+  std::wstring extended = root;
+  for (size_t i = 0; i < names.size(); ++i) extended += (i ? L"\\" : L"") + names[i];
+  if (trailing && !names.empty()) extended += L'\\';
+  return extended;
+}
+
+TqorStagingFolder::TqorStagingFolder(const std::wstring& ANearFolder) {
+  const std::wstring near_folder = ANearFolder.empty() ? std::wstring() : with_backslash(ExtendedPath(ANearFolder));
+  std::wstring parent = near_folder;
+  if (!parent.empty()) {
+    remove_stale_folders(parent);
+    FExtended = make_hidden_folder(parent);
+  }
+  if (FExtended.empty()) {
+    FNear = false;
+    parent = with_backslash(ExtendedPath(temporary_folder()));
+    remove_stale_folders(parent);
+    FExtended = make_hidden_folder(parent);
+    if (FExtended.empty()) RaiseLastOSError();
+  }
+  // Plugins get the path as FAR would give it; the name itself is plain.
+  const std::wstring plain_parent = FNear ? with_backslash(ANearFolder) : temporary_folder();
+  FPath = plain_parent + FExtended.substr(parent.size());
+  GLiveFolders().add(FExtended);
+}
+
+TqorStagingFolder::~TqorStagingFolder() {
+  remove_tree(FExtended);
+  GLiveFolders().remove(FExtended);
+}
+
+std::wstring TqorStagingFolder::NewCallFolder() {
+  const std::wstring name = std::to_wstring(++FCalls);
+  if (!::CreateDirectoryW((FExtended + name).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    RaiseLastOSError();
+  return FPath + name + L'\\';
+}
+
+bool TqorStagingFolder::HoldsFile(const std::wstring& AFolder, const std::wstring& ARelative) const {
+  if (AFolder.compare(0, FPath.size(), FPath) != 0 || ARelative.empty()) return false;
+  // Every step from the staging folder down is checked: a plugin may have restored a link.
+  std::wstring path = FExtended;
+  const std::wstring relative = AFolder.substr(FPath.size()) + ARelative;
+  size_t start = 0;
+  for (size_t i = 0; i <= relative.size(); ++i) {
+    if (i < relative.size() && !is_separator(relative[i])) continue;
+    const std::wstring name = relative.substr(start, i - start);
+    start = i + 1;
+    if (name.empty() && i == relative.size()) break;
+    if (name.empty() || name == L"." || name == L"..") return false;
+    path += name;
+    const DWORD attributes = attributes_of(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes)) return false;
+    if (i == relative.size()) return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    path += L'\\';
+  }
+  return false;
+}
+
+std::wstring TqorStagingFolder::OnlyFileIn(const std::wstring& AFolder) const {
+  if (AFolder.compare(0, FPath.size(), FPath) != 0) return {};
+  std::wstring found;  // relative to AFolder
+  bool several = false;
+  // Depth-first through plain folders only; a link anywhere makes the call's result unusable.
+  std::vector<std::wstring> pending{std::wstring()};
+  while (!pending.empty() && !several) {
+    const std::wstring relative = pending.back();
+    pending.pop_back();
+    WIN32_FIND_DATAW data;
+    unique_find find(::FindFirstFileW((FExtended + AFolder.substr(FPath.size()) + relative + L"*").c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {};
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        pending.push_back(relative + data.cFileName + L'\\');
+      } else if (found.empty()) {
+        found = relative + data.cFileName;
+      } else {
+        several = true;
+      }
+    } while (!several && ::FindNextFileW(find.get(), &data));
+  }
+  return several || found.empty() ? std::wstring() : AFolder + found;
+}
+
+DWORD TqorStagingFolder::Claim(const std::wstring& AStaged, const std::wstring& ATarget) const noexcept {
+  try {
+    if (AStaged.compare(0, FPath.size(), FPath) != 0) return ERROR_INVALID_NAME;
+    const std::wstring staged = FExtended + AStaged.substr(FPath.size());
+    const std::wstring target = ExtendedPath(ATarget);
+    if (target.empty()) return ERROR_INVALID_NAME;
+    const auto claim = [&]() -> DWORD {
+      if (FNear) {
+        const DWORD error = replace_with(staged, target);
+        if (error != ERROR_NOT_SAME_DEVICE) return error;
+      }
+      return copy_over(staged, target);
+    };
+    DWORD error = claim();
+    if (error == ERROR_PATH_NOT_FOUND) {
+      make_parent_folders(target);
+      error = claim();
+    }
+    return error;
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+void TqorStagingFolder::Remove(const std::wstring& APath) const noexcept {
+  try {
+    if (APath.size() <= FPath.size() || APath.compare(0, FPath.size(), FPath) != 0) return;
+    std::wstring relative = APath.substr(FPath.size());
+    while (!relative.empty() && is_separator(relative.back())) relative.pop_back();
+    // Inside, and reached without a link: every folder on the way is checked; the last step may
+    // be a link, which goes itself.
+    std::wstring path = FExtended;
+    size_t start = 0;
+    for (size_t i = 0; i <= relative.size(); ++i) {
+      if (i < relative.size() && !is_separator(relative[i])) continue;
+      const std::wstring name = relative.substr(start, i - start);
+      start = i + 1;
+      if (name.empty() || name == L"." || name == L"..") return;
+      path += name;
+      if (i == relative.size()) break;
+      const DWORD attributes = attributes_of(path);
+      if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+      path += L'\\';
+    }
+    remove_tree(path);
+  } catch (...) {
+  }
+}
+
+bool MakeTargetFolder(const std::wstring& ATarget) {
+  std::wstring target = ExtendedPath(ATarget);
+  while (target.size() > root_length(target) && target.back() == L'\\') target.pop_back();
+  if (target.empty()) return false;
+  if (!::CreateDirectoryW(target.c_str(), nullptr) && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+    make_parent_folders(target);
+    ::CreateDirectoryW(target.c_str(), nullptr);
+  }
+  const DWORD attributes = attributes_of(target);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveLiveStagingFolders() noexcept { GLiveFolders().remove_all(); }
 
 }  // namespace qor

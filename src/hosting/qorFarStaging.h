@@ -1,6 +1,11 @@
 // The private folder a plugin extracts into before an entry is moved to the file manager's target.
 // It sits on the target's volume, so that claiming an entry is a rename; it is hidden, uniquely
-// named, and goes with everything in it when its owner lets it go.
+// named after the process that made it, and goes with everything in it when its owner lets it go,
+// when the module unloads, or, if a process was killed, when the module next stages beside it.
+//
+// Every file operation here goes through extended-length paths, so that names with trailing dots
+// or spaces and paths past MAX_PATH arrive exactly, and none of them leaves the staging folder or
+// the target it is given: paths are checked inside the folder, and no link below it is followed.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +24,7 @@ class TqorStagingFolder {
   TqorStagingFolder(const TqorStagingFolder&) = delete;
   TqorStagingFolder& operator=(const TqorStagingFolder&) = delete;
 
-  // The folder, with its trailing backslash.
+  // The folder as plugins are given it (a plain path), with its trailing backslash.
   const std::wstring& Path() const noexcept { return FPath; }
   // False when the folder is the temporary folder's: entries are then copied to their targets, so
   // that they take the target folder's permissions, not those of the temporary folder.
@@ -27,21 +32,37 @@ class TqorStagingFolder {
   // A new empty sub-folder for one plugin call, with its trailing backslash.
   std::wstring NewCallFolder();
 
+  // True when AFolder (a call folder of this one, with its backslash) holds ARelative as a plain
+  // file, reached without passing a link: a file a plugin wrote there.
+  bool HoldsFile(const std::wstring& AFolder, const std::wstring& ARelative) const;
+  // The one file a call into AFolder wrote, anywhere below it; empty when there is none or more.
+  std::wstring OnlyFileIn(const std::wstring& AFolder) const;
+  // Moves AStaged (a file HoldsFile vouched for) to ATarget, or copies it when the folder is not
+  // near or the target lies on another volume: a file already there is replaced, even a
+  // read-only or hidden one, and only once the new one is whole beside it. Missing folders of the
+  // target are made. Returns 0 or the system error.
+  DWORD Claim(const std::wstring& AStaged, const std::wstring& ATarget) const noexcept;
+  // Deletes a file or a folder with everything in it, if it lies inside this folder and no link
+  // leads to it; a link itself goes, never what it points to.
+  void Remove(const std::wstring& APath) const noexcept;
+
  private:
-  std::wstring FPath;
+  std::wstring FPath;      // plain
+  std::wstring FExtended;  // the same, extended-length
   bool FNear = true;
   unsigned FCalls = 0;
 };
 
-// Moves AStaged to ATarget (copies it, with ACopy or across volumes): a file already there is
-// replaced, even a read-only one, and missing folders of the target are made. Times and
-// attributes go with the file. Returns 0 or the system error.
-DWORD ClaimStagedFile(const std::wstring& AStaged, const std::wstring& ATarget, bool ACopy) noexcept;
+// APath as an extended-length path ("\\?\C:\...", "\\?\UNC\server\share\..."), with '/' read as
+// '\' and "." and ".." components resolved; the last component keeps its trailing dots and spaces.
+std::wstring ExtendedPath(const std::wstring& APath);
 
-// Deletes a file, or a folder with everything below it; read-only attributes do not stop it.
-void RemoveStagedPath(const std::wstring& APath) noexcept;
+// Makes the folder ATarget (a file manager's target) with the folders above it; true when it
+// exists as a folder then.
+bool MakeTargetFolder(const std::wstring& ATarget);
 
-// True when APath (after the system's own path rules) lies inside AFolder (with its backslash).
-bool PathInside(const std::wstring& APath, const std::wstring& AFolder);
+// Removes every staging folder of this process that still exists. For the module's unloading
+// when the process ends, which runs no destructors of open archives; never waits for a lock.
+void RemoveLiveStagingFolders() noexcept;
 
 }  // namespace qor

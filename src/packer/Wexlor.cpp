@@ -15,6 +15,7 @@
 #include "hosting/qorFarPluginSetup.h"
 #include "hosting/qorFarPlugins.h"
 #include "hosting/qorFarProgress.h"
+#include "hosting/qorFarStaging.h"
 #include "packer/WexlorTime.h"
 #include "services/qorFarLang.h"
 #include "services/qorFarSettingsStore.h"
@@ -147,7 +148,7 @@ bool next_entry(HANDLE hArcData, entry_header& AEntry) {
   open_archive_state& archive = archive_of(hArcData);
   const TPluginPanelItem* item = archive.Extraction.NextEntry();
   if (!item) return false;
-  AEntry.Path = &archive.Panel->CurrentFileName();
+  AEntry.Path = &archive.Extraction.ListedName();
   AEntry.PackSize = item->AllocationSize;
   AEntry.UnpSize = item->FileSize;
   AEntry.FileAttr = static_cast<int>(item->FileAttributes);
@@ -223,6 +224,10 @@ int result_code(TqorEntryResult AResult) {
       return E_BAD_DATA;
     case TqorEntryResult::Cancelled:
       return E_EABORTED;
+    case TqorEntryResult::ReadError:
+      return E_EREAD;
+    case TqorEntryResult::Refused:
+      return E_ECREATE;
     case TqorEntryResult::NotPlaced:
       break;
   }
@@ -456,8 +461,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReser
       module_startup();
       break;
     case DLL_PROCESS_DETACH:
-      // At process exit the plugin DLLs may already be detached: calling into them then is unsafe.
-      if (AReserved == nullptr) module_shutdown();
+      // At process exit the plugin DLLs may already be detached: calling into them then is unsafe,
+      // but the staging folders of archives still open are the module's own to remove.
+      if (AReserved == nullptr)
+        module_shutdown();
+      else
+        RemoveLiveStagingFolders();
       break;
     default:
       break;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/qorPluginGuard.h"
+#include "common/qorUserStop.h"
 #include "ui/qorShellBaseExtension.h"
 #include "ui/qorShellDialogs.h"
 
@@ -424,7 +425,12 @@ intptr_t WINAPI FarApiMessage(const GUID*, const GUID*, TFarFlags AFlags, const 
     if (!ReadFarMessage(AFlags, AItems, AItemsNumber, AButtonsNumber, error, parts)) return -1;
     auto form = std::make_unique<TqorFarMessageForm>(parts);
     form->AfterConstruction();
-    return form->Run();
+    const int result = form->Run();
+    // Esc, the close box, or a choice labelled Cancel: the user's stop.
+    if (result < 0 || (static_cast<size_t>(result) < parts.Buttons.size() &&
+                       ::CompareStringOrdinal(parts.Buttons[result].c_str(), -1, L"Cancel", -1, TRUE) == CSTR_EQUAL))
+      NoteUserStop();
+    return result;
   } catch (...) {
     return -1;
   }
@@ -441,6 +447,7 @@ intptr_t WINAPI FarApiInputBox(const GUID*, const GUID*, const wchar_t* ATitle, 
       auto form = std::make_unique<TqorFarInputForm>(title, prompt, source, AFlags, ADestSize);
       form->AfterConstruction();
       confirmed = form->Run(result);
+      if (!confirmed) NoteUserStop();
       if (confirmed && (AFlags & FIB_EXPANDENV)) result = expand_environment(result);
     }
   } catch (...) {

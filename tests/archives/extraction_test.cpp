@@ -30,53 +30,6 @@ Lines get_files_calls(const FileManager& AFm, const std::wstring& ARoot) {
   return calls;
 }
 
-// A file manager working through an open archive one entry at a time: 'x' extracts the entry
-// read into Dest (making its folders first), 't' tests it, 's' skips it. Each step gives
-// "name=result".
-struct Steps {
-  Steps(FileManager& AFm, const std::wstring& AArchive, std::wstring ADest)
-      : fm(AFm), dest(std::move(ADest)), h(open_archive(AFm, AArchive, wcx::PK_OM_EXTRACT)) {}
-  ~Steps() {
-    if (h) fm.CloseArchive(h);
-  }
-  std::string step(char AOperation) {
-    const int rc = fm.ReadHeaderExW(h, header.get());
-    if (rc != 0) return "end=" + std::to_string(rc);
-    const std::wstring name = header->FileName;
-    int result = 0;
-    if (AOperation == 'x') {
-      const std::wstring target = dest + name;
-      for (size_t p = dest.size(); (p = target.find(L'\\', p)) != std::wstring::npos; ++p)
-        CreateDirectoryW(target.substr(0, p).c_str(), nullptr);
-      result = fm.ProcessFileW(h, wcx::PK_EXTRACT, dest.c_str(), name.c_str());
-    } else {
-      result = fm.ProcessFileW(h, AOperation == 't' ? wcx::PK_TEST : wcx::PK_SKIP, nullptr, nullptr);
-    }
-    return narrow(name) + "=" + std::to_string(result);
-  }
-  Lines steps(const std::string& AOperations) {
-    Lines results;
-    for (char operation : AOperations) results.push_back(step(operation));
-    return results;
-  }
-  int close() {
-    const int rc = fm.CloseArchive(h);
-    h = nullptr;
-    return rc;
-  }
-  FileManager& fm;
-  std::wstring dest;
-  HANDLE h;
-  std::unique_ptr<wcx::tHeaderDataExW> header = std::make_unique<wcx::tHeaderDataExW>();
-};
-
-std::string files_script(const std::string& APrefix, int ACount, const std::string& AExtra = "") {
-  std::string script;
-  for (int i = 0; i < ACount; ++i)
-    script += "file " + APrefix + std::to_string(i) + " data=" + APrefix + std::to_string(i) + AExtra + "\n";
-  return script;
-}
-
 struct ExtractionFixture : ::testing::Test {
   FileManager fm{{kFull}};
   std::wstring dest = fm.Root() + L"out\\";

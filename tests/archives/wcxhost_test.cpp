@@ -138,8 +138,9 @@ TEST(WcxHost, ErrorsNameTheCodeAndExitNonZero) {
       {wcx + L"extract " + quoted(failing) + L" " + out, 1, "extracting x: E_BAD_DATA (12)"},
       {wcx + L"extract " + quoted(failing) + L" " + out + L" missing", 1, "not in the archive: missing"},
       {L"--wcx " + quoted(fm.Root() + L"nothing.wcx") + L" list " + quoted(foreign), 3, "cannot load"},
-      // A name that would leave the destination folder is not handed to the plugin.
-      {wcx + L"extract " + quoted(unsafe) + L" " + out, 1, "refusing unsafe name C:evil"},
+      // A name that would leave the destination folder is listed harmlessly and refused by the
+      // module, never handed to the plugin.
+      {wcx + L"extract " + quoted(unsafe) + L" " + out, 1, "extracting C_evil: E_ECREATE (16)"},
       {L"list", 2, "usage"},
       {L"frobnicate x", 2, "usage"},
   };

@@ -1,0 +1,84 @@
+#include "hosting/qorFarEntryNames.h"
+
+#include <cwctype>
+
+namespace qor {
+namespace {
+
+bool is_separator(wchar_t AChar) noexcept { return AChar == L'\\' || AChar == L'/'; }
+
+bool forbidden_char(wchar_t AChar) noexcept {
+  return AChar < 32 || AChar == L'<' || AChar == L'>' || AChar == L':' || AChar == L'"' || AChar == L'|' ||
+         AChar == L'?' || AChar == L'*';
+}
+
+bool dots_and_spaces(std::wstring_view AName) noexcept {
+  return !AName.empty() && AName.find_first_not_of(L". ") == std::wstring_view::npos;
+}
+
+bool same_letters(std::wstring_view AName, const wchar_t* AUpper) noexcept {
+  size_t i = 0;
+  for (; i < AName.size() && AUpper[i]; ++i)
+    if (std::towupper(AName[i]) != static_cast<wint_t>(AUpper[i])) return false;
+  return i == AName.size() && !AUpper[i];
+}
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (with the superscript digits), CONIN$ and CONOUT$ name
+// devices in every folder, whatever extension follows and with trailing spaces.
+bool device_name(std::wstring_view AName) noexcept {
+  std::wstring_view base = AName.substr(0, AName.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
+  if (base.size() == 3)
+    return same_letters(base, L"CON") || same_letters(base, L"PRN") || same_letters(base, L"AUX") ||
+           same_letters(base, L"NUL");
+  if (base.size() == 4 && (same_letters(base.substr(0, 3), L"COM") || same_letters(base.substr(0, 3), L"LPT"))) {
+    const wchar_t digit = base[3];
+    return (digit >= L'1' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+  }
+  return same_letters(base, L"CONIN$") || same_letters(base, L"CONOUT$");
+}
+
+template <class Visit>
+void each_component(std::wstring_view APath, Visit AVisit) {
+  size_t start = 0;
+  for (size_t i = 0; i <= APath.size(); ++i) {
+    if (i < APath.size() && !is_separator(APath[i])) continue;
+    AVisit(APath.substr(start, i - start), start == 0);
+    start = i + 1;
+  }
+}
+
+}  // namespace
+
+bool EntryPathContained(std::wstring_view APath) noexcept {
+  if (APath.empty()) return false;
+  bool contained = true;
+  each_component(APath, [&](std::wstring_view AName, bool AFirst) {
+    if (AName.empty() || dots_and_spaces(AName) || device_name(AName)) contained = false;
+    // "C:", "C:x": a drive, absolute or relative to that drive's current folder.
+    if (AFirst && AName.size() >= 2 && AName[1] == L':') contained = false;
+  });
+  return contained;
+}
+
+bool PlainEntryName(std::wstring_view AName) noexcept {
+  if (!EntryPathContained(AName)) return false;
+  for (wchar_t c : AName)
+    if (is_separator(c) || forbidden_char(c)) return false;
+  return true;
+}
+
+std::wstring ListedEntryPath(std::wstring_view APath) {
+  std::wstring listed;
+  listed.reserve(APath.size() + 1);
+  each_component(APath, [&](std::wstring_view AName, bool) {
+    if (AName.empty()) return;
+    if (!listed.empty()) listed += L'\\';
+    if (device_name(AName)) listed += L'_';
+    const bool climbing = dots_and_spaces(AName);
+    for (wchar_t c : AName) listed += climbing || forbidden_char(c) ? L'_' : c;
+  });
+  return listed;
+}
+
+}  // namespace qor
