@@ -342,6 +342,8 @@ std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, siz
     if (usable && folder) {
       if (entries >= absorb || bytes >= kMostBytes) return picks;
       const TqorFolderMeasure& measured = measure(ALevel, i, absorb - entries, kMostBytes - bytes);
+      // Too big for what is left of this call: the call ends before it.
+      if (!measured.Whole && !measured.Unfit) return i == AFrom ? std::vector<size_t>() : picks;
       usable = measured.Whole;
       item_entries = measured.Entries;
       item_bytes = measured.Bytes;
