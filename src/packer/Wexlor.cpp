@@ -458,6 +458,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReser
     case DLL_PROCESS_DETACH:
       // At process exit the plugin DLLs may already be detached: calling into them then is unsafe.
       if (AReserved == nullptr) module_shutdown();
+      WritePendingSettings();
       break;
     default:
       break;
