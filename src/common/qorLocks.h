@@ -12,7 +12,7 @@ class critical_section {
   critical_section(const critical_section&) = delete;
   critical_section& operator=(const critical_section&) = delete;
   void lock() noexcept { ::EnterCriticalSection(&FSection); }
-  bool try_lock() noexcept { return ::TryEnterCriticalSection(&FSection) != 0; }
+  bool try_lock() noexcept { return ::TryEnterCriticalSection(&FSection) != FALSE; }
   void unlock() noexcept { ::LeaveCriticalSection(&FSection); }
 
  private:
@@ -29,6 +29,23 @@ class lock_guard {
 
  private:
   Lock& FLock;
+};
+
+// Takes the lock only when it is free at once.
+template <class Lock>
+class try_lock_guard {
+ public:
+  explicit try_lock_guard(Lock& ALock) noexcept : FLock(ALock), FOwns(ALock.try_lock()) {}
+  ~try_lock_guard() {
+    if (FOwns) FLock.unlock();
+  }
+  try_lock_guard(const try_lock_guard&) = delete;
+  try_lock_guard& operator=(const try_lock_guard&) = delete;
+  bool Owns() const noexcept { return FOwns; }
+
+ private:
+  Lock& FLock;
+  bool FOwns;
 };
 
 }  // namespace qor

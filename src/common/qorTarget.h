@@ -10,5 +10,7 @@ namespace qor {
 // the .wcx, and a process loads only plugin DLLs of its own bitness, so each module has a folder.
 constexpr const wchar_t* kModuleFileName = kTarget64 ? L"Wexlor.wcx64" : L"Wexlor.wcx";
 constexpr const wchar_t* kPluginsFolder = kTarget64 ? L"Plugins64" : L"Plugins32";
+// The other module's, which shares the settings file with this one.
+constexpr const wchar_t* kOtherPluginsFolder = kTarget64 ? L"Plugins32" : L"Plugins64";
 
 }  // namespace qor

@@ -65,8 +65,12 @@ class TqorFarPluginsForm::TList : public TqorSystemControl {
   }
 };
 
-TqorFarPluginsForm::TqorFarPluginsForm(HWND AOwnerWnd, std::vector<TqorFarPluginRow> ARows, TConfigure AConfigure)
-    : TqorShellCustomDialogForm(AOwnerWnd, nullptr), FRows(std::move(ARows)), FConfigure(std::move(AConfigure)) {
+TqorFarPluginsForm::TqorFarPluginsForm(HWND AOwnerWnd, std::vector<TqorFarPluginRow> ARows, TConfigure AConfigure,
+                                       TAccept AAccept)
+    : TqorShellCustomDialogForm(AOwnerWnd, nullptr),
+      FRows(std::move(ARows)),
+      FConfigure(std::move(AConfigure)),
+      FAccept(std::move(AAccept)) {
   // The list view's classes, registered while the module's common-controls context is active.
   INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&classes);
@@ -102,7 +106,7 @@ TqorFarPluginsForm::TqorFarPluginsForm(HWND AOwnerWnd, std::vector<TqorFarPlugin
   FConfigureButton->SetParent(this);
   FDetails = new TqorSystemControl(this, L"STATIC", SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL);
   FDetails->SetParent(this);
-  AddButton(L"OK", mrOk, 0, false, true);
+  AddButton(L"OK", mrOk, 0, false, true)->OnClick = [this] { Accept(); };
   AddButton(L"Cancel", mrCancel);
 }
 
@@ -246,6 +250,12 @@ void TqorFarPluginsForm::Configure() {
   FConfigure(row, entry);
 }
 
+void TqorFarPluginsForm::Accept() {
+  if (!FAccept) return;
+  const std::wstring problem = FAccept(FRows);
+  if (!problem.empty()) ::MessageBoxW(Handle(), problem.c_str(), kCaption, MB_OK | MB_ICONERROR);
+}
+
 void TqorFarPluginsForm::OnListNotify(const NMHDR& AHeader) {
   if (AHeader.code != LVN_ITEMCHANGED) return;
   const auto& change = reinterpret_cast<const NMLISTVIEW&>(AHeader);
@@ -266,6 +276,7 @@ void TqorFarPluginsForm::WndProc(TqorMessage& AMessage) {
   }
   // Enter without a default button in reach arrives as IDOK without a control.
   if (AMessage.Msg == WM_COMMAND && AMessage.LParam == 0 && LOWORD(AMessage.WParam) == IDOK) {
+    Accept();
     SetModalResult(mrOk);
     AMessage.Result = 0;
     return;

@@ -2,8 +2,10 @@
 
 #include <memory>
 
+#include "common/qorErrors.h"
 #include "dialogs/qorFarPluginsForm.h"
 #include "hosting/qorFarPlugins.h"
+#include "services/qorFarSettingsStore.h"
 #include "ui/qorShellForm.h"
 
 namespace qor {
@@ -59,16 +61,18 @@ void ConfigurePlugins(HWND AParent) {
       // A plugin that faults in its configuration is contained like any other call.
     }
   };
-  auto form = MakeForm<TqorFarPluginsForm>(AParent, std::move(rows), configure);
-  if (!form->Run()) return;
-  std::vector<TqorFarPluginState> chosen;
-  for (const TqorFarPluginRow& row : form->Rows()) {
-    TqorFarPluginState state = states[row.Key];
-    state.Enabled = row.Enabled;
-    chosen.push_back(std::move(state));
-  }
-  form.reset();
-  registry.Apply(chosen);
+  auto accept = [&](const std::vector<TqorFarPluginRow>& ARows) {
+    std::vector<TqorFarPluginState> chosen;
+    for (const TqorFarPluginRow& row : ARows) {
+      TqorFarPluginState state = states[row.Key];
+      state.Enabled = row.Enabled;
+      chosen.push_back(std::move(state));
+    }
+    const DWORD error = registry.Apply(chosen);
+    // As the system tells of a file it could not write: the file, then why.
+    return error == ERROR_SUCCESS ? std::wstring() : SettingsFileName() + L"\n\n" + SystemErrorMessage(error);
+  };
+  MakeForm<TqorFarPluginsForm>(AParent, std::move(rows), configure, accept)->Run();
 }
 
 std::wstring DescribePlugins() {

@@ -436,6 +436,26 @@ void describe_loaded(TqorFarPluginState& AState, TqorFarPlugin& APlugin) {
   AState.Version = PluginVersionText(info.Version);
 }
 
+// What the list shows of a plugin that is not loaded: what was kept from its last load.
+void describe_kept(TqorFarPluginState& AState, const TqorPluginRecord& ARecord) {
+  AState.Guid = ARecord.Guid;
+  AState.Enabled = false;
+  AState.Title = ARecord.Title;
+  AState.Version = ARecord.Version;
+  AState.Author = ARecord.Author;
+  AState.Description = ARecord.Description;
+}
+
+// The record of a disabled plugin that a DLL must not be loaded for: its own, when this module
+// noted the DLL; else one the other module found in a folder of the same name, which stands for
+// this folder's plugin until this module has seen it (loading it to learn its GUID would run the
+// code the user turned off).
+const TqorPluginRecord* disabled_record(const TqorPluginRecords& ARecords, const std::wstring& AFolder,
+                                        const std::wstring& ARelative) {
+  if (const TqorPluginRecord* record = ARecords.FindFile(ARelative)) return record->Enabled ? nullptr : record;
+  return ARecords.FindDisabledOtherFolder(AFolder);
+}
+
 std::wstring plugins_base() { return module_folder() + kPluginsFolder + L"\\"; }
 
 std::wstring relative_to_plugins(const std::wstring& AFileName, const std::wstring& ABase) {
@@ -491,21 +511,17 @@ void TqorFarPluginList::Discover() {
         TqorFarPluginState state;
         state.FileName = path;
         const std::wstring relative = relative_to_plugins(path, base);
-        if (const TqorPluginRecord* record = records.FindFile(relative); record && !record->Enabled) {
-          // Disabled: never loaded; the list shows what was kept from its last load.
-          state.Guid = record->Guid;
-          state.Enabled = false;
-          state.Title = record->Title;
-          state.Version = record->Version;
-          state.Author = record->Author;
-          state.Description = record->Description;
+        if (const TqorPluginRecord* record = disabled_record(records, folder, relative)) {
+          // Disabled: never loaded, not even its DllMain runs.
+          describe_kept(state, *record);
           found.push_back(std::move(state));
           continue;
         }
         describe_loaded(state, *load_plugin(path));
         if (const TqorPluginRecord* record = records.Find(state.Guid); record && !record->Enabled) {
-          // Disabled by its GUID under a path not noted yet (the plugin moved, or was disabled
-          // through the other module): out again at once, and noted so that it stays unloaded.
+          // Disabled by its GUID under a path not noted yet (the plugin moved, or the other module
+          // found it in a folder of another name): out again at once, and noted so that it stays
+          // unloaded.
           {
             lock_guard<critical_section> guard(FLock);
             FList.pop_back();
@@ -567,7 +583,7 @@ std::vector<TqorFarPluginState> TqorFarPluginList::States() const {
   return FStates;
 }
 
-void TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
+DWORD TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
   std::vector<TqorPluginRecord> records;
   {
     lock_guard<critical_section> guard(FLock);
@@ -604,7 +620,7 @@ void TqorFarPluginList::Apply(const std::vector<TqorFarPluginState>& AStates) {
       same->Files.push_back(relative_to_plugins(state.FileName, base));
     }
   }
-  SavePluginRecords(records);
+  return SavePluginRecords(records);
 }
 
 TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const {

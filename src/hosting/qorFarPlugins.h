@@ -116,8 +116,9 @@ class TqorFarPluginList {
   std::vector<TqorFarPluginState> States() const;
   // A new detection order and new enabled states, given as the States() entries (matched by file
   // name) in their new order. A newly enabled plugin is loaded; a disabled one is asked about no
-  // file from now on. Both are saved to the settings file.
-  void Apply(const std::vector<TqorFarPluginState>& AStates);
+  // file from now on. Both are saved to the settings file: ERROR_SUCCESS, or the system error that
+  // kept them out of it for now (they are in effect all the same, and written later).
+  DWORD Apply(const std::vector<TqorFarPluginState>& AStates);
 
  private:
   TqorFarPlugin* FindPluginEx(const std::wstring& AFileName, HANDLE* AHandle) const;

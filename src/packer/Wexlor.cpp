@@ -467,6 +467,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReser
         module_shutdown();
       else
         RemoveLiveStagingFolders();
+      WritePendingSettings();
       break;
     default:
       break;

@@ -73,6 +73,19 @@ const TqorPluginRecord* TqorPluginRecords::FindFile(const std::wstring& ARelativ
   return nullptr;
 }
 
+const TqorPluginRecord* TqorPluginRecords::FindDisabledOtherFolder(const std::wstring& AFolder) const noexcept {
+  for (const TqorPluginRecord& record : Plugins) {
+    if (record.Enabled) continue;
+    for (const std::wstring& file : record.OtherFiles) {
+      const size_t cut = std::min(file.find(L'\\'), file.size());
+      if (::CompareStringOrdinal(file.c_str(), static_cast<int>(cut), AFolder.c_str(), static_cast<int>(AFolder.size()),
+                                 TRUE) == CSTR_EQUAL)
+        return &record;
+    }
+  }
+  return nullptr;
+}
+
 size_t TqorPluginRecords::Rank(const GUID& AGuid) const noexcept {
   for (size_t i = 0; i < Order.size(); ++i)
     if (IsEqualGUID(Order[i], AGuid)) return i;
@@ -97,12 +110,13 @@ TqorPluginRecords ReadPluginRecords() {
       record.Author = stored_text(key, L"Author");
       record.Description = stored_text(key, L"Description");
       record.Files = split(stored_text(key, kPluginsFolder), L'|');
+      record.OtherFiles = split(stored_text(key, kOtherPluginsFolder), L'|');
       records.Plugins.push_back(std::move(record));
     }
   return records;
 }
 
-void SavePluginRecords(const std::vector<TqorPluginRecord>& APlugins) {
+DWORD SavePluginRecords(const std::vector<TqorPluginRecord>& APlugins) {
   const TqorPluginRecords stored = ReadPluginRecords();
   std::vector<GUID> order;
   auto add = [&](const GUID& AGuid) {
@@ -126,7 +140,7 @@ void SavePluginRecords(const std::vector<TqorPluginRecord>& APlugins) {
     changes.push_back(set_text(path, L"Description", record.Description));
     changes.push_back(set_text(path, kPluginsFolder, joined(record.Files, L"|")));
   }
-  CommitSettings(changes);
+  return CommitSettings(changes);
 }
 
 void AddPluginFile(const GUID& AGuid, const std::wstring& ARelative) {

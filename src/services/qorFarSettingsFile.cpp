@@ -136,6 +136,29 @@ void append_narrow(std::string& AOut, const std::wstring& AAscii) {
   for (wchar_t c : AAscii) AOut += static_cast<char>(c);
 }
 
+// One value's line; without AWithData a data value's bytes are left out (the line's head alone).
+void append_value(std::string& AOut, const TqorSettingsValue& AValue, bool AWithData) {
+  switch (AValue.Type) {
+    case FST_QWORD: AOut += "qword "; break;
+    case FST_STRING: AOut += "string "; break;
+    case FST_DATA: AOut += "data "; break;
+    default: return;
+  }
+  append_quoted(AOut, AValue.Name);
+  AOut += " =";
+  if (AValue.Type == FST_QWORD) {
+    AOut += ' ';
+    AOut += std::to_string(AValue.Number);
+  } else if (AValue.Type == FST_STRING) {
+    AOut += ' ';
+    append_quoted(AOut, AValue.Text);
+  } else if (AWithData && !AValue.Data.empty()) {
+    AOut += ' ';
+    for (std::byte b : AValue.Data) append_hex(AOut, static_cast<unsigned>(b), 2);
+  }
+  AOut += '\n';
+}
+
 void format_key(std::string& AOut, const TqorSettingsTree& ATree, const TqorSettingsKey& AKey,
                 std::vector<const std::wstring*>& APath) {
   AOut += '[';
@@ -146,27 +169,7 @@ void format_key(std::string& AOut, const TqorSettingsTree& ATree, const TqorSett
     append_quoted(AOut, *name);
   }
   AOut += "]\n";
-  for (const TqorSettingsValue& value : AKey.Values) {
-    switch (value.Type) {
-      case FST_QWORD: AOut += "qword "; break;
-      case FST_STRING: AOut += "string "; break;
-      case FST_DATA: AOut += "data "; break;
-      default: continue;
-    }
-    append_quoted(AOut, value.Name);
-    AOut += " =";
-    if (value.Type == FST_QWORD) {
-      AOut += ' ';
-      AOut += std::to_string(value.Number);
-    } else if (value.Type == FST_STRING) {
-      AOut += ' ';
-      append_quoted(AOut, value.Text);
-    } else if (!value.Data.empty()) {
-      AOut += ' ';
-      for (std::byte b : value.Data) append_hex(AOut, static_cast<unsigned>(b), 2);
-    }
-    AOut += '\n';
-  }
+  for (const TqorSettingsValue& value : AKey.Values) append_value(AOut, value, true);
   for (const TqorSettingsKey& key : AKey.Keys) {
     APath.push_back(&key.Name);
     format_key(AOut, ATree, key, APath);
@@ -415,6 +418,14 @@ std::string FormatSettings(const TqorSettingsDocument& ADocument) {
   return out;
 }
 
+size_t FormattedValueSize(const TqorSettingsValue& AValue) {
+  std::string line;
+  append_value(line, AValue, false);
+  // A blank and two hex digits a byte, counted rather than written.
+  if (AValue.Type == FST_DATA && !AValue.Data.empty()) return line.size() + 1 + 2 * AValue.Data.size();
+  return line.size();
+}
+
 bool ParseSettings(std::string_view AText, TqorSettingsDocument& ADocument) {
   ADocument.Trees.clear();
   if (AText.size() >= 3 && AText.compare(0, 3, "\xEF\xBB\xBF") == 0) AText.remove_prefix(3);
@@ -476,23 +487,22 @@ bool retry_while_busy(F AAttempt, DWORD ATimeout) {
 }
 
 constexpr DWORD kBusyTimeout = 2000;
-constexpr DWORD kMaxFileSize = 64 * 1024 * 1024;
 
 // Renamed, never deleted: whatever the damaged file holds stays for the user to look at. An
 // earlier .bad file is kept too.
-bool set_aside(const std::wstring& AFileName) {
+DWORD set_aside(const std::wstring& AFileName) {
   for (unsigned n = 1; n < 10000; ++n) {
     const std::wstring aside = AFileName + (n == 1 ? std::wstring() : L"." + std::to_wstring(n)) + L".bad";
-    if (::MoveFileExW(AFileName.c_str(), aside.c_str(), 0)) return true;
+    if (::MoveFileExW(AFileName.c_str(), aside.c_str(), 0)) return ERROR_SUCCESS;
     const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
   }
-  return false;
+  return ERROR_FILE_EXISTS;
 }
 
 enum class load_result { read, missing, unreadable };
 
-load_result load_file(const std::wstring& AFileName, std::string& AText) {
+load_result load_file(const std::wstring& AFileName, std::string& AText, DWORD& AError) {
   unique_handle file;
   const bool opened = retry_while_busy(
       [&] {
@@ -504,21 +514,42 @@ load_result load_file(const std::wstring& AFileName, std::string& AText) {
       },
       kBusyTimeout);
   if (!opened) {
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? load_result::missing
-                                                                          : load_result::unreadable;
+    AError = ::GetLastError();
+    return AError == ERROR_FILE_NOT_FOUND || AError == ERROR_PATH_NOT_FOUND ? load_result::missing
+                                                                            : load_result::unreadable;
   }
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxFileSize) return load_result::unreadable;
+  if (!::GetFileSizeEx(file.get(), &size)) {
+    AError = ::GetLastError();
+    return load_result::unreadable;
+  }
+  if (static_cast<std::uint64_t>(size.QuadPart) > kMaxSettingsFileSize) {
+    AError = ERROR_FILE_TOO_LARGE;
+    return load_result::unreadable;
+  }
   AText.resize(static_cast<size_t>(size.QuadPart));
   size_t done = 0;
   while (done < AText.size()) {
     DWORD got = 0;
-    if (!::ReadFile(file.get(), AText.data() + done, static_cast<DWORD>(AText.size() - done), &got, nullptr) || got == 0)
+    if (!::ReadFile(file.get(), AText.data() + done, static_cast<DWORD>(AText.size() - done), &got, nullptr)) {
+      AError = ::GetLastError();
       return load_result::unreadable;
+    }
+    if (got == 0) {
+      AError = ERROR_HANDLE_EOF;
+      return load_result::unreadable;
+    }
     done += got;
   }
   return load_result::read;
+}
+
+// "Not found" is the one answer that says no lock file is there: one being deleted fails too,
+// but otherwise.
+bool lock_file_absent(const std::wstring& AName) noexcept {
+  if (::GetFileAttributesW(AName.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
@@ -526,42 +557,51 @@ load_result load_file(const std::wstring& AFileName, std::string& AText) {
 TqorSettingsLock::TqorSettingsLock(const std::wstring& AFileName, DWORD ATimeout) noexcept {
   const std::wstring name = AFileName + L".lock";
   const ULONGLONG start = ::GetTickCount64();
+  bool denied_before = false;
   for (;;) {
     HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       FFile.reset(file);
+      FError = ERROR_SUCCESS;
       return;
     }
-    // Denied without a lock file there: the folder is not writable, and waiting changes nothing.
-    const DWORD error = ::GetLastError();
-    if (!busy_error(error) || (error == ERROR_ACCESS_DENIED && ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES))
-      return;
+    FError = ::GetLastError();
+    if (!busy_error(FError)) return;
+    // Denied with no lock file there: the folder takes no new files, and waiting changes nothing.
+    // Asked twice, as the last holder's file may have gone between the two calls.
+    const bool denied_without_file = FError == ERROR_ACCESS_DENIED && lock_file_absent(name);
+    if (denied_without_file && denied_before) return;
+    denied_before = denied_without_file;
     if (::GetTickCount64() - start >= ATimeout) return;
     ::Sleep(10);
   }
 }
 
 TqorSettingsRead ReadSettingsFile(const std::wstring& AFileName, bool ASetAside, TqorSettingsDocument& ADocument,
-                                  TqorSettingsStamp& AStamp) {
+                                  TqorSettingsStamp& AStamp, DWORD* AError) {
   ADocument.Trees.clear();
   AStamp = SettingsFileStamp(AFileName);
   std::string text;
-  const load_result loaded = load_file(AFileName, text);
+  DWORD error = ERROR_INVALID_DATA;
+  const load_result loaded = load_file(AFileName, text, error);
   if (loaded == load_result::missing) {
     AStamp = TqorSettingsStamp{};
     return TqorSettingsRead::Missing;
   }
   if (loaded == load_result::read && ParseSettings(text, ADocument)) return TqorSettingsRead::Read;
   ADocument.Trees.clear();
-  if (!ASetAside || !set_aside(AFileName)) return TqorSettingsRead::Unusable;
+  if (ASetAside) error = set_aside(AFileName);
+  if (!ASetAside || error != ERROR_SUCCESS) {
+    if (AError) *AError = error;
+    return TqorSettingsRead::Unusable;
+  }
   AStamp = SettingsFileStamp(AFileName);
   return TqorSettingsRead::SetAside;
 }
 
-bool WriteSettingsFile(const std::wstring& AFileName, const TqorSettingsDocument& ADocument,
-                       TqorSettingsStamp& AStamp) {
-  const std::string text = FormatSettings(ADocument);
+DWORD WriteSettingsFile(const std::wstring& AFileName, const std::string& AText, TqorSettingsStamp& AStamp) {
+  if (AText.size() > kMaxSettingsFileSize) return ERROR_FILE_TOO_LARGE;
   const size_t cut = AFileName.find_last_of(L'\\');
   if (cut != std::wstring::npos) ::CreateDirectoryW(AFileName.substr(0, cut).c_str(), nullptr);
   const std::wstring temporary = AFileName + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
@@ -570,32 +610,34 @@ bool WriteSettingsFile(const std::wstring& AFileName, const TqorSettingsDocument
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
       file.release();
-      return false;
+      return ::GetLastError();
     }
     size_t done = 0;
     bool written = true;
-    while (written && done < text.size()) {
+    while (written && done < AText.size()) {
       DWORD put = 0;
-      written = ::WriteFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &put, nullptr) &&
+      written = ::WriteFile(file.get(), AText.data() + done, static_cast<DWORD>(AText.size() - done), &put, nullptr) &&
                 put > 0;
       done += put;
     }
     // On the disk before it takes the old file's place: a crash then leaves one whole file or the other.
     if (!written || !::FlushFileBuffers(file.get())) {
+      const DWORD error = ::GetLastError();
       file.reset();
       ::DeleteFileW(temporary.c_str());
-      return false;
+      return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
     }
   }
   const bool replaced = retry_while_busy(
       [&] { return ::MoveFileExW(temporary.c_str(), AFileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; },
       kBusyTimeout);
   if (!replaced) {
+    const DWORD error = ::GetLastError();
     ::DeleteFileW(temporary.c_str());
-    return false;
+    return error;
   }
   AStamp = SettingsFileStamp(AFileName);
-  return true;
+  return ERROR_SUCCESS;
 }
 
 }  // namespace qor

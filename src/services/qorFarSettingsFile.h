@@ -71,6 +71,8 @@ bool ParseGuidText(std::wstring_view AText, GUID& AGuid) noexcept;
 
 // The text of a document; empty trees are left out.
 std::string FormatSettings(const TqorSettingsDocument& ADocument);
+// The bytes one value's line takes in that text.
+size_t FormattedValueSize(const TqorSettingsValue& AValue);
 // False when the text is not one FormatSettings could have written (or a person kept to its
 // rules): the document is then incomplete and must not be used.
 bool ParseSettings(std::string_view AText, TqorSettingsDocument& ADocument);
@@ -86,27 +88,35 @@ struct TqorSettingsStamp {
 };
 TqorSettingsStamp SettingsFileStamp(const std::wstring& AFileName) noexcept;
 
+// The reader sets a bigger file aside unread; the writer never writes one.
+constexpr std::uint64_t kMaxSettingsFileSize = 64 * 1024 * 1024;
+
 // The lock file beside the settings file: held while this object lives, gone when it goes (also
 // when the process dies). Waits at most ATimeout milliseconds for another holder.
 class TqorSettingsLock {
  public:
   TqorSettingsLock(const std::wstring& AFileName, DWORD ATimeout) noexcept;
   bool Held() const noexcept { return FFile != nullptr; }
+  // Why it is not held: the system error of the last attempt.
+  DWORD Error() const noexcept { return FError; }
 
  private:
   unique_handle FFile;
+  DWORD FError = ERROR_SUCCESS;
 };
 
 enum class TqorSettingsRead { Read, Missing, SetAside, Unusable };
 
 // Reads and parses the file. A file that cannot be read or parsed comes back as an empty document;
 // with ASetAside (only for a caller that holds the lock) it is renamed aside first, to a fresh
-// name ending in ".bad". Unusable: it could not be read nor set aside, and must not be replaced.
+// name ending in ".bad". Unusable: it could not be read nor set aside, and must not be replaced;
+// AError (when given) then receives the system error that stopped it.
 TqorSettingsRead ReadSettingsFile(const std::wstring& AFileName, bool ASetAside, TqorSettingsDocument& ADocument,
-                                  TqorSettingsStamp& AStamp);
-// Writes the document to a temporary file beside it and puts that in the file's place (the caller
-// holds the lock); false when any step failed, the old file then stays as it was.
-bool WriteSettingsFile(const std::wstring& AFileName, const TqorSettingsDocument& ADocument,
-                       TqorSettingsStamp& AStamp);
+                                  TqorSettingsStamp& AStamp, DWORD* AError = nullptr);
+// Writes a document's text (FormatSettings) to a temporary file beside the file and puts that in the
+// file's place (the caller holds the lock). ERROR_SUCCESS, or the system error of the step that
+// failed, the old file then staying as it was; a text the reader would set aside is refused with
+// ERROR_FILE_TOO_LARGE.
+DWORD WriteSettingsFile(const std::wstring& AFileName, const std::string& AText, TqorSettingsStamp& AStamp);
 
 }  // namespace qor

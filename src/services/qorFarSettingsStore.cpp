@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <atomic>
+
 #include "common/qorLocks.h"
 #include "common/qorText.h"
 
@@ -66,6 +68,8 @@ struct store_state {
   TqorSettingsStamp Stamp;
   // Changes the file does not hold yet: replayed on every new reading of it.
   TqorSettingsChanges Pending;
+  // The size of the file as last read or written; read without the lock.
+  std::atomic<std::uint64_t> TextSize{0};
 };
 
 store_state GStore;
@@ -78,6 +82,11 @@ void ensure_file_name() {
   GStore.FileName = folder + kSettingsFileName;
 }
 
+void make_folder() {
+  const size_t cut = GStore.FileName.find_last_of(L'\\');
+  if (cut != std::wstring::npos) ::CreateDirectoryW(GStore.FileName.substr(0, cut).c_str(), nullptr);
+}
+
 // A damaged file is set aside only under the lock: without it, the file may be another process's
 // good one by the time it would be renamed. False when the file is there but could be neither read
 // nor set aside: it is read again next time, and not written over meanwhile.
@@ -85,14 +94,67 @@ bool read_file(bool ALockHeld) {
   TqorSettingsDocument document;
   const TqorSettingsRead read = ReadSettingsFile(GStore.FileName, ALockHeld, document, GStore.Stamp);
   if (read == TqorSettingsRead::Unusable) GStore.Stamp = TqorSettingsStamp{};
+  GStore.TextSize = GStore.Stamp.Size;
   ApplySettingsChanges(document, GStore.Pending);
   GStore.Document = std::move(document);
   GStore.Loaded = true;
   return read != TqorSettingsRead::Unusable;
 }
 
+// Under the lock file: what the file holds now, with the waiting changes replayed on it, takes its
+// place. When that would be more than a reader takes, the changes from AAccepted on (the latest
+// commit's) are dropped, and if that is not enough every waiting change: the file keeps what it has.
+DWORD write_locked(size_t AAccepted) {
+  TqorSettingsDocument base;
+  TqorSettingsStamp stamp;
+  DWORD error = ERROR_SUCCESS;
+  if (ReadSettingsFile(GStore.FileName, true, base, stamp, &error) == TqorSettingsRead::Unusable) {
+    // Not written over; this process goes on seeing the waiting changes.
+    GStore.Stamp = TqorSettingsStamp{};
+    GStore.TextSize = 0;
+    ApplySettingsChanges(base, GStore.Pending);
+    GStore.Document = std::move(base);
+    GStore.Loaded = true;
+    return error;
+  }
+  bool refused = false;
+  std::string text;
+  for (;;) {
+    GStore.Document = base;
+    ApplySettingsChanges(GStore.Document, GStore.Pending);
+    if (GStore.Pending.empty()) break;
+    text = FormatSettings(GStore.Document);
+    if (text.size() <= kMaxSettingsFileSize) break;
+    refused = true;
+    GStore.Pending.resize(GStore.Pending.size() > AAccepted ? AAccepted : 0);
+  }
+  GStore.Stamp = stamp;
+  GStore.TextSize = stamp.Size;
+  GStore.Loaded = true;
+  if (GStore.Pending.empty()) return refused ? ERROR_FILE_TOO_LARGE : ERROR_SUCCESS;
+  error = WriteSettingsFile(GStore.FileName, text, GStore.Stamp);
+  if (error != ERROR_SUCCESS) return error;
+  GStore.Pending.clear();
+  GStore.TextSize = text.size();
+  return refused ? ERROR_FILE_TOO_LARGE : ERROR_SUCCESS;
+}
+
+// The waiting changes go to the file when its lock can be had; else the file is read again (when
+// another process replaced it) with them replayed on it.
+DWORD write_pending() {
+  make_folder();
+  TqorSettingsLock lock(GStore.FileName, kLockTimeout);
+  if (lock.Held()) return write_locked(GStore.Pending.size());
+  if (!GStore.Loaded || SettingsFileStamp(GStore.FileName) != GStore.Stamp) read_file(false);
+  return lock.Error();
+}
+
 void refresh() {
   ensure_file_name();
+  if (!GStore.Pending.empty()) {
+    write_pending();
+    return;
+  }
   if (GStore.Loaded && SettingsFileStamp(GStore.FileName) == GStore.Stamp) return;
   TqorSettingsLock lock(GStore.FileName, kLockTimeout);
   read_file(lock.Held());
@@ -131,26 +193,36 @@ TqorSettingsKey ReadStoredTree(const GUID& AGuid, bool ALocal) {
   return tree ? *tree : TqorSettingsKey{};
 }
 
-bool CommitSettings(const TqorSettingsChanges& AChanges) {
+DWORD CommitSettings(const TqorSettingsChanges& AChanges) {
   store_guard guard(GStore.Lock);
   ensure_file_name();
+  const size_t accepted = GStore.Pending.size();
   GStore.Pending.insert(GStore.Pending.end(), AChanges.begin(), AChanges.end());
-  const size_t cut = GStore.FileName.find_last_of(L'\\');
-  if (cut != std::wstring::npos) ::CreateDirectoryW(GStore.FileName.substr(0, cut).c_str(), nullptr);
+  make_folder();
   TqorSettingsLock lock(GStore.FileName, kLockTimeout);
-  if (lock.Held()) {
-    // What another process wrote since we last looked is the base the changes go on.
-    if (read_file(true) && WriteSettingsFile(GStore.FileName, GStore.Document, GStore.Stamp)) {
-      GStore.Pending.clear();
-      return true;
-    }
-    return false;
-  }
+  // What another process wrote since we last looked is the base the changes go on.
+  if (lock.Held()) return write_locked(accepted);
   if (!GStore.Loaded)
     read_file(false);
   else
     ApplySettingsChanges(GStore.Document, AChanges);
-  return false;
+  return lock.Error();
+}
+
+void WritePendingSettings() noexcept {
+  try {
+    try_lock_guard<critical_section> guard(GStore.Lock);
+    if (!guard.Owns() || GStore.Pending.empty()) return;
+    ensure_file_name();
+    write_pending();
+  } catch (...) {
+    // Nothing more can be done for them at unload.
+  }
+}
+
+std::uint64_t SettingsFileRoom() noexcept {
+  const std::uint64_t size = GStore.TextSize;
+  return size < kMaxSettingsFileSize ? kMaxSettingsFileSize - size : 0;
 }
 
 }  // namespace qor

@@ -2,11 +2,12 @@
 // (or the plugin list) starts from a copy of the stored tree and records its changes; committing
 // them takes the lock file, reads the file again and replays the changes on what is there now,
 // so another process's changes to other keys are kept. Changes that could not be written stay
-// with the process and go with its next write.
+// with the process until a later settings call or the module's unload writes them.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,18 @@ std::wstring SettingsFileName();
 constexpr const wchar_t* kSettingsFileName = L"WexlorSettings.txt";
 
 // A copy of one stored tree. The file is read at the first call and again whenever another
-// process has replaced it since.
+// process has replaced it since; changes still waiting for the file are written first.
 TqorSettingsKey ReadStoredTree(const GUID& AGuid, bool ALocal);
-// Writes the changes (and any earlier ones that could not be written). True when the file holds
-// them; either way this process sees them from now on.
-bool CommitSettings(const TqorSettingsChanges& AChanges);
+// Writes the changes (and any earlier ones that could not be written). ERROR_SUCCESS when the file
+// holds them; else the system error that kept them out, and this process sees them from now on and
+// writes them at its next settings call, or at the latest when the module unloads. Changes that
+// would make the file bigger than a reader takes are dropped instead (ERROR_FILE_TOO_LARGE).
+DWORD CommitSettings(const TqorSettingsChanges& AChanges);
+// Writes the changes still waiting for the file (at module unload); never blocks on a store lock
+// that another thread holds, as at process exit a thread may have died holding it.
+void WritePendingSettings() noexcept;
+// How many bytes the file may still grow by before a reader would set it aside, as this process
+// last read or wrote it.
+std::uint64_t SettingsFileRoom() noexcept;
 
 }  // namespace qor

@@ -326,37 +326,51 @@ TqorSettingsValue stored_value(const std::wstring& AName, const TqorFarSettingVa
   return value;
 }
 
+// The value as the plugin gave it; false when its text or data cannot be read.
+bool read_item_value(const TFarSettingsItem& AItem, TqorSettingsValue& AValue) {
+  AValue.Type = AItem.Type;
+  switch (AItem.Type) {
+    case FST_QWORD:
+      AValue.Number = AItem.Number;
+      return true;
+    case FST_STRING:
+      return CopyPluginText(AItem.String, AValue.Text);
+    case FST_DATA:
+      AValue.Data.resize(AItem.Data.Size);
+      return AValue.Data.empty() ||
+             (AItem.Data.Data && CopyPluginMemory(AValue.Data.data(), AItem.Data.Data, AValue.Data.size()));
+    default:
+      return false;
+  }
+}
+
+// A value that would make the file bigger than a reader takes is refused, as FAR refuses one its
+// database cannot hold. It is measured against the file as this process last saw it, with what
+// this object already set.
+bool take_room(TqorFarSettingsHandle& AHandle, const TqorFarSettingValue* AOld, const TqorSettingsValue& ANew) {
+  std::int64_t growth = static_cast<std::int64_t>(FormattedValueSize(ANew));
+  if (AOld && AOld->Type() != FST_UNKNOWN)
+    growth -= static_cast<std::int64_t>(FormattedValueSize(stored_value(ANew.Name, *AOld)));
+  const std::int64_t total = AHandle.Growth() + growth;
+  if (total > 0 && static_cast<std::uint64_t>(total) > SettingsFileRoom()) return false;
+  AHandle.Grow(growth);
+  return true;
+}
+
 intptr_t set_value(TqorFarSettingsHandle& AHandle, void* AParam2) {
   TFarSettingsItem item;
   if (!ReadPluginRecord(AParam2, item)) return 0;
   TqorFarSettings* key = find_key(AHandle, item.Root);
-  std::wstring name;
-  if (!key || !CopyPluginText(item.Name, name)) return 0;
-  TqorFarSettingValue* value = nullptr;
-  switch (item.Type) {
-    case FST_QWORD:
-      value = key->GetValueByName(name);
-      value->SetNumber(item.Number);
-      break;
-    case FST_STRING: {
-      std::wstring text;
-      if (!CopyPluginText(item.String, text)) return 0;
-      value = key->GetValueByName(name);
-      value->SetText(std::move(text));
-      break;
-    }
-    case FST_DATA: {
-      std::vector<std::byte> data(item.Data.Size);
-      if (!data.empty() && (!item.Data.Data || !CopyPluginMemory(data.data(), item.Data.Data, data.size())))
-        return 0;
-      value = key->GetValueByName(name);
-      value->SetData(std::move(data));
-      break;
-    }
-    default:
-      return 0;
+  TqorSettingsValue wanted;
+  if (!key || !CopyPluginText(item.Name, wanted.Name) || !read_item_value(item, wanted)) return 0;
+  if (!take_room(AHandle, key->FindValue(wanted.Name), wanted)) return 0;
+  TqorFarSettingValue* value = key->GetValueByName(wanted.Name);
+  switch (wanted.Type) {
+    case FST_QWORD: value->SetNumber(wanted.Number); break;
+    case FST_STRING: value->SetText(wanted.Text); break;
+    default: value->SetData(wanted.Data); break;
   }
-  AHandle.Record(TqorSettingsChange::SetValue, key, stored_value(name, *value));
+  AHandle.Record(TqorSettingsChange::SetValue, key, std::move(wanted));
   return 1;
 }
 

@@ -109,6 +109,9 @@ class TqorFarSettingsHandle {
   // A change made through the handle, for the file: AKey is a key of this handle's tree.
   void Record(TqorSettingsChange::TKind AKind, const TqorFarSettings* AKey, const TqorSettingsValue& AValue = {});
   const TqorSettingsChanges& Changes() const noexcept { return FChanges; }
+  // Bytes the values set through the handle add to the file (less what they replaced).
+  std::int64_t Growth() const noexcept { return FGrowth; }
+  void Grow(std::int64_t ABytes) noexcept { FGrowth += ABytes; }
 
  private:
   static constexpr size_t kFirstHistory = 24;
@@ -118,6 +121,7 @@ class TqorFarSettingsHandle {
   std::vector<std::unique_ptr<std::byte[]>> FFreeList;
   size_t FHistories = 0;
   TqorSettingsChanges FChanges;
+  std::int64_t FGrowth = 0;
 };
 
 // Host entry for PluginStartupInfo.SettingsControl.

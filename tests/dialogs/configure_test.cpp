@@ -188,6 +188,47 @@ bool contains(const std::vector<std::string>& AList, const std::string& AItem) {
   return std::find(AList.begin(), AList.end(), AItem) != AList.end();
 }
 
+struct box_search {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK find_box(HWND AWnd, LPARAM ASearch) {
+  auto& search = *reinterpret_cast<box_search*>(ASearch);
+  wchar_t cls[64] = {};
+  GetClassNameW(AWnd, cls, 64);
+  if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(AWnd) || GetWindow(AWnd, GW_OWNER) != search.owner) return TRUE;
+  search.found = AWnd;
+  return FALSE;
+}
+
+// A message box that AOwner owns, once it is shown.
+HWND wait_for_box(HWND AOwner) {
+  for (int i = 0; i < 3000; ++i) {
+    box_search search{AOwner, nullptr};
+    EnumWindows(find_box, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    Sleep(10);
+  }
+  return nullptr;
+}
+
+// The text of a message box (its static text has the id 0xFFFF).
+std::wstring box_text(HWND ABox) {
+  wchar_t text[1024] = {};
+  GetDlgItemTextW(ABox, 0xFFFF, text, 1024);
+  return text;
+}
+
+std::wstring system_error_text(DWORD ACode) {
+  wchar_t text[512] = {};
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ACode, 0, text, 512, nullptr);
+  std::wstring result = text;
+  while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
+    result.pop_back();
+  return result;
+}
+
 }  // namespace
 
 TEST(Configure, CapsOfferTheConfigureButton) {
@@ -463,4 +504,48 @@ TEST(Configure, WcxhostListsThePluginsAndOpensTheSameDialog) {
   EXPECT_TRUE(seen);
   EXPECT_EQ(configured.status, 0u) << configured.err;
   SetEnvironmentVariableW(L"APPDATA", had_appdata ? previous : nullptr);
+}
+
+TEST(Configure, ChoicesTheFileCannotTakeAreToldInABoxOfTheListAndWrittenLater) {
+  FileManager fm({fixture(L"a", kAlphaGuid, "Alpha"), fixture(L"b", kBetaGuid, "Beta")});
+  const std::wstring archive = fm.WriteArchive(L"a.fix", kFixArchive);
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+  // Another writer holds the lock file for longer than the module waits.
+  HANDLE lock = CreateFileW((fm.SettingsFile() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  std::wstring told;
+  bool list_shown_meanwhile = false;
+  configure(fm, [&] {
+    HWND form = wait_for_form(L"Wexlor");
+    ASSERT_NE(form, nullptr);
+    HWND list = child(form, L"SysListView32");
+    go_to_row(list, row_of(list, L"Alpha"));
+    press(list, VK_SPACE);
+    click(child(form, L"Button", L"OK"));
+    HWND box = wait_for_box(form);
+    ASSERT_NE(box, nullptr) << "a box owned by the list";
+    list_shown_meanwhile = IsWindowVisible(form) != FALSE;
+    told = box_text(box);
+    click(child(box, L"Button", L"OK"));
+    wait_gone(form);
+  });
+  EXPECT_TRUE(list_shown_meanwhile);
+  // The system's words: the file, and why it could not be written.
+  EXPECT_NE(told.find(fm.SettingsFile()), std::wstring::npos) << narrow(told);
+  EXPECT_NE(told.find(system_error_text(ERROR_SHARING_VIOLATION)), std::wstring::npos) << narrow(told);
+  // In effect all the same, and not lost: written once the file can be had.
+  clear_calls(fm);
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+  EXPECT_FALSE(contains(calls(fm), "a AnalyseW"));
+  const std::string disabled = std::string("[{85EF421E-98B8-4483-95F3-1682C39F60DD} roaming \"Plugins\" \"") +
+                               kAlphaGuid + "\"]\nqword \"Enabled\" = 0\n";
+  EXPECT_EQ(read_file(fm.SettingsFile()).find(disabled), std::string::npos);
+  CloseHandle(lock);
+  fm.Unload();
+  EXPECT_NE(read_file(fm.SettingsFile()).find(disabled), std::string::npos) << read_file(fm.SettingsFile());
+  clear_calls(fm);
+  fm.Load();
+  EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
+  EXPECT_FALSE(contains(calls(fm), "a GetGlobalInfoW"));
 }

@@ -214,3 +214,64 @@ TEST(Registry, EveryPluginIsAskedAboutAnEmptyFileWithoutABuffer) {
     EXPECT_NE(std::find(log.begin(), log.end(), expected), log.end());
   }
 }
+
+namespace {
+
+// A plugin's record in the settings file as a module writes it: enabled or not, its title, and its
+// DLLs below the plugins folder AFolderValue (Plugins32 or Plugins64) of the module that found them.
+std::string plugin_record(const std::string& AGuid, bool AEnabled, const std::wstring& AFolderValue,
+                          const std::string& AFiles) {
+  return "[{85EF421E-98B8-4483-95F3-1682C39F60DD} roaming \"Plugins\" \"" + AGuid + "\"]\n" +
+         "qword \"Enabled\" = " + (AEnabled ? "1" : "0") + "\nstring \"Title\" = \"Kept\"\n" + "string \"" +
+         narrow(AFolderValue) + "\" = \"" + AFiles + "\"\n";
+}
+
+std::wstring hosted_plugins(FileManager& AFm) {
+  const int size = AFm.ListHostedPluginsW(nullptr, 0);
+  std::wstring text(static_cast<size_t>(size > 0 ? size : 1), L'\0');
+  AFm.ListHostedPluginsW(text.data(), size);
+  return text.c_str();
+}
+
+}  // namespace
+
+// Both modules share the settings file; the test writes it as the other one would have.
+TEST(Registry, APluginTheOtherModuleDisabledIsNeverLoadedHere) {
+  const std::string disabled = "{5758F1A0-1111-2222-0102-0304050607D1}";
+  const std::string other = "{5758F1A0-1111-2222-0102-0304050607D2}";
+  struct Case {
+    const char* name;
+    std::string plugin_guid;  // the GUID the DLL in folder "a" reports
+    std::string records;
+    bool loaded;
+  };
+  const Case cases[] = {
+      {"disabled there, in a folder of this name", disabled,
+       plugin_record(disabled, false, qor::kOtherPluginsFolder, "a\\\\x.dll"), false},
+      {"the same, letter case aside", disabled,
+       plugin_record(disabled, false, qor::kOtherPluginsFolder, "other\\\\o.dll|A\\\\x.dll"), false},
+      {"disabled here, as files written before record it", disabled,
+       plugin_record(disabled, false, qor::kPluginsFolder, "a\\\\fixture_full.dll"), false},
+      {"enabled there", disabled, plugin_record(disabled, true, qor::kOtherPluginsFolder, "a\\\\x.dll"), true},
+      {"disabled there, in another folder", other,
+       plugin_record(disabled, false, qor::kOtherPluginsFolder, "z\\\\x.dll"), true},
+      // This module has noted what the folder holds: another plugin, enabled.
+      {"another plugin here", other,
+       plugin_record(disabled, false, qor::kOtherPluginsFolder, "a\\\\x.dll") +
+           plugin_record(other, true, qor::kPluginsFolder, "a\\\\fixture_full.dll"),
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileManager fm({{L"a", L"fixture_full.dll", L"", {{L"fixture.cfg", "guid=" + c.plugin_guid + "\n"}}}}, false);
+    write_file(fm.SettingsFile(), c.records);
+    fm.Load();
+    const std::wstring listed = hosted_plugins(fm);
+    const std::wstring dll = fm.PluginFile(L"a", L"fixture_full.dll");
+    // Not loaded: its DllMain never ran, nor GetGlobalInfoW; the list shows what was kept of it.
+    EXPECT_EQ(file_exists(dll + L".loaded"), c.loaded);
+    EXPECT_EQ(count_prefix(fm.Log(L"a", L"fixture_full.dll"), "GetGlobalInfoW"), c.loaded ? 1 : 0);
+    const std::wstring expected = c.loaded ? L"1\t1\tFixture\t1.2.3.4\t" : L"1\t0\tKept\t\t";
+    EXPECT_EQ(listed.substr(0, expected.size()), expected) << narrow(listed);
+  }
+}

@@ -709,3 +709,123 @@ TEST(Settings, ThreadsOfTwoPluginsMakeRoundTripsAtOnce) {
             "result=1 type=q value=2000039");
   EXPECT_TRUE(boxes.Texts().empty());
 }
+
+namespace {
+
+// What keeps a change from the file for a while: another writer's lock file, or another program
+// holding the file itself open without sharing it (it can be neither read nor set aside).
+enum class Blocker { Lock, HeldFile };
+// When it must get there at the latest: the next settings call (an object that changes nothing),
+// or the module's unload.
+enum class Flush { NextCall, Unload };
+
+HANDLE block(FileManager& AFm, Blocker ABlocker) {
+  if (ABlocker == Blocker::Lock)
+    return CreateFileW((AFm.SettingsFile() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                       FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  return CreateFileW(AFm.SettingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+bool has_line(const std::string& AText, const std::string& ALine) { return AText.find(ALine) != std::string::npos; }
+
+}  // namespace
+
+TEST(Settings, AChangePutOffIsWrittenAtTheNextSettingsCallOrAtTheLatestAtUnload) {
+  struct Case {
+    const char* name;
+    Blocker blocker;
+    Flush flush;
+  };
+  const Case cases[] = {
+      {"lock held, next call", Blocker::Lock, Flush::NextCall},
+      {"lock held, unload", Blocker::Lock, Flush::Unload},
+      {"file held, next call", Blocker::HeldFile, Flush::NextCall},
+      {"file held, unload", Blocker::HeldFile, Flush::Unload},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileManager fm({services_plugin(L"late", 1, {})});
+    run_script(fm, L"late", "sc create\nsc set q Before 1\nsc free\n");
+    HANDLE blocker = block(fm, c.blocker);
+    ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
+    const auto put_off = run_script(fm, L"late", "sc create\nsc set q Later 2\nsc free\n");
+    EXPECT_EQ(line_with(put_off, "sc free "), "result=1");
+    CloseHandle(blocker);
+    EXPECT_FALSE(has_line(read_file(fm.SettingsFile()), "Later")) << "put off";
+    if (c.flush == Flush::NextCall) {
+      const auto next = run_script(fm, L"late", "sc create\nsc get q Later\nsc free\n");
+      EXPECT_EQ(line_with(next, "sc get q Later "), "result=1 type=q value=2");
+    } else {
+      fm.Unload();
+    }
+    const std::string text = read_file(fm.SettingsFile());
+    EXPECT_TRUE(has_line(text, "qword \"Before\" = 1\n")) << text;
+    EXPECT_TRUE(has_line(text, "qword \"Later\" = 2\n")) << text;
+    EXPECT_FALSE(file_exists(fm.SettingsFile() + L".bad"));
+  }
+}
+
+TEST(Settings, ALockFileBeingDeletedIsWaitedFor) {
+  FileManager fm({services_plugin(L"del", 1, {})});
+  run_script(fm, L"del", "sc create\nsc set q Before 1\nsc free\n");
+  // Another writer's lock file on its way out: marked for deletion, still open.
+  HANDLE lock = CreateFileW((fm.SettingsFile() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  FILE_DISPOSITION_INFO deleting{TRUE};
+  ASSERT_TRUE(SetFileInformationByHandle(lock, FileDispositionInfo, &deleting, sizeof(deleting)));
+  // Gone while the plugin's object is being freed: a writer that waits for the lock gets it then.
+  const std::wstring ready = fm.PluginFile(L"del", L"del.ready");
+  std::thread holder([&] {
+    for (int i = 0; i < 2000 && !file_exists(ready); ++i) Sleep(10);
+    Sleep(500);
+    CloseHandle(lock);
+  });
+  const auto log = run_script(fm, L"del", "sc create\nsc set q During 2\ntouch del.ready\nsc free\n");
+  holder.join();
+  EXPECT_EQ(line_with(log, "sc free "), "result=1");
+  const std::string text = read_file(fm.SettingsFile());
+  EXPECT_TRUE(has_line(text, "qword \"Before\" = 1\n")) << text;
+  EXPECT_TRUE(has_line(text, "qword \"During\" = 2\n")) << "written by that free, not put off: " << text;
+}
+
+TEST(Settings, AValueTooBigForTheReaderIsRefusedAndTheFileStaysReadable) {
+  // Data takes two hex digits a byte: 17,000,000 bytes fill more than half of the 64 MiB a reader
+  // takes, 34,000,000 more than all of it.
+  struct Case {
+    const char* name;
+    std::string script;
+    std::vector<std::pair<std::string, std::string>> results;
+  };
+  const std::string other = "{5758F1A0-7777-8888-0102-030405060702}";
+  const Case cases[] = {
+      {"one value bigger than a file may be",
+       "sc create\nsc set q Mine 1\nsc set dfill Huge 34000000\nsc free\n",
+       {{"sc set dfill Huge ", "result=0"}, {"sc free ", "result=1"}}},
+      // Each fits when set; together they do not: the object freed last keeps nothing of its own.
+      {"two objects that fit alone",
+       "sc create\nsc set q Mine 1\nsc set dfill First 17000000\nsc create guid " + other +
+           "\nsc set dfill Second 17000000\nsc free\nsc use k1\nsc free\n",
+       {{"sc set dfill First ", "result=1"}, {"sc set dfill Second ", "result=1"}}},
+      // The file as it is now leaves no room for another such value.
+      {"a value the file has no room left for",
+       "sc create\nsc set dfill Third 17000000\nsc set q After 3\nsc free\n",
+       {{"sc set dfill Third ", "result=0"}, {"sc set q After ", "result=1"}}},
+  };
+  FileManager fm({services_plugin(L"big", 1, {})});
+  run_script(fm, L"big", "sc create guid " + other + "\nsc set q Theirs 7\nsc free\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto log = run_script(fm, L"big", c.script);
+    for (const auto& [prefix, result] : c.results) EXPECT_EQ(line_with(log, prefix), result) << prefix;
+  }
+  // A module loaded again reads the file whole: the other plugin's values are all there.
+  fm.Unload();
+  fm.Load();
+  const auto mine =
+      run_script(fm, L"big", "sc create\nsc enum\nsc create guid " + other + "\nsc get q Theirs\nsc units d Second\n");
+  EXPECT_EQ(line_with(mine, "sc enum "), "result=1 count=2 Mine:q After:q");
+  EXPECT_EQ(line_with(mine, "sc get q Theirs "), "result=1 type=q value=7");
+  EXPECT_EQ(line_with(mine, "sc units d Second ").substr(0, 21), "result=1 len=17000000");
+  EXPECT_FALSE(file_exists(fm.SettingsFile() + L".bad"));
+}
