@@ -364,6 +364,21 @@ void TqorFarComboBox::ShowPosition() {
   FSettingText = setting;
 }
 
+void TqorFarComboBox::ShowEntries() {
+  if (FPosition >= 0 && (FFlags & static_cast<int64_t>(DIF_DROPDOWNLIST))) FText = FEntries[static_cast<size_t>(FPosition)].Text;
+  HWND wnd = HandleIfExists();
+  if (!wnd) return;
+  const bool setting = FSettingText;
+  FSettingText = true;
+  // Selecting an entry would overwrite an editable field, which keeps its text.
+  const std::wstring field = GetItemText();
+  ::SendMessageW(wnd, CB_RESETCONTENT, 0, 0);
+  for (const TqorFarListEntry& entry : FEntries) ::SendMessageW(wnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Text.c_str()));
+  ::SendMessageW(wnd, CB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
+  if (!(FFlags & static_cast<int64_t>(DIF_DROPDOWNLIST))) ::SetWindowTextW(wnd, field.c_str());
+  FSettingText = setting;
+}
+
 int TqorFarComboBox::ItemIndex() { return index_of(this, this); }
 TqorFarDialog* TqorFarComboBox::Dialog() { return dialog_of(this); }
 
@@ -415,6 +430,14 @@ void TqorFarListBox::OnCommand(WORD ANotifyCode) {
 
 void TqorFarListBox::ShowPosition() {
   if (HWND wnd = HandleIfExists()) ::SendMessageW(wnd, LB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
+}
+
+void TqorFarListBox::ShowEntries() {
+  HWND wnd = HandleIfExists();
+  if (!wnd) return;
+  ::SendMessageW(wnd, LB_RESETCONTENT, 0, 0);
+  for (const TqorFarListEntry& entry : FEntries) ::SendMessageW(wnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Text.c_str()));
+  ::SendMessageW(wnd, LB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
 }
 
 int TqorFarListBox::ItemIndex() { return index_of(this, this); }
