@@ -319,7 +319,10 @@ void TqorFarComboBox::SetBounds(const RECT& ARect) {
                             FFieldHeight * (visible_rows + 1) + 2);
 }
 
-std::wstring TqorFarComboBox::GetItemText() { return HandleAllocated() ? Caption() : FText; }
+// A drop-down list's field keeps its text when the list loses its current entry.
+std::wstring TqorFarComboBox::GetItemText() {
+  return HandleAllocated() && !(FFlags & static_cast<int64_t>(DIF_DROPDOWNLIST)) ? Caption() : FText;
+}
 
 void TqorFarComboBox::SetItemText(const std::wstring& AText) {
   FText = AText;
