@@ -13,8 +13,16 @@
 using TFarFlags = std::uint64_t;  // every FAR flag set is 64-bit and 8-byte aligned in records
 
 // Operation modes, open sources, settings commands and advanced-control commands used by the host.
+constexpr TFarFlags OPM_NONE = 0x0;
 constexpr TFarFlags OPM_SILENT = 0x1;
+constexpr TFarFlags OPM_FIND = 0x2;
+constexpr TFarFlags OPM_VIEW = 0x4;
+constexpr TFarFlags OPM_EDIT = 0x8;
+constexpr TFarFlags OPM_TOPLEVEL = 0x10;
+constexpr TFarFlags OPM_DESCR = 0x20;
+constexpr TFarFlags OPM_QUICKVIEW = 0x40;
 constexpr TFarFlags OPM_PGDN = 0x80;
+constexpr TFarFlags OPM_COMMANDS = 0x100;
 constexpr int OPEN_ANALYSE = 9;
 constexpr intptr_t PANEL_STOP = -1;
 
@@ -151,6 +159,8 @@ struct TFarPanelDirectory {
 };
 static_assert(sizeof(TFarPanelDirectory) == per_target(32, 48));
 static_assert(offsetof(TFarPanelDirectory, PluginId) == per_target(12, 24));
+static_assert(offsetof(TFarPanelDirectory, Name) == per_target(4, 8));
+static_assert(offsetof(TFarPanelDirectory, Param) == per_target(8, 16));
 static_assert(offsetof(TFarPanelDirectory, File) == per_target(28, 40));
 
 // Message flags. FMSG_MB_* is a 4-bit field (one value at a time), not independent bits.
@@ -338,6 +348,121 @@ static_assert(offsetof(TGetFilesInfo, DestPath) == per_target(20, 40));
 static_assert(offsetof(TGetFilesInfo, OpMode) == per_target(24, 48));
 static_assert(offsetof(TGetFilesInfo, Instance) == per_target(32, 56));
 
+// Packing. PPIF_* flags mark the items of a PutFilesInfo; SrcPath is FAR's current folder.
+constexpr TFarFlags PPIF_NONE = 0x0;
+constexpr TFarFlags PPIF_SELECTED = 0x40000000;
+constexpr TFarFlags PPIF_PROCESSDESCR = 0x80000000;
+
+struct TPutFilesInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  TPluginPanelItem* PanelItem;
+  size_t ItemsNumber;
+  BOOL Move;
+  const wchar_t* SrcPath;
+  TFarFlags OpMode;
+  void* Instance;
+};
+static_assert(sizeof(TPutFilesInfo) == per_target(40, 64));
+static_assert(offsetof(TPutFilesInfo, Move) == per_target(16, 32));
+static_assert(offsetof(TPutFilesInfo, SrcPath) == per_target(20, 40));
+static_assert(offsetof(TPutFilesInfo, OpMode) == per_target(24, 48));
+static_assert(offsetof(TPutFilesInfo, Instance) == per_target(32, 56));
+
+struct TDeleteFilesInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  TPluginPanelItem* PanelItem;
+  size_t ItemsNumber;
+  TFarFlags OpMode;
+  void* Instance;
+};
+static_assert(sizeof(TDeleteFilesInfo) == per_target(32, 48));
+static_assert(offsetof(TDeleteFilesInfo, OpMode) == per_target(16, 32));
+static_assert(offsetof(TDeleteFilesInfo, Instance) == per_target(24, 40));
+
+// Passed writable: FAR reads Name back after the call.
+struct TMakeDirectoryInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  const wchar_t* Name;
+  TFarFlags OpMode;
+  void* Instance;
+};
+static_assert(sizeof(TMakeDirectoryInfo) == per_target(32, 40));
+static_assert(offsetof(TMakeDirectoryInfo, Name) == per_target(8, 16));
+static_assert(offsetof(TMakeDirectoryInfo, OpMode) == per_target(16, 24));
+static_assert(offsetof(TMakeDirectoryInfo, Instance) == per_target(24, 32));
+
+enum : int {
+  FMVT_UNKNOWN = 0, FMVT_INTEGER = 1, FMVT_STRING = 2, FMVT_DOUBLE = 3, FMVT_BOOLEAN = 4, FMVT_BINARY = 5,
+  FMVT_POINTER = 6, FMVT_NIL = 7, FMVT_ARRAY = 8, FMVT_PANEL = 9, FMVT_ERROR = 10, FMVT_MBSTRING = 11,
+};
+
+struct TFarMacroValue {
+  int Type;
+  union {
+    std::int64_t Integer;
+    std::int64_t Boolean;
+    double Double;
+    const wchar_t* String;
+    const char* MBString;
+    void* Pointer;
+    struct {
+      void* Data;
+      size_t Size;
+    } Binary;
+    struct {
+      TFarMacroValue* Values;
+      size_t Count;
+    } Array;
+  };
+};
+static_assert(sizeof(TFarMacroValue) == per_target(16, 24));
+static_assert(offsetof(TFarMacroValue, String) == per_target(8, 8));
+static_assert(offsetof(TFarMacroValue, Binary.Size) == per_target(12, 16));
+
+// OpenInfo.Data when OpenFrom is OPEN_FROMMACRO.
+constexpr int OPEN_FROMMACRO = 11;
+struct TOpenMacroInfo {
+  size_t StructSize;
+  size_t Count;
+  TFarMacroValue* Values;
+};
+static_assert(sizeof(TOpenMacroInfo) == per_target(12, 24));
+static_assert(offsetof(TOpenMacroInfo, Values) == per_target(8, 16));
+
+// Filled by the plugin in GetOpenPanelInfoW; the host reads the folder, host file and shortcut data.
+struct TOpenPanelInfo {
+  size_t StructSize;
+  HANDLE hPanel;
+  TFarFlags Flags;
+  const wchar_t* HostFile;
+  const wchar_t* CurDir;
+  const wchar_t* Format;
+  const wchar_t* PanelTitle;
+  const void* InfoLines;
+  size_t InfoLinesNumber;
+  const wchar_t* const* DescrFiles;
+  size_t DescrFilesNumber;
+  const void* PanelModesArray;
+  size_t PanelModesNumber;
+  intptr_t StartPanelMode;
+  int StartSortMode;
+  intptr_t StartSortOrder;
+  const void* KeyBar;
+  const wchar_t* ShortcutData;
+  std::uint64_t FreeSize;
+  TUserDataItem UserData;
+  void* Instance;
+};
+static_assert(sizeof(TOpenPanelInfo) == per_target(104, 176));
+static_assert(offsetof(TOpenPanelInfo, HostFile) == per_target(16, 24));
+static_assert(offsetof(TOpenPanelInfo, CurDir) == per_target(20, 32));
+static_assert(offsetof(TOpenPanelInfo, ShortcutData) == per_target(72, 136));
+static_assert(offsetof(TOpenPanelInfo, FreeSize) == per_target(80, 144));
+static_assert(offsetof(TOpenPanelInfo, Instance) == per_target(96, 168));
+
 struct TClosePanelInfo {
   size_t StructSize;
   HANDLE hPanel;
@@ -393,6 +518,9 @@ struct TFarList {
   TFarListItem* Items;
 };
 static_assert(sizeof(TFarList) == per_target(12, 24));
+static_assert(offsetof(TFarList, Items) == per_target(8, 16));
+static_assert(offsetof(TFarListItem, Text) == per_target(8, 8));
+static_assert(offsetof(TFarListItem, UserData) == per_target(12, 16));
 
 struct TFarDialogItem {
   int Type;
@@ -442,13 +570,22 @@ constexpr TFarFlags DIF_DISABLE = 0x80000000;
 constexpr TFarFlags DIF_DEFAULTBUTTON = 0x100000000ULL;
 constexpr TFarFlags DIF_FOCUS = 0x200000000ULL;
 constexpr TFarFlags LIF_SELECTED = 0x10000;
+constexpr TFarFlags LIF_CHECKED = 0x20000;
+constexpr TFarFlags LIF_SEPARATOR = 0x40000;
+constexpr TFarFlags LIF_DISABLE = 0x80000;
+constexpr TFarFlags LIF_GRAYED = 0x100000;
+constexpr TFarFlags LIF_HIDDEN = 0x200000;
+constexpr TFarFlags LIF_DELETEUSERDATA = 0x80000000;
+constexpr TFarFlags LIFIND_EXACTMATCH = 0x1;
 
 enum : intptr_t {
   DM_CLOSE = 1, DM_ENABLE = 2, DM_ENABLEREDRAW = 3, DM_GETDLGDATA = 4, DM_GETDLGITEM = 5, DM_GETTEXT = 7,
   DM_SETDLGDATA = 11, DM_SETFOCUS = 13, DM_REDRAW = 14, DM_SETTEXT = 15, DM_SETMAXTEXTLENGTH = 16,
   DM_GETFOCUS = 18, DM_SETTEXTPTR = 22, DM_SHOWITEM = 23, DM_GETCHECK = 25, DM_SETCHECK = 26,
-  DM_LISTGETCURPOS = 30, DM_LISTSETCURPOS = 31, DM_LISTADDSTR = 34, DM_LISTINFO = 38, DM_GETITEMDATA = 51,
-  DM_SETITEMDATA = 52, DM_GETSELECTION = 57, DM_SETSELECTION = 58, DM_GETCONSTTEXTPTR = 63,
+  DM_LISTSORT = 28, DM_LISTGETITEM = 29, DM_LISTGETCURPOS = 30, DM_LISTSETCURPOS = 31, DM_LISTDELETE = 32,
+  DM_LISTADD = 33, DM_LISTADDSTR = 34, DM_LISTUPDATE = 35, DM_LISTINSERT = 36, DM_LISTFINDSTRING = 37,
+  DM_LISTINFO = 38, DM_LISTGETDATA = 39, DM_LISTSETDATA = 40, DM_LISTSETTITLES = 41, DM_LISTGETTITLES = 42,
+  DM_GETITEMDATA = 51, DM_SETITEMDATA = 52, DM_LISTSET = 53, DM_LISTGETDATASIZE = 56, DM_GETSELECTION = 57, DM_SETSELECTION = 58, DM_GETCONSTTEXTPTR = 63,
   DM_GETDLGITEMSHORT = 64, DM_GETDIALOGTITLE = 67, DM_USER = 0x4000,
 };
 
@@ -499,6 +636,67 @@ static_assert(sizeof(TFarListInfo) == per_target(40, 56));
 static_assert(offsetof(TFarListInfo, Flags) == per_target(8, 8));
 static_assert(offsetof(TFarListInfo, ItemsNumber) == per_target(16, 16));
 static_assert(offsetof(TFarListInfo, MaxLength) == per_target(32, 48));
+
+// DM_LISTGETITEM, DM_LISTUPDATE and DM_LISTINSERT embed a whole FarListItem after the index.
+struct TFarListGetItem {
+  size_t StructSize;
+  intptr_t ItemIndex;
+  TFarListItem Item;
+};
+static_assert(sizeof(TFarListGetItem) == per_target(32, 48));
+static_assert(offsetof(TFarListGetItem, Item) == per_target(8, 16));
+
+struct TFarListUpdate {
+  size_t StructSize;
+  intptr_t Index;
+  TFarListItem Item;
+};
+static_assert(sizeof(TFarListUpdate) == per_target(32, 48));
+static_assert(offsetof(TFarListUpdate, Item) == per_target(8, 16));
+
+struct TFarListInsert {
+  size_t StructSize;
+  intptr_t Index;
+  TFarListItem Item;
+};
+static_assert(sizeof(TFarListInsert) == per_target(32, 48));
+static_assert(offsetof(TFarListInsert, Item) == per_target(8, 16));
+
+struct TFarListDelete {
+  size_t StructSize;
+  intptr_t StartIndex;
+  intptr_t Count;
+};
+static_assert(sizeof(TFarListDelete) == per_target(12, 24));
+static_assert(offsetof(TFarListDelete, Count) == per_target(8, 16));
+
+struct TFarListTitles {
+  size_t StructSize;
+  size_t TitleSize;
+  const wchar_t* Title;
+  size_t BottomSize;
+  const wchar_t* Bottom;
+};
+static_assert(sizeof(TFarListTitles) == per_target(20, 40));
+static_assert(offsetof(TFarListTitles, Bottom) == per_target(16, 32));
+
+struct TFarListFind {
+  size_t StructSize;
+  intptr_t StartIndex;
+  const wchar_t* Pattern;
+  TFarFlags Flags;
+};
+static_assert(sizeof(TFarListFind) == per_target(24, 32));
+static_assert(offsetof(TFarListFind, Flags) == per_target(16, 24));
+
+struct TFarListItemData {
+  size_t StructSize;
+  intptr_t Index;
+  size_t DataSize;
+  void* Data;
+};
+static_assert(sizeof(TFarListItemData) == per_target(16, 32));
+static_assert(offsetof(TFarListItemData, Data) == per_target(12, 24));
 
 struct TFarSettingsCreate {
   size_t StructSize;
@@ -658,7 +856,7 @@ struct FarStandardFunctions {
   size_t(WINAPI* GetCurrentDirectory)(size_t Size, wchar_t* Buffer);
   size_t(WINAPI* FormatFileSize)(std::uint64_t Size, intptr_t Width, TFarFlags Flags, wchar_t* Dest,
                                  size_t DestSize);
-  // Appended by later FAR3 headers; the host announces the older size but fills these too.
+  // Appended by later FAR3 headers.
   std::uint64_t(WINAPI* FarClock)();
   int(WINAPI* CompareStrings)(const wchar_t* Str1, size_t Size1, const wchar_t* Str2, size_t Size2);
   uintptr_t(WINAPI* DetectCodePage)(TDetectCodePageInfo* Info);
@@ -668,7 +866,6 @@ static_assert(offsetof(FarStandardFunctions, sprintf) == per_target(20, 40));
 static_assert(offsetof(FarStandardFunctions, snprintf) == per_target(36, 72));
 static_assert(offsetof(FarStandardFunctions, FormatFileSize) == per_target(184, 368));
 static_assert(offsetof(FarStandardFunctions, DetectCodePage) == per_target(196, 392));
-constexpr size_t FarStandardFunctionsAnnouncedSize = per_target(188, 376);
 
 struct PluginStartupInfo {
   size_t StructSize;
@@ -721,7 +918,7 @@ struct PluginStartupInfo {
   intptr_t(WINAPI* SettingsControl)(HANDLE hHandle, int Command, intptr_t Param1, void* Param2);
   const void* Private;
   void* Instance;
-  // Appended by later FAR3 headers; the host announces the older size but fills it too.
+  // Appended by later FAR3 headers.
   void(WINAPI* FreeScreen)(HANDLE hScreen);
 };
 static_assert(sizeof(PluginStartupInfo) == per_target(140, 280));
@@ -734,7 +931,6 @@ static_assert(offsetof(PluginStartupInfo, InputBox) == per_target(76, 152));
 static_assert(offsetof(PluginStartupInfo, SettingsControl) == per_target(124, 248));
 static_assert(offsetof(PluginStartupInfo, Instance) == per_target(132, 264));
 static_assert(offsetof(PluginStartupInfo, FreeScreen) == per_target(136, 272));
-constexpr size_t PluginStartupInfoAnnouncedSize = per_target(136, 272);
 
 // Plugin entry points: stdcall, one record pointer each.
 using TGetGlobalInfoW = void(WINAPI*)(TGlobalInfo* AInfo);
@@ -750,3 +946,7 @@ using TClosePanelW = void(WINAPI*)(const TClosePanelInfo* AInfo);
 using TExitFARW = void(WINAPI*)(const TExitInfo* AInfo);
 using TGetPluginInfoW = void(WINAPI*)(TPluginInfo* AInfo);
 using TConfigureW = intptr_t(WINAPI*)(const TConfigureInfo* AInfo);
+using TGetOpenPanelInfoW = void(WINAPI*)(TOpenPanelInfo* AInfo);
+using TPutFilesW = intptr_t(WINAPI*)(const TPutFilesInfo* AInfo);
+using TDeleteFilesW = intptr_t(WINAPI*)(const TDeleteFilesInfo* AInfo);
+using TMakeDirectoryW = intptr_t(WINAPI*)(TMakeDirectoryInfo* AInfo);

@@ -319,7 +319,10 @@ void TqorFarComboBox::SetBounds(const RECT& ARect) {
                             FFieldHeight * (visible_rows + 1) + 2);
 }
 
-std::wstring TqorFarComboBox::GetItemText() { return HandleAllocated() ? Caption() : FText; }
+// A drop-down list's field keeps its text when the list loses its current entry.
+std::wstring TqorFarComboBox::GetItemText() {
+  return HandleAllocated() && !(FFlags & static_cast<int64_t>(DIF_DROPDOWNLIST)) ? Caption() : FText;
+}
 
 void TqorFarComboBox::SetItemText(const std::wstring& AText) {
   FText = AText;
@@ -361,6 +364,21 @@ void TqorFarComboBox::ShowPosition() {
   const bool setting = FSettingText;
   FSettingText = true;
   ::SendMessageW(wnd, CB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
+  FSettingText = setting;
+}
+
+void TqorFarComboBox::ShowEntries() {
+  if (FPosition >= 0 && (FFlags & static_cast<int64_t>(DIF_DROPDOWNLIST))) FText = FEntries[static_cast<size_t>(FPosition)].Text;
+  HWND wnd = HandleIfExists();
+  if (!wnd) return;
+  const bool setting = FSettingText;
+  FSettingText = true;
+  // Selecting an entry would overwrite an editable field, which keeps its text.
+  const std::wstring field = GetItemText();
+  ::SendMessageW(wnd, CB_RESETCONTENT, 0, 0);
+  for (const TqorFarListEntry& entry : FEntries) ::SendMessageW(wnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Text.c_str()));
+  ::SendMessageW(wnd, CB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
+  if (!(FFlags & static_cast<int64_t>(DIF_DROPDOWNLIST))) ::SetWindowTextW(wnd, field.c_str());
   FSettingText = setting;
 }
 
@@ -415,6 +433,14 @@ void TqorFarListBox::OnCommand(WORD ANotifyCode) {
 
 void TqorFarListBox::ShowPosition() {
   if (HWND wnd = HandleIfExists()) ::SendMessageW(wnd, LB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
+}
+
+void TqorFarListBox::ShowEntries() {
+  HWND wnd = HandleIfExists();
+  if (!wnd) return;
+  ::SendMessageW(wnd, LB_RESETCONTENT, 0, 0);
+  for (const TqorFarListEntry& entry : FEntries) ::SendMessageW(wnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Text.c_str()));
+  ::SendMessageW(wnd, LB_SETCURSEL, static_cast<WPARAM>(FPosition), 0);
 }
 
 int TqorFarListBox::ItemIndex() { return index_of(this, this); }

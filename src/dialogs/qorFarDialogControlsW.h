@@ -19,6 +19,7 @@ struct TqorFarListEntry {
   TFarFlags Flags = 0;
   std::wstring Text;
   intptr_t UserData = 0;
+  std::vector<unsigned char> Data;  // DM_LISTSETDATA's bytes
 };
 
 // The entries of a list and its current position (-1: none), kept while the window comes and goes.
@@ -31,6 +32,15 @@ class TqorFarListItems {
   intptr_t SetPositionNotified(intptr_t APosition);
   // The entries of a FarList; the first LIF_SELECTED one is current, else the first.
   void SetEntries(std::vector<TqorFarListEntry> AEntries);
+
+  // What the list messages (qorFarListMessagesW) change: the entries and the current position
+  // as they stand, shown again afterwards with ShowEntries; the titles.
+  std::vector<TqorFarListEntry>& EditEntries() noexcept { return FEntries; }
+  void SetPositionQuiet(intptr_t APosition) noexcept { FPosition = APosition; }
+  // The window shows the entries and the position again; a drop-down list's field takes the
+  // current entry's text.
+  virtual void ShowEntries() = 0;
+  std::wstring Title, Bottom;
 
  protected:
   virtual void ShowPosition() = 0;
@@ -179,6 +189,9 @@ class TqorFarComboBox : public TqorFarItemControl<TqorSystemControl>, public Tqo
   int ItemIndex() override;
   TqorFarDialog* Dialog() override;
 
+ public:
+  void ShowEntries() override;
+
  private:
   std::wstring FText;
   intptr_t FMaxLength = -1;
@@ -207,6 +220,9 @@ class TqorFarListBox : public TqorFarItemControl<TqorSystemControl>, public Tqor
   void ShowPosition() override;
   int ItemIndex() override;
   TqorFarDialog* Dialog() override;
+
+ public:
+  void ShowEntries() override;
 
  private:
   std::wstring FTitle;

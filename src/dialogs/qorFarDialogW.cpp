@@ -793,6 +793,7 @@ int TqorFarDialog::ShowModal() {
     FInitialised = true;
     // A DM_CLOSE the procedure sends here ends the run at once.
     Notify(DN_INITDIALOG, FFocus, FParam);
+    FInitDialogDone = true;
   }
   if (!FClosed) {
     SetActiveControl(FFarControls[static_cast<size_t>(FFocus)]->GetVclControl());

@@ -198,6 +198,9 @@ class TqorFarDialog : public TqorShellCustomDialogForm {
   bool FocusItem(int AIndex);
   int Focus() const noexcept { return FFocus; }
   bool Shown() const noexcept { return FShown; }
+  // The lists exist from DN_INITDIALOG on; moves FAR makes itself are announced once it returned.
+  bool ListsBuilt() const noexcept { return FInitialised; }
+  bool InitDialogDone() const noexcept { return FInitDialogDone; }
   void SetItemEnabled(int AIndex, bool AEnabled);
   void SetItemVisible(int AIndex, bool AVisible);
   // The text DM_GETCONSTTEXTPTR hands out: it stays where it is until the item's text changes.
@@ -237,6 +240,7 @@ class TqorFarDialog : public TqorShellCustomDialogForm {
   int FFocus = -1;
   proc_state FProcState = proc_state::live;
   bool FInitialised = false;
+  bool FInitDialogDone = false;
   bool FShown = false;
   bool FClosed = false;
   intptr_t FExitCode = -1;

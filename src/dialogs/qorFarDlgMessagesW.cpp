@@ -9,6 +9,7 @@
 #include "common/qorPluginGuard.h"
 #include "dialogs/qorFarDialogControlsW.h"
 #include "dialogs/qorFarDialogW.h"
+#include "dialogs/qorFarListMessagesW.h"
 #include "ui/qorHostWarning.h"
 
 namespace qor {
@@ -118,10 +119,15 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
     case DM_ENABLEREDRAW: return EnableRedraw(AParam1);
     default: break;
   }
+  if (IsListMessage(AMsg)) {
+    // FAR builds the lists when the run starts; before that, and on other items, every list
+    // command answers 0.
+    TqorFarListItems* list = ValidIndex(AParam1) && ListsBuilt() ? GetFarControl(static_cast<int>(AParam1))->GetList() : nullptr;
+    return list ? ListMessage(*this, static_cast<int>(AParam1), *list, AMsg, AParam2) : 0;
+  }
   const bool item_command = AMsg == DM_ENABLE || AMsg == DM_GETDLGITEM || AMsg == DM_GETTEXT || AMsg == DM_SETFOCUS ||
                             AMsg == DM_SETTEXT || AMsg == DM_SETMAXTEXTLENGTH || AMsg == DM_SETTEXTPTR ||
                             AMsg == DM_SHOWITEM || AMsg == DM_GETCHECK || AMsg == DM_SETCHECK ||
-                            AMsg == DM_LISTGETCURPOS || AMsg == DM_LISTSETCURPOS || AMsg == DM_LISTINFO ||
                             AMsg == DM_GETITEMDATA || AMsg == DM_SETITEMDATA || AMsg == DM_GETCONSTTEXTPTR ||
                             AMsg == DM_GETDLGITEMSHORT;
   if (!item_command) {
@@ -206,38 +212,6 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
       const size_t needed = image.Bytes().size();
       if (request.Item && request.Size >= needed && !CopyPluginMemory(request.Item, image.Bytes().data(), needed)) return 0;
       return static_cast<intptr_t>(needed);
-    }
-    case DM_LISTGETCURPOS: {
-      TqorFarListItems* list = control->GetList();
-      if (!list) return 0;
-      TFarListPos pos{};
-      if (ReadPluginRecord(AParam2, pos)) {
-        pos.SelectPos = list->Position();
-        pos.TopPos = 0;
-        write_plugin(AParam2, pos);
-      }
-      return list->Position();
-    }
-    case DM_LISTSETCURPOS: {
-      TqorFarListItems* list = control->GetList();
-      TFarListPos pos{};
-      if (!ReadPluginRecord(AParam2, pos)) return -1;
-      if (!list) return 0;
-      return list->SetPositionNotified(pos.SelectPos);
-    }
-    case DM_LISTINFO: {
-      TqorFarListItems* list = control->GetList();
-      TFarListInfo info{};
-      if (!list || !ReadPluginRecord(AParam2, info)) return FALSE;
-      info.Flags = 0;
-      info.ItemsNumber = list->Entries().size();
-      info.SelectPos = list->Position();
-      info.TopPos = 0;
-      info.MaxHeight = 0;
-      info.MaxLength = 0;
-      for (const TqorFarListEntry& entry : list->Entries())
-        info.MaxLength = std::max<intptr_t>(info.MaxLength, static_cast<intptr_t>(entry.Text.size()));
-      return write_plugin(AParam2, info) ? TRUE : FALSE;
     }
     default: return 0;
   }

@@ -296,6 +296,10 @@ void TqorFarPlugin::Load() {
   FGetPluginInfoW = resolve<TGetPluginInfoW>(m, "GetPluginInfoW");
   FOpenW = resolve<TOpenW>(m, "OpenW");
   FSetDirectoryW = resolve<TSetDirectoryW>(m, "SetDirectoryW");
+  FGetOpenPanelInfoW = resolve<TGetOpenPanelInfoW>(m, "GetOpenPanelInfoW");
+  FPutFilesW = resolve<TPutFilesW>(m, "PutFilesW");
+  FDeleteFilesW = resolve<TDeleteFilesW>(m, "DeleteFilesW");
+  FMakeDirectoryW = resolve<TMakeDirectoryW>(m, "MakeDirectoryW");
   const auto set_startup_info = resolve<TSetStartupInfoW>(m, "SetStartupInfoW");
 
   if (!get_global_info || !FAnalyseW || !FOpenW || !FGetFindDataW || !FGetFilesW)
@@ -414,6 +418,10 @@ intptr_t TqorFarPlugin::GetFiles(TGetFilesInfo& AInfo) const {
 
 void TqorFarPlugin::ClosePanel(const TClosePanelInfo& AInfo) const {
   if (FClosePanelW) GuardedCall(L"ClosePanelW", FClosePanelW, &AInfo);
+}
+
+void TqorFarPlugin::GetOpenPanelInfo(TOpenPanelInfo& AInfo) const {
+  if (FGetOpenPanelInfoW) GuardedCall(L"GetOpenPanelInfoW", FGetOpenPanelInfoW, &AInfo);
 }
 
 // ---------------------------------------------------------------------------------------------

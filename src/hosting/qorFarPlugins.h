@@ -59,6 +59,12 @@ class TqorFarPlugin {
   intptr_t GetFiles(TGetFilesInfo& AInfo) const;
   bool HasClosePanel() const noexcept { return FClosePanelW != nullptr; }
   void ClosePanel(const TClosePanelInfo& AInfo) const;
+  // The panel's description as FAR asks for it; AInfo stays as it was without GetOpenPanelInfoW.
+  void GetOpenPanelInfo(TOpenPanelInfo& AInfo) const;
+  // Entry points of packing: looked up, not called yet.
+  bool HasPutFiles() const noexcept { return FPutFilesW != nullptr; }
+  bool HasDeleteFiles() const noexcept { return FDeleteFilesW != nullptr; }
+  bool HasMakeDirectory() const noexcept { return FMakeDirectoryW != nullptr; }
 
  private:
   bool read_plugin_config(TPluginMenuItem& AConfig) const;
@@ -78,6 +84,10 @@ class TqorFarPlugin {
   TGetPluginInfoW FGetPluginInfoW = nullptr;
   TOpenW FOpenW = nullptr;
   TSetDirectoryW FSetDirectoryW = nullptr;
+  TGetOpenPanelInfoW FGetOpenPanelInfoW = nullptr;
+  TPutFilesW FPutFilesW = nullptr;
+  TDeleteFilesW FDeleteFilesW = nullptr;
+  TMakeDirectoryW FMakeDirectoryW = nullptr;
   bool FFolderRegistered = false;  // the message catalogue knows this plugin's folder
 };
 

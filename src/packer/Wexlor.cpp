@@ -12,6 +12,7 @@
 #include "common/qorErrors.h"
 #include "common/qorText.h"
 #include "hosting/qorFarExtraction.h"
+#include "hosting/qorFarOperationScope.h"
 #include "hosting/qorFarPluginSetup.h"
 #include "hosting/qorFarPlugins.h"
 #include "hosting/qorFarProgress.h"
@@ -246,7 +247,9 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   target += ADestName ? ADestName : L"";
   // Without a folder the entry would land in whatever the process's current folder is.
   if (target.find_last_of(L"\\:") == std::wstring::npos) throw EqorError(L"No destination folder");
-  return result_code(archive_of(hArcData).Extraction.Extract(target));
+  open_archive_state& archive = archive_of(hArcData);
+  const TqorFarExtractionScope operation(*archive.Panel, target);
+  return result_code(archive.Extraction.Extract(target));
 }
 
 }  // namespace

@@ -313,6 +313,15 @@ void UnregisterPluginFolder(const std::wstring& APluginFile) noexcept {
     }
 }
 
+bool IsPluginRegistered(const GUID& APluginID) noexcept {
+  try {
+    std::wstring folder;
+    return find_plugin_folder(APluginID, folder);
+  } catch (...) {
+    return false;
+  }
+}
+
 void FarLangStartup() noexcept {
   try {
     FarLanguages = new TqorShellLanguages;

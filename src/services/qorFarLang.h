@@ -54,6 +54,8 @@ constexpr size_t MaxLngFileSize = 64u << 20;
 // when the plugin goes away. The first plugin registered with a GUID answers for it.
 void RegisterPluginFolder(const GUID& APluginID, const std::wstring& APluginFile);
 void UnregisterPluginFolder(const std::wstring& APluginFile) noexcept;
+// True while a plugin with this GUID is registered, that is loaded.
+bool IsPluginRegistered(const GUID& APluginID) noexcept;
 
 // Unit start-up creates the store, then the catalogue; shut-down frees them after every plugin.
 void FarLangStartup() noexcept;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/qorPluginGuard.h"
+#include "services/qorFarOperationW.h"
 #include "ui/qorHostWarning.h"
 
 namespace qor {
@@ -90,12 +93,13 @@ TFarColor palette_color(size_t AIndex) noexcept {
 }
 
 // Taskbar progress from the plugin. A readable value goes to the archive this thread extracts
-// from, if any; the state and the success flash have nothing to drive. Every progress command is
-// accepted, as the display it would feed is only the file manager's.
+// from, if any; the state and the success flash have nothing to drive and are accepted, as the
+// display they would feed is only the file manager's. A value FAR cannot read is refused.
 intptr_t progress_control(int ACommand, intptr_t, void* AParam2) noexcept {
+  if (ACommand != ACTL_SETPROGRESSVALUE) return 1;
   TProgressValue value;
-  if (ACommand == ACTL_SETPROGRESSVALUE && ReadPluginRecord(AParam2, value))
-    if (IqorProgressReceiver* receiver = GProgressReceiver.load()) receiver->ProgressValue(value.Completed, value.Total);
+  if (!ReadPluginRecord(AParam2, value)) return 0;
+  if (IqorProgressReceiver* receiver = GProgressReceiver.load()) receiver->ProgressValue(value.Completed, value.Total);
   return 1;
 }
 
@@ -162,6 +166,62 @@ intptr_t adv_control(int ACommand, intptr_t AParam1, void* AParam2) {
   }
 }
 
+// FAR answers no FCTL_GETPANELDIRECTORY asked while it answers one (from the plugin's own
+// GetOpenPanelInfoW, say).
+thread_local bool TDescribingPanel = false;
+
+// The panel a handle names in the operation at hand, or nil.
+const TqorFarPanelShown* named_panel(HANDLE hPanel, const TqorFarOperation& AOperation) noexcept {
+  const auto handle = reinterpret_cast<intptr_t>(hPanel);
+  if (handle == 0 || handle == PANEL_ACTIVE) return &AOperation.Active();
+  if (handle == PANEL_PASSIVE) return &AOperation.Passive();
+  for (const TqorFarPanelShown* panel : {&AOperation.Active(), &AOperation.Passive()})
+    if (panel->Plugin && panel->Plugin->PanelHandle() == hPanel) return panel;
+  return nullptr;
+}
+
+// The record and its strings in one block for the plugin's buffer at ABase: Name, File, Param
+// follow the record in this order, each with its NUL.
+std::vector<char> panel_directory_image(const GUID& APluginId, const std::wstring (&AStrings)[3], char* ABase) {
+  std::vector<char> bytes(sizeof(TFarPanelDirectory));
+  const wchar_t* at[3];
+  for (size_t i = 0; i < 3; ++i) {
+    const size_t offset = bytes.size();
+    bytes.resize(offset + (AStrings[i].size() + 1) * sizeof(wchar_t));
+    std::memcpy(bytes.data() + offset, AStrings[i].c_str(), (AStrings[i].size() + 1) * sizeof(wchar_t));
+    at[i] = reinterpret_cast<const wchar_t*>(ABase + offset);
+  }
+  TFarPanelDirectory record{sizeof(TFarPanelDirectory), at[0], at[2], APluginId, at[1]};
+  std::memcpy(bytes.data(), &record, sizeof(record));
+  return bytes;
+}
+
+// Always the size the whole answer needs; written only into a buffer that holds it and starts
+// with a valid record. Param1 is a byte count that FAR takes as a 32-bit int.
+intptr_t panel_directory(HANDLE hPanel, intptr_t AParam1, void* AParam2) {
+  const TqorFarOperation* operation = CurrentFarOperation();
+  const TqorFarPanelShown* panel = operation ? named_panel(hPanel, *operation) : nullptr;
+  if (!panel || TDescribingPanel) return 0;
+  std::wstring strings[3] = {panel->Folder, std::wstring(), std::wstring()};
+  GUID plugin_id{};
+  if (panel->Plugin) {
+    struct describing {
+      describing() noexcept { TDescribingPanel = true; }
+      ~describing() { TDescribingPanel = false; }
+    } guard;
+    panel->Plugin->PanelDirectory(strings[0], strings[1], strings[2]);
+    plugin_id = panel->Plugin->PluginId();
+  }
+  char* base = static_cast<char*>(AParam2);
+  const std::vector<char> image = panel_directory_image(plugin_id, strings, base);
+  const auto needed = static_cast<intptr_t>(image.size());
+  size_t struct_size = 0;
+  if (!base || static_cast<int>(AParam1) < needed || !CopyPluginMemory(&struct_size, base, sizeof(struct_size)) ||
+      struct_size < sizeof(TFarPanelDirectory) || struct_size > kLargestPluginRecord)
+    return needed;
+  return CopyPluginMemory(base, image.data(), image.size()) ? needed : 0;
+}
+
 intptr_t panel_control(HANDLE hPanel, int ACommand, intptr_t AParam1, void* AParam2) {
   switch (ACommand) {
     // There is no panel to describe, active, passive or the plugin's own: FAR's answer for a
@@ -170,13 +230,16 @@ intptr_t panel_control(HANDLE hPanel, int ACommand, intptr_t AParam1, void* APar
     case FCTL_GETPANELITEM:
     case FCTL_GETSELECTEDPANELITEM:
     case FCTL_GETCURRENTPANELITEM:
-    case FCTL_GETPANELDIRECTORY:
     case FCTL_GETCOLUMNTYPES:
     case FCTL_GETCOLUMNWIDTHS:
     case FCTL_CHECKPANELSEXIST:
     case FCTL_GETCMDLINEPOS:
     case FCTL_GETCMDLINESELECTION:
       return 0;
+
+    // The panels as they would stand in the operation at hand; none outside one.
+    case FCTL_GETPANELDIRECTORY:
+      return panel_directory(hPanel, AParam1, AParam2);
 
     case FCTL_GETCMDLINE:
     case FCTL_GETPANELFORMAT:

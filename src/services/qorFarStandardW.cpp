@@ -18,6 +18,7 @@
 #include "common/qorHandles.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
+#include "services/qorFarCurrentFolder.h"
 #include "services/qorFarMasksW.h"
 
 #ifndef SORT_DIGITSASNUMBERS
@@ -247,14 +248,6 @@ std::wstring full_path(const std::wstring& APath) {
     }
     out.resize(n);
   }
-}
-
-std::wstring current_directory() {
-  const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
-  std::wstring out(n, L'\0');
-  const DWORD got = ::GetCurrentDirectoryW(n, out.data());
-  out.resize(got < n ? got : 0);
-  return out;
 }
 
 }  // namespace
@@ -548,7 +541,7 @@ size_t WINAPI FarStdGetPathRoot(const wchar_t* APath, wchar_t* ARoot, size_t ASi
   try {
     std::wstring path;
     if (!CopyPluginText(APath, path)) return 0;
-    const std::wstring full = full_path(path);
+    const std::wstring full = FarFullPath(path);
     std::wstring root = full.substr(0, root_length(full.c_str(), full.size()));
     if (!root.empty() && !is_separator(root.back())) root += L'\\';
     return copy_out(root, ARoot, ASize);
@@ -802,9 +795,22 @@ std::wstring without_native_prefix(std::wstring APath) {
 }
 
 std::wstring native_path(const std::wstring& AFull) {
-  if (is_extended_path(AFull.c_str(), AFull.size()) || AFull.compare(0, 4, L"\\\\.\\") == 0) return AFull;
+  if (AFull.empty() || is_extended_path(AFull.c_str(), AFull.size()) || AFull.compare(0, 4, L"\\\\.\\") == 0 ||
+      AFull.compare(0, 4, L"\\??\\") == 0)
+    return AFull;
   if (AFull.size() >= 2 && AFull[0] == L'\\' && AFull[1] == L'\\') return L"\\\\?\\UNC\\" + AFull.substr(2);
   return L"\\\\?\\" + AFull;
+}
+
+// '/' turned into '\\' and runs of backslashes made one, past a network path's leading pair.
+std::wstring backslashed(std::wstring APath) {
+  if (APath.compare(0, 4, L"\\\\?\\") == 0 || APath.compare(0, 4, L"\\\\.\\") == 0 || APath.compare(0, 4, L"\\??\\") == 0)
+    return APath;
+  std::replace(APath.begin(), APath.end(), L'/', L'\\');
+  std::wstring out;
+  for (size_t i = 0; i < APath.size(); ++i)
+    if (!(i >= 2 && APath[i] == L'\\' && out.back() == L'\\')) out += APath[i];
+  return out;
 }
 
 // Links and junctions resolved through the deepest folder that exists; the rest kept as written.
@@ -1083,9 +1089,10 @@ size_t WINAPI FarStdConvertPath(int AMode, const wchar_t* ASource, wchar_t* ADes
   try {
     std::wstring source;
     if (!ASource || !CopyPluginText(ASource, source)) return 0;
-    const std::wstring full = full_path(source);
+    if (AMode == CPM_NATIVE)
+      return copy_out(native_path(source.empty() ? source : backslashed(FarFullPath(source))), ADest, ASize);
+    const std::wstring full = FarFullPath(source);
     if (AMode == CPM_REAL) return copy_out(real_path(full), ADest, ASize);
-    if (AMode == CPM_NATIVE) return copy_out(native_path(full), ADest, ASize);
     return copy_out(full, ADest, ASize);
   } catch (...) {
     return 0;
@@ -1105,7 +1112,7 @@ size_t WINAPI FarStdGetReparsePointInfo(const wchar_t* ASource, wchar_t* ADest, 
 
 size_t WINAPI FarStdGetCurrentDirectory(size_t ASize, wchar_t* ABuffer) {
   try {
-    return copy_out(current_directory(), ABuffer, ASize);
+    return copy_out(FarCurrentFolder(), ABuffer, ASize);
   } catch (...) {
     return 0;
   }

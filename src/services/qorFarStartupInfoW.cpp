@@ -8,6 +8,7 @@
 #include "services/qorFarLang.h"
 #include "services/qorFarMessageW.h"
 #include "services/qorFarPanelsW.h"
+#include "services/qorFarPluginIdsW.h"
 #include "services/qorFarSettingsW.h"
 #include "services/qorFarStandardW.h"
 #include "ui/qorHostWarning.h"
@@ -67,7 +68,7 @@ void WINAPI ApiRestoreScreen(HANDLE) {}
 
 void fill_standard_functions(FarStandardFunctions& F) noexcept {
   std::memset(&F, 0, sizeof(F));
-  F.StructSize = FarStandardFunctionsAnnouncedSize;
+  F.StructSize = sizeof(F);
   F.atoi = FarStdAtoi;
   F.atoi64 = FarStdAtoi64;
   F.itoa = FarStdItoa;
@@ -122,7 +123,7 @@ void fill_standard_functions(FarStandardFunctions& F) noexcept {
 
 void fill_startup_info(PluginStartupInfo& I) noexcept {
   std::memset(&I, 0, sizeof(I));
-  I.StructSize = PluginStartupInfoAnnouncedSize;
+  I.StructSize = sizeof(I);
   warn<kMenu>(I.Menu);
   I.Message = FarApiMessage;
   I.GetMsg = FarApiGetMsg;
@@ -151,7 +152,7 @@ void fill_startup_info(PluginStartupInfo& I) noexcept {
   warn<kFileFilterControl>(I.FileFilterControl);
   warn<kRegExpControl>(I.RegExpControl);
   warn<kMacroControl>(I.MacroControl);
-  I.SettingsControl = FarApiSettingsControl;
+  I.SettingsControl = FarApiSettingsControlForPlugins;
   warn<kFreeScreen>(I.FreeScreen);
 }
 

@@ -1095,6 +1095,79 @@ TEST(PluginDialogs, CommandsOnALiveDialogAnswerAsFarDoes) {
   EXPECT_EQ(lines_starting(run.log, "after commands focus"), std::vector<std::string>{"after commands focus=7 data=99"});
 }
 
+// Every DM_LIST* command on a list box and on a drop-down combo box once the dialog is shown:
+// answers, the list each leaves ('*' current, '-' separator), the item's text, and the
+// notifications FAR sends when it moves the current entry itself or the combo's field follows it.
+TEST(PluginDialogs, ListCommandsOnListAndComboBoxes) {
+  const DialogPlan plan = {"lists", -1, -1, 50, 10,
+                           {{kList, 5, 1, 20, 6, 0, "", 0, 0, "alpha|*beta|gamma"},
+                            {kCombo, 22, 1, 40, 1, kDropDown, "", 0, 0, "alpha|*beta|gamma"},
+                            {kButton, 5, 8, 15, 8, 0, "Go"}},
+                           "lists"};
+  ListingRun run = list_with_dialogs({plan});
+  EXPECT_EQ(lines_starting(run.log, "dm lists before-run"), std::vector<std::string>{"dm lists before-run 0"});
+  for (const int item : {0, 1}) {
+    const std::string at = "dm lists " + std::to_string(item) + " ";
+    // The combo box's field follows its current entry, which the procedure hears as an edit change.
+    auto follows = [&](const std::string& AText) {
+      return item == 1 ? std::vector<std::string>{"dm lists DN_EDITCHANGE p1=1 p2='" + AText + "'"} : std::vector<std::string>{};
+    };
+    std::vector<std::string> expected = {
+        at + "getitem1 1 10000 'beta' 0",
+        at + "getitem3 0",
+        at + "getitem-small 0 [alpha|*beta|gamma] text='beta'",
+    };
+    auto add = [&](std::vector<std::string> ALines) { expected.insert(expected.end(), ALines.begin(), ALines.end()); };
+    add(follows("BETA"));
+    add({at + "update-roundtrip 1 [alpha|*BETA|gamma] text='BETA'"});
+    add({"dm lists DN_LISTCHANGE p1=" + std::to_string(item) + " p2=0"});
+    add(follows("alpha"));
+    add({at + "update-unselect 1 [*alpha|BETA|gamma] text='alpha'", at + "getitem1 1 2002a 'BETA' 42"});
+    add(follows("BETA"));
+    add({at + "update-select 1 [alpha|*BETA|gamma] text='BETA'", at + "getitem1 1 30000 'BETA' 42",
+         at + "update-out 0 [alpha|*BETA|gamma] text='BETA'"});
+    add({"dm lists DN_LISTCHANGE p1=" + std::to_string(item) + " p2=1"});
+    add(follows("th&ree"));
+    add({at + "set 4 [-sep|one|two|*th&ree] text='th&ree'", at + "set-empty 0 [] text='" + (item == 1 ? "th&ree" : "") + "'"});
+    add({"dm lists DN_LISTCHANGE p1=" + std::to_string(item) + " p2=0"});
+    add(follows("x"));
+    add({at + "addstr 0 [*x] text='x'"});
+    add(follows("x"));
+    add({at + "addstr-null 1 [*x|-] text='x'"});
+    add(follows("x"));
+    add({at + "addstr-caption 2 [*x|-|-cap] text='x'"});
+    add(follows("x"));
+    add({at + "add 5 [*x|-|-cap|y|z] text='x'"});
+    add(follows("x"));
+    add({at + "insert-front 6 [w|*x|-|-cap|y|z] text='x'"});
+    add(follows("x"));
+    add({at + "insert-end 7 [w|*x|-|-cap|y|z|v] text='x'"});
+    add({"dm lists DN_LISTCHANGE p1=" + std::to_string(item) + " p2=3"});
+    add(follows("y"));
+    add({at + "delete-current 1 [w|-|-cap|*y|z|v] text='y'"});
+    add(follows("y"));
+    add({at + "delete-outside 1 [w|-|-cap|*y|z|v] text='y'",
+         at + "find-mask 3 [w|-|-cap|*y|z|v] text='y'",
+         at + "find-exact -1 [w|-|-cap|*y|z|v] text='y'",
+         at + "find-set 5 [w|-|-cap|*y|z|v] text='y'",
+         at + "setdata 1 [w|-|-cap|*y|z|v] text='y'",
+         at + "getdata-data 10 [w|-|-cap|*y|z|v] text='y'",
+         at + "getdatasize-none 0 [w|-|-cap|*y|z|v] text='y'"});
+    add(follows("y"));
+    add({at + "settitles 1 [w|-|-cap|*y|z|v] text='y'", at + "gettitles-To-7 1 [w|-|-cap|*y|z|v] text='y'"});
+    add(follows("v"));
+    add({at + "sort-descending 1 [z|y|w|*v|-cap|-] text='v'"});
+    add({"dm lists DN_LISTCHANGE p1=" + std::to_string(item) + " p2=0"});
+    add(follows("z"));
+    add({at + "setcurpos 0 [*z|y|w|v|-cap|-] text='z'", at + "delete-all 1 [] text='" + (item == 1 ? "z" : "") + "'"});
+    std::vector<std::string> seen;
+    for (const auto& line : run.log)
+      if (line.rfind(at, 0) == 0 || (line.rfind("dm lists DN_", 0) == 0 && line.find(" p1=" + std::to_string(item) + " ") != std::string::npos))
+        seen.push_back(line);
+    EXPECT_EQ(seen, expected) << "item " << item;
+  }
+}
+
 TEST(PluginDialogs, CommandsNotCarriedOutWarnAndPrivateOnesGoToTheProcedure) {
   wxt::BoxWatcher boxes;
   DialogPlan plan = password_prompt();

@@ -27,13 +27,13 @@ std::vector<std::string> run_calls(FileManager& AFm, const std::string& ACalls) 
 
 }  // namespace
 
-TEST(HostTables, PluginSeesTheAnnouncedSizes) {
+TEST(HostTables, PluginSeesFarsTableSizes) {
   FileManager fm({{L"Fix", L"fixture_full.dll"}});
   const std::wstring archive = fm.WriteArchive(L"a.fix", "WXFIX\n");
   EXPECT_EQ(fm.CanYouHandleThisFileW(archive.c_str()), -1);
   const auto log = fm.Log(L"Fix", L"fixture_full.dll");
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[1].substr(0, log[1].find(" module=")), "SetStartupInfoW size=136 fsf=188");
+  EXPECT_EQ(log[1].substr(0, log[1].find(" module=")), "SetStartupInfoW size=140 fsf=200");
 }
 
 TEST(HostTables, SilentMessagesWarningsAdvControlAndScreenServices) {
@@ -54,7 +54,7 @@ TEST(HostTables, SilentMessagesWarningsAdvControlAndScreenServices) {
       "Message -> -1 stack=same",    // bit 32 is no button set: silent
       "Viewer -> 0 stack=same",      // not offered: warns
       "ShowHelp -> 0 stack=same",    // not offered: warns
-      "AdvControl -> 1 stack=same",  // progress value
+      "AdvControl -> 0 stack=same",  // progress value without its record: refused, as FAR does
       "AdvControl -> 1 stack=same",  // progress state
       "AdvControl -> 1 stack=same",  // progress notify
       "AdvControl -> 0 stack=same",  // anything else (here ACTL_QUIT): warns
@@ -72,7 +72,7 @@ TEST(HostTables, WarningEntriesIncludingTheSlotsOfNewerHeaders) {
                                "call NameToKey\n"
                                "call Menu 0x100000001\n"
                                "call FreeScreen\n"
-                               "call AdvControl 22\n");
+                               "call AdvControl 21\n");
   const std::vector<std::string> expected = {
       "KeyName -> 0 untouched stack=same",  // the buffer is not written
       "NameToKey -> 0 0 stack=same",        // nor the record

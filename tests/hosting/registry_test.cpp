@@ -29,7 +29,7 @@ TEST(Registry, LoadsPluginStartsItAndShutsItDownOnUnload) {
   EXPECT_EQ(log, expected);
   const auto raw = fm.Log(L"Fix", L"fixture_full.dll");
   EXPECT_EQ(raw[0], "GetGlobalInfoW size=76");
-  EXPECT_EQ(raw[1], "SetStartupInfoW size=136 fsf=188 module=" + narrow(fm.PluginFile(L"Fix", L"fixture_full.dll")));
+  EXPECT_EQ(raw[1], "SetStartupInfoW size=140 fsf=200 module=" + narrow(fm.PluginFile(L"Fix", L"fixture_full.dll")));
 }
 
 TEST(Registry, ExportsAndConstantsNeedNoRegistry) {

@@ -3,7 +3,10 @@
 // script of commands during OpenW; the box watcher records every warning box that appears.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "../archives/archive_util.h"
+#include "api/qorFarPluginW.h"
 #include "wexlor_harness.h"
 
 using namespace wxt;
@@ -131,8 +134,12 @@ TEST(Panels, AdvControlInformationalCommands) {
       {"adv 9 0 none", "1"},   // ACTL_COMMIT
       // Progress stays accepted silently.
       {"adv 21 2 none", "1"},
-      {"adv 22 0 none", "1"},
       {"adv 27 0 none", "1"},
+      // ACTL_SETPROGRESSVALUE: FALSE without a readable record.
+      {"adv 22 0 none", "0"},
+      {"adv 22 0 bad", "0"},
+      {"adv 22 0 progress_small", "0 untouched"},
+      {"adv 22 0 progress", "1 untouched"},
   };
   EXPECT_EQ(ask_all(fm, cases), expected_of(cases));
   EXPECT_TRUE(boxes.Texts().empty());
@@ -219,4 +226,105 @@ TEST(Panels, CommandsNotOfferedKeepTheirWarningBox) {
   std::vector<std::wstring> expected_boxes(adv.size(), L"FarApiAdvControl");
   expected_boxes.insert(expected_boxes.end(), pc.size(), L"FarApiPanelControl");
   EXPECT_EQ(boxes.Texts(), expected_boxes);
+}
+
+namespace {
+
+std::string folder_form(std::wstring AFolder) {
+  while (AFolder.size() > 3 && AFolder.back() == L'\\') AFolder.pop_back();
+  return narrow(AFolder);
+}
+
+// FCTL_GETPANELDIRECTORY's answer: always the size the record and its three strings need.
+std::string directory_size(const std::wstring& AName, const std::wstring& AFile, const std::wstring& AParam) {
+  return std::to_string(sizeof(TFarPanelDirectory) + 2 * (AName.size() + 1 + AFile.size() + 1 + AParam.size() + 1));
+}
+
+}  // namespace
+
+// While an entry is extracted the plugin's own panel is the active one (FAR asks the plugin) and
+// a file panel on the target folder the passive one; a buffer gets the answer only when it holds
+// all of it and starts with a valid record.
+TEST(Panels, PanelDirectoryWhileExtracting) {
+  FileManager fm({kPanels});
+  BoxWatcher boxes;
+  const std::wstring dest = make_temp_folder() + L"\\";
+  const std::string target = folder_form(dest);
+  const std::string own = directory_size(L"sub\\dir", L"host.pnl", L"short");
+  const std::string passive = directory_size(widen(target), L"", L"");
+  const std::string own_answer = own + " id=own name='sub\\dir' file='host.pnl' param='short'";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"pc active 24 0 none", own},
+      {"pc active 24 256 dir", own_answer},
+      {"pc own 24 256 dir", own_answer},
+      {"pc null 24 256 dir", own_answer},
+      {"pc passive 24 0 none", passive},
+      {"pc passive 24 8 dir", passive + " untouched"},  // too short
+      {"pc passive 24 256 dirsmall", passive + " untouched"},
+      {"pc passive 24 256 dir", passive + " id=zero name='" + target + "' file='' param=''"},
+      {"pc active 24 256 bad", own},  // no record can be read: only the size
+  };
+  std::vector<std::string> expected_lines;
+  std::string script = "WXPNL\nfile one.txt data=first\ncurdir sub\\dir\n";
+  for (const auto& c : cases) {
+    script += "getfiles ask " + c.first + "\n";
+    // The plugin's own panel is described by the plugin, which cannot ask for it in turn.
+    if (c.first.find("passive") == std::string::npos) expected_lines.push_back("GetOpenPanelInfoW nested=0");
+    expected_lines.push_back("GetFilesW " + c.first + " -> " + c.second);
+  }
+  const std::wstring archive = fm.WriteArchive(L"dir.pnl", script);
+  ASSERT_NE(fm.CanYouHandleThisFileW(archive.c_str()), 0);
+  fm.ClearLog(L"Panels", L"panels_plugin.dll");
+  EXPECT_EQ(extract_entries(fm, archive, dest, {}),
+            (std::vector<std::string>{"one.txt=0", "end=" + std::to_string(wcx::E_END_ARCHIVE), "close=0"}));
+  std::vector<std::string> asked;
+  for (const auto& line : fm.Log(L"Panels", L"panels_plugin.dll"))
+    if (line.rfind("GetFilesW pc", 0) == 0 || line.rfind("GetOpenPanelInfoW", 0) == 0) asked.push_back(line);
+  EXPECT_EQ(asked, expected_lines);
+  remove_tree(dest);
+  EXPECT_TRUE(boxes.Texts().empty());
+}
+
+// FAR's current folder is the target folder of the extraction at hand, for each thread its own,
+// while the process's current folder stays where the file manager has it.
+TEST(Panels, CurrentFolderPerThreadWhileExtracting) {
+  FileManager fm({kPanels});
+  BoxWatcher boxes;
+  wchar_t process[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, process);
+  const std::wstring archive =
+      fm.WriteArchive(L"cwd.pnl", "WXPNL\nfile one.txt data=x\ngetfiles meet\ngetfiles folder\n");
+  ASSERT_NE(fm.CanYouHandleThisFileW(archive.c_str()), 0);
+  fm.ClearLog(L"Panels", L"panels_plugin.dll");
+  const std::wstring dests[2] = {make_temp_folder() + L"\\", make_temp_folder() + L"\\"};
+  std::vector<std::string> results[2];
+  std::thread first([&] { results[0] = extract_entries(fm, archive, dests[0], {}); });
+  std::thread second([&] { results[1] = extract_entries(fm, archive, dests[1], {}); });
+  first.join();
+  second.join();
+  std::vector<std::string> expected;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(results[i][0], "one.txt=0");
+    const std::string folder = folder_form(dests[i]);
+    wchar_t real[MAX_PATH];
+    GetLongPathNameW(widen(folder).c_str(), real, MAX_PATH);
+    expected.push_back("GetFilesW one.txt far=" + folder + " length=" + std::to_string(folder.size() + 1) +
+                       " full=" + folder + "\\x.txt native=\\\\?\\" + folder + "\\x.txt real=" + narrow(real) +
+                       " process=" + narrow(process));
+  }
+  std::vector<std::string> seen;
+  int met = 0;
+  for (const auto& line : fm.Log(L"Panels", L"panels_plugin.dll")) {
+    if (line.rfind("GetFilesW one.txt far=", 0) == 0) seen.push_back(line);
+    met += line == "GetFilesW meet both";
+  }
+  EXPECT_EQ(met, 2) << "both extractions were inside the plugin at once";
+  std::sort(seen.begin(), seen.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(seen, expected);
+  wchar_t after[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, after);
+  EXPECT_STREQ(after, process);
+  for (const auto& dest : dests) remove_tree(dest);
+  EXPECT_TRUE(boxes.Texts().empty());
 }

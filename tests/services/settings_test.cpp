@@ -248,7 +248,9 @@ TEST(Settings, TwoPluginsAndTwoLocationsNeverShareValues) {
                                 "sc get q Shared\n"
                                 // Another plugin's GUID opens that plugin's tree, as FAR allows.
                                 "sc create guid {5758F1A0-7777-8888-0102-030405060702}\n"
-                                "sc get q Shared\n");
+                                "sc get q Shared\n"
+                                // A GUID that no loaded plugin has opens nothing.
+                                "sc create guid {5758F1A0-0000-0000-0102-030405060799}\n");
   const std::vector<std::string> expected = {
       "sc create result=1 handle=k1",
       "sc get q Shared result=1 type=q value=1",
@@ -260,6 +262,7 @@ TEST(Settings, TwoPluginsAndTwoLocationsNeverShareValues) {
       "sc get q Shared result=1 type=q value=3",
       "sc create guid result=1 handle=k3",
       "sc get q Shared result=1 type=q value=2",
+      "sc create guid result=0 handle=untouched",
       "done",
   };
   EXPECT_EQ(again, expected);
