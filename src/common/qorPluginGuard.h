@@ -22,6 +22,12 @@ DWORD RunGuarded(guarded_body ABody, void* AContext) noexcept;
 // not the process. Returns false when the copy faulted.
 bool CopyPluginMemory(void* ADest, const void* ASource, size_t ASize) noexcept;
 
+// Writes one value into plugin memory under the guard; false when the write faulted.
+template <class T>
+bool WritePluginValue(void* ADest, const T& AValue) noexcept {
+  return CopyPluginMemory(ADest, &AValue, sizeof(T));
+}
+
 // FAR accepts a record whose StructSize is at least its own size and at most 64 KiB.
 constexpr size_t kLargestPluginRecord = 65536;
 

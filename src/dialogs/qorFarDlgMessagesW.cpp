@@ -19,11 +19,6 @@ namespace {
 // The longest text DM_SETTEXT takes.
 constexpr size_t MaxPluginString = 1u << 20;
 
-template <class T>
-bool write_plugin(void* ADest, const T& AValue) {
-  return CopyPluginMemory(ADest, &AValue, sizeof(T));
-}
-
 // DM_SETTEXT's text: PtrLength characters, which need no NUL (one among them ends the text).
 bool read_counted_text(const TFarDialogItemData& AData, std::wstring& AText) {
   AText.assign(AData.PtrData ? AData.PtrLength : 0, L'\0');
@@ -39,7 +34,7 @@ intptr_t get_text(const std::wstring& AText, void* AParam2) {
   if (!ReadPluginRecord(AParam2, data)) return static_cast<intptr_t>(AText.size());
   size_t count = AText.size();
   if (data.PtrLength == 0) {
-    if (!write_plugin(&static_cast<TFarDialogItemData*>(AParam2)->PtrLength, count)) return 0;
+    if (!WritePluginValue(&static_cast<TFarDialogItemData*>(AParam2)->PtrLength, count)) return 0;
   } else {
     count = std::min(count, data.PtrLength);
   }
@@ -201,7 +196,7 @@ intptr_t TqorFarDialog::SendDlgMessage(intptr_t AMsg, intptr_t AParam1, void* AP
       TFarDialogItem copy = item;
       copy.Data = copy.History = copy.Mask = nullptr;
       if (is_check_item(item.Type)) copy.Selected = control->GetCheck();
-      return write_plugin(AParam2, copy) ? TRUE : FALSE;
+      return WritePluginValue(AParam2, copy) ? TRUE : FALSE;
     }
     case DM_GETDLGITEM: {
       TFarGetDialogItem request{};

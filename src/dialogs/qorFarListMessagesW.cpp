@@ -14,11 +14,6 @@ namespace {
 // Plugins' data bytes for one entry are capped: a wrong DataSize must not exhaust memory.
 constexpr size_t MaxListData = 1u << 24;
 
-template <class T>
-bool write_plugin(void* ADest, const T& AValue) {
-  return CopyPluginMemory(ADest, &AValue, sizeof(T));
-}
-
 bool can_be_current(TFarFlags AFlags) noexcept { return !(AFlags & (LIF_SEPARATOR | LIF_DISABLE | LIF_HIDDEN)); }
 
 // Flags as FAR keeps them: the current entry is the list's position, not a flag; a check-mark
@@ -154,7 +149,7 @@ intptr_t list_session::get_item(void* AParam2) {
   const TqorFarListEntry& entry = FEntries[static_cast<size_t>(request.ItemIndex)];
   const TFarListItem item{entry.Flags | (request.ItemIndex == FList.Position() ? LIF_SELECTED : 0), entry.Text.c_str(),
                           entry.UserData, 0};
-  return write_plugin(&static_cast<TFarListGetItem*>(AParam2)->Item, item) ? TRUE : FALSE;
+  return WritePluginValue(&static_cast<TFarListGetItem*>(AParam2)->Item, item) ? TRUE : FALSE;
 }
 
 intptr_t list_session::update(void* AParam2) {
@@ -235,7 +230,7 @@ intptr_t list_session::get_titles(void* AParam2) {
   if (!ReadPluginRecord(AParam2, request) || (FList.Title.empty() && FList.Bottom.empty())) return FALSE;
   auto* target = static_cast<TFarListTitles*>(AParam2);
   auto give = [](const std::wstring& ATitle, const wchar_t* AText, size_t ASize, size_t* ASizeField) {
-    if (!AText || ASize == 0) return write_plugin(ASizeField, ATitle.size() + 1);
+    if (!AText || ASize == 0) return WritePluginValue(ASizeField, ATitle.size() + 1);
     const std::wstring cut = ATitle.substr(0, ASize - 1);
     return CopyPluginMemory(const_cast<wchar_t*>(AText), cut.c_str(), (cut.size() + 1) * sizeof(wchar_t));
   };
@@ -267,7 +262,7 @@ intptr_t list_session::Run(intptr_t AMsg, void* AParam2) {
       if (ReadPluginRecord(AParam2, pos)) {
         pos.SelectPos = FList.Position();
         pos.TopPos = 0;
-        write_plugin(AParam2, pos);
+        WritePluginValue(AParam2, pos);
       }
       return FList.Position();
     }
@@ -289,7 +284,7 @@ intptr_t list_session::Run(intptr_t AMsg, void* AParam2) {
       info.MaxLength = 0;
       for (const TqorFarListEntry& entry : FEntries)
         info.MaxLength = std::max<intptr_t>(info.MaxLength, static_cast<intptr_t>(entry.Text.size()));
-      return write_plugin(AParam2, info) ? TRUE : FALSE;
+      return WritePluginValue(AParam2, info) ? TRUE : FALSE;
     }
     case DM_LISTFINDSTRING: return find(AParam2);
     case DM_LISTGETDATA:
