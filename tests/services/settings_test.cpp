@@ -815,7 +815,8 @@ TEST(Settings, AValueTooBigForTheReaderIsRefusedAndTheFileStaysReadable) {
        "sc create\nsc set dfill Third 17000000\nsc set q After 3\nsc free\n",
        {{"sc set dfill Third ", "result=0"}, {"sc set q After ", "result=1"}}},
   };
-  FileManager fm({services_plugin(L"big", 1, {})});
+  // The other plugin is loaded: settings are only created for plugins that are.
+  FileManager fm({services_plugin(L"big", 1, {}), services_plugin(L"other", 2, {})});
   run_script(fm, L"big", "sc create guid " + other + "\nsc set q Theirs 7\nsc free\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
