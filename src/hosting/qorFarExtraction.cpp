@@ -7,6 +7,7 @@
 #include "common/qorErrors.h"
 #include "common/qorUserStop.h"
 #include "hosting/qorFarEntryNames.h"
+#include "hosting/qorFarPlugin.h"
 
 namespace qor {
 namespace {

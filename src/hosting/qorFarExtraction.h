@@ -19,7 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "hosting/qorFarPlugins.h"
+#include "hosting/qorFarPluginPanel.h"
 #include "hosting/qorFarProgress.h"
 #include "hosting/qorFarStaging.h"
 

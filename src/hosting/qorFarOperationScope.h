@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "hosting/qorFarPlugins.h"
+#include "hosting/qorFarPlugin.h"
+#include "hosting/qorFarPluginPanel.h"
 #include "services/qorFarOperationW.h"
 
 namespace qor {

@@ -4,6 +4,7 @@
 
 #include "common/qorErrors.h"
 #include "dialogs/qorFarPluginsForm.h"
+#include "hosting/qorFarPlugin.h"
 #include "hosting/qorFarPlugins.h"
 #include "services/qorFarSettingsStore.h"
 #include "ui/qorShellForm.h"

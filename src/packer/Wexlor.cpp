@@ -13,6 +13,8 @@
 #include "common/qorText.h"
 #include "hosting/qorFarExtraction.h"
 #include "hosting/qorFarOperationScope.h"
+#include "hosting/qorFarPlugin.h"
+#include "hosting/qorFarPluginPanel.h"
 #include "hosting/qorFarPluginSetup.h"
 #include "hosting/qorFarPlugins.h"
 #include "hosting/qorFarProgress.h"

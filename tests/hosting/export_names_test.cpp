@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "common/qorErrors.h"
-#include "hosting/qorFarPlugins.h"
+#include "hosting/qorFarExportNames.h"
 #include "allocation_probe.h"
 #include "pe_builder.h"
 #include "wexlor_harness.h"

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/qorErrors.h"
+#include "hosting/qorFarPlugin.h"
 #include "hosting/qorFarPlugins.h"
 #include "pe_builder.h"
 #include "services/qorFarStartupInfoW.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "hosting/qorFarPlugins.h"
+#include "hosting/qorFarExportNames.h"
 #include "common/qorTarget.h"
 
 namespace {

@@ -21,7 +21,7 @@
 
 #include "common/qorErrors.h"
 #include "common/qorPluginGuard.h"
-#include "hosting/qorFarPlugins.h"
+#include "hosting/qorFarExportNames.h"
 
 namespace {
 std::atomic<size_t> GLargest{0};
