@@ -567,7 +567,8 @@ intptr_t TqorFarExtraction::fetch_from_parent(const TqorFarPluginEnum& AParent, 
 // this folder with all it holds and the folders and files that follow it are fetched in one call.
 // Where file managers make folders themselves and skip their entries, this is where a run shows.
 void TqorFarExtraction::read_ahead_from_parent(const std::wstring& ANear) {
-  if (FRunAsked == 0 || FFolders.empty() || FProgress.Cancelled() || yield_poor()) return;
+  // Only at the folder's first entry: one the file manager skipped before is never fetched.
+  if (FRunAsked == 0 || FFolders.empty() || FSequence != FLevel || FProgress.Cancelled() || yield_poor()) return;
   staged_hit hit;
   if (find_staged(hit)) return;
   const TqorFarPluginEnum* level = FPanel.CurrentLevel();

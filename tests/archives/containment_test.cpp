@@ -209,7 +209,9 @@ TEST_F(ContainmentFixture, NamesWindowsCannotHoldAreListedAndExtractedWithUnders
       {L"colon_x", "c"},       {L"dir_x\\inner", "i"},           {L"plain1", "p1"}};
   for (const auto& file : files) EXPECT_EQ(read_file(dest + file.first), file.second) << narrow(file.first);
   for (const std::string& items : get_files_items(fm)) {
-    if (items.find_first_of("?*<>|:\"") != std::string::npos) EXPECT_EQ(items.find(','), std::string::npos) << items;
+    if (items.find_first_of("?*<>|:\"") != std::string::npos) {
+      EXPECT_EQ(items.find(','), std::string::npos) << items;
+    }
   }
   EXPECT_TRUE(staging_folders(dest).empty());
 }
@@ -254,6 +256,19 @@ TEST_F(ContainmentFixture, ReadAheadStaysWithinWhatWasAskedAndTheByteCap) {
     EXPECT_EQ(get_files_items(fm), c.calls);
     EXPECT_TRUE(staging_folders(dest).empty());
   }
+  // Entries skipped at the start of a folder: the folder is not fetched whole when a later one is
+  // asked for; the next folder, asked for from its first entry, is.
+  const std::wstring skipped = fm.WriteArchive(
+      L"skipped.fix", "WXFIX\ndir d0\n" + files_script("d0\\f", 5) + "dir d1\nfile d1\\s0 data=s\nfile d1\\w data=w\n"
+                      "dir d2\nfile d2\\x data=x\n");
+  fm.ClearLog(L"Fix", L"fixture_full.dll");
+  {
+    Steps steps(fm, skipped, dest);
+    EXPECT_EQ(steps.steps("sxxxxxssxsx"), (Lines{"d0=0", "d0\\f0=0", "d0\\f1=0", "d0\\f2=0", "d0\\f3=0", "d0\\f4=0",
+                                               "d1=0", "d1\\s0=0", "d1\\w=0", "d2=0", "d2\\x=0"}));
+  }
+  EXPECT_EQ(get_files_items(fm), (Lines{"f0", "f1,f2,f3,f4", "w", "d2"}));
+  EXPECT_FALSE(file_exists(dest + L"d1\\s0"));
 }
 
 // A plugin's -1 that nobody asked for (a read error in silent mode) is that entry's read error;
