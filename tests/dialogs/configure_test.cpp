@@ -139,6 +139,14 @@ void go_to_row(HWND AList, int ARow) {
   for (int i = 0; i < ARow; ++i) press(AList, VK_DOWN);
 }
 
+// The user toggles a plugin's tick with the space bar and confirms with OK.
+void toggle_and_confirm(HWND AForm, const std::wstring& ATitle) {
+  HWND list = child(AForm, L"SysListView32");
+  go_to_row(list, row_of(list, ATitle));
+  press(list, VK_SPACE);
+  click(child(AForm, L"Button", L"OK"));
+}
+
 int selected_row(HWND AList) {
   return static_cast<int>(SendMessageW(AList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
@@ -461,10 +469,7 @@ TEST(Configure, WcxhostListsThePluginsAndOpensTheSameDialog) {
   configure(fm, [&] {
     HWND form = wait_for_form(L"Wexlor");
     ASSERT_NE(form, nullptr);
-    HWND list = child(form, L"SysListView32");
-    go_to_row(list, row_of(list, L"Alpha"));
-    press(list, VK_SPACE);
-    click(child(form, L"Button", L"OK"));
+    toggle_and_confirm(form, L"Alpha");
   });
   fm.Unload();
   // wcxhost suggests no settings folder: it finds the file below APPDATA.
@@ -519,10 +524,7 @@ TEST(Configure, ChoicesTheFileCannotTakeAreToldInABoxOfTheListAndWrittenLater) {
   configure(fm, [&] {
     HWND form = wait_for_form(L"Wexlor");
     ASSERT_NE(form, nullptr);
-    HWND list = child(form, L"SysListView32");
-    go_to_row(list, row_of(list, L"Alpha"));
-    press(list, VK_SPACE);
-    click(child(form, L"Button", L"OK"));
+    toggle_and_confirm(form, L"Alpha");
     HWND box = wait_for_box(form);
     ASSERT_NE(box, nullptr) << "a box owned by the list";
     list_shown_meanwhile = IsWindowVisible(form) != FALSE;
