@@ -423,3 +423,24 @@ TEST(Deleting, NamesThatMatchNothingAndMasksDeleteNothing) {
   EXPECT_EQ(p.Delete(archive, {L"a.txt"}), wcx::E_EWRITE);
   EXPECT_EQ(read_file(archive), before);
 }
+
+TEST(Packing, AFileThatTakesTheArchivesNameMeanwhileIsNeverOverwritten) {
+  Packer p(L"pack_arclite.dll");
+  const std::wstring archive = p.Archive(L"new.wxp");
+  p.Configure("touch=" + narrow(archive));
+  EXPECT_EQ(p.Pack(archive, kTree), wcx::E_ECREATE);
+  EXPECT_EQ(read_file(archive), "new");
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"new.wxp"}) << "the finished archive goes";
+}
+
+TEST(Packing, AnsiFormsConvertAndCallTheWideOnes) {
+  Packer p(L"pack_arclite.dll");
+  std::string archive = narrow(p.Archive(L"ansi.wxp")), source = narrow(p.Source);
+  std::string list("a.txt\0d\\\0d\\b.txt\0\0", 19);
+  ASSERT_EQ(p.Fm.PackFiles(archive.data(), nullptr, source.data(), list.data(), wcx::PK_PACK_SAVE_PATHS), 0);
+  std::string gone("d\\*.*\0\0", 8);
+  ASSERT_EQ(p.Fm.DeleteFiles(archive.data(), gone.data()), 0);
+  const auto entries = read_pack(widen(archive));
+  EXPECT_EQ(entries.at("a.txt"), "alpha");
+  EXPECT_EQ(entries.count("d\\b.txt"), 0u);
+}
