@@ -171,10 +171,12 @@ struct Direct {
   }
 
   // The command: c <archive> @<list>, the list one full path a line in UTF-16.
-  bool create(const std::wstring& AArchive, const std::wstring& AListFile, const std::vector<std::wstring>& APaths) const {
+  bool create(const std::wstring& AArchive, const std::wstring& AListFile,
+              const std::vector<std::wstring>& APaths) const {
     std::wstring text(1, wchar_t(0xFEFF));
     for (const std::wstring& path : APaths) text += path + L"\r\n";
-    bench::write_file(AListFile, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    bench::write_file(AListFile,
+                      std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
     const std::vector<std::wstring> words = {L"c", L"\"" + AArchive + L"\"", L"@\"" + AListFile + L"\""};
     std::vector<TFarMacroValue> values(words.size());
     for (size_t i = 0; i < words.size(); ++i) {
@@ -302,7 +304,8 @@ int main(int argc, char** argv) {
   const std::wstring home = root + L"\\module\\", plugins = home + qor::kPluginsFolder + L"\\pack\\";
   const std::wstring alone = root + L"\\direct\\", tree = root + L"\\tree", more = root + L"\\more";
   const std::wstring work = root + L"\\work\\", base = root + L"\\base.wxp";
-  for (const std::wstring& folder : {root, home, home + qor::kPluginsFolder, plugins, alone, tree, more, more + L"\\new", work})
+  for (const std::wstring& folder :
+       {root, home, home + qor::kPluginsFolder, plugins, alone, tree, more, more + L"\\new", work})
     CreateDirectoryW(folder.c_str(), nullptr);
   if (!CopyFileW((bin + qor::kModuleFileName).c_str(), (home + qor::kModuleFileName).c_str(), FALSE) ||
       !CopyFileW((bin + L"pack_arclite.dll").c_str(), (plugins + L"pack_arclite.dll").c_str(), FALSE) ||
