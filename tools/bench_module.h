@@ -44,6 +44,9 @@ struct Module {
   int(WINAPI* ProcessFileW)(HANDLE, int, const wchar_t*, const wchar_t*);
   int(WINAPI* CloseArchive)(HANDLE);
   int(WINAPI* CanYouHandleThisFileW)(const wchar_t*);
+  int(WINAPI* PackFilesW)(wchar_t*, wchar_t*, wchar_t*, wchar_t*, int);
+  int(WINAPI* DeleteFilesW)(wchar_t*, wchar_t*);
+  void(WINAPI* SetProcessDataProcW)(HANDLE, wcx::tProcessDataProcW);
 };
 
 // Loads the target's module from ARoot (its folder, with a backslash) and binds its entry points.
@@ -60,6 +63,9 @@ inline Module load_module(const std::wstring& ARoot) {
   bind(module, m.ProcessFileW, "ProcessFileW");
   bind(module, m.CloseArchive, "CloseArchive");
   bind(module, m.CanYouHandleThisFileW, "CanYouHandleThisFileW");
+  bind(module, m.PackFilesW, "PackFilesW");
+  bind(module, m.DeleteFilesW, "DeleteFilesW");
+  bind(module, m.SetProcessDataProcW, "SetProcessDataProcW");
   return m;
 }
 
