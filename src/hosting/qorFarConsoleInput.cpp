@@ -1,6 +1,7 @@
 #include "hosting/qorFarConsoleInput.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 
 #include "common/qorPluginGuard.h"
@@ -22,6 +23,26 @@ bool write_count(LPDWORD ACount, DWORD AValue) noexcept {
   return ok;
 }
 
+// Without a console every poll fails the same way, and each failure costs a round trip to the
+// system: a handle that was refused once is answered here from then on. A handle that once worked
+// is always asked again.
+std::atomic<HANDLE> GRefusedInput{nullptr};
+
+bool refused_before(HANDLE AInput) noexcept { return AInput && AInput == GRefusedInput.load(std::memory_order_relaxed); }
+
+void note_result(HANDLE AInput, BOOL AOk) noexcept {
+  if (!AOk && ::GetLastError() == ERROR_INVALID_HANDLE)
+    GRefusedInput.store(AInput, std::memory_order_relaxed);
+  else if (AOk && AInput == GRefusedInput.load(std::memory_order_relaxed))
+    GRefusedInput.store(nullptr, std::memory_order_relaxed);
+}
+
+BOOL refuse(LPDWORD ACount) noexcept {
+  write_count(ACount, 0);
+  ::SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
 template <bool ARemove>
 BOOL console_input(input_function ASystem, HANDLE AInput, PINPUT_RECORD ABuffer, DWORD ALength,
                    LPDWORD ACount) noexcept {
@@ -35,7 +56,9 @@ BOOL console_input(input_function ASystem, HANDLE AInput, PINPUT_RECORD ABuffer,
     if (ARemove) CancelKeys(keys, ours, true);
     return TRUE;
   }
+  if (refused_before(AInput)) return refuse(ACount);
   const BOOL ok = ASystem(AInput, ABuffer, ALength, ACount);
+  note_result(AInput, ok);
   // Without a console the call fails; a poll that trusts its count must then see none.
   if (!ok) write_count(ACount, 0);
   // The user's own Esc in the console stops the plugin as the file manager's cancel does.
@@ -66,7 +89,9 @@ BOOL WINAPI input_event_count(HANDLE AInput, LPDWORD ACount) {
   INPUT_RECORD keys[2];
   const DWORD ours = CancelKeys(keys, 2, false);
   DWORD system = 0;
+  if (ours == 0 && refused_before(AInput)) return refuse(ACount);
   const BOOL ok = ::GetNumberOfConsoleInputEvents(AInput, &system);
+  note_result(AInput, ok);
   if (!ok && ours == 0) {
     write_count(ACount, 0);
     return FALSE;

@@ -1,12 +1,10 @@
-// Finding the listed entries in the plugin's listing and deleting them folder by folder.
+// Finding the listed entries in the listings of their folders and deleting them folder by folder.
 #include "hosting/qorFarDeletion.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <map>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "api/qorWcxApi.h"
@@ -54,13 +52,28 @@ std::vector<wanted_name> read_names(const wchar_t* AList) {
   return names;
 }
 
-// One entry of the archive: its path as the plugin lists it (raw, one component a name).
-struct archive_entry {
-  std::wstring Folder;  // raw path of the folder holding it, "" at the root
-  std::wstring Name;    // raw name in that folder
-  bool IsFolder = false;
-  bool HasContents = false;
-};
+// The names asked for in one folder, by the folder's path as the file manager was shown it.
+using wanted_by_folder = std::map<std::wstring, std::vector<wanted_name>>;
+
+std::wstring folder_part(const std::wstring& APath) {
+  const size_t cut = APath.find_last_of(L'\\');
+  return cut == std::wstring::npos ? std::wstring() : APath.substr(0, cut);
+}
+
+std::wstring name_part(const std::wstring& APath) { return APath.substr(APath.find_last_of(L'\\') + 1); }
+
+size_t depth_of(const std::wstring& APath) {
+  return APath.empty() ? 0 : 1 + static_cast<size_t>(std::count(APath.begin(), APath.end(), L'\\'));
+}
+
+// The index of the item that the file manager was shown as AShown (folded), or -1.
+intptr_t find_shown(const TqorFarPluginEnum& AListing, const std::wstring& AShown) {
+  for (size_t i = 0; i < AListing.ItemCount(); ++i)
+    if (folded(ListedEntryPath(AListing.NameAt(i))) == AShown) return static_cast<intptr_t>(i);
+  return -1;
+}
+
+bool is_folder(const TPluginPanelItem& AItem) { return (AItem.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 class delete_call {
  public:
@@ -68,8 +81,9 @@ class delete_call {
       : FArchive(FarFullPath(AArchive)), FProgress(AProcs) {}
 
   int run(const wchar_t* AList) {
-    const std::vector<wanted_name> names = read_names(AList);
-    if (names.empty()) return E_NO_FILES;
+    wanted_by_folder wanted;
+    for (wanted_name& name : read_names(AList)) wanted[folder_part(name.Path)].push_back(std::move(name));
+    if (wanted.empty()) return E_NO_FILES;
     const TqorArchiveChangeLock lock(FArchive);
     if (::GetFileAttributesW(FArchive.c_str()) == INVALID_FILE_ATTRIBUTES) return E_EOPEN;
     HANDLE handle = nullptr;
@@ -78,101 +92,49 @@ class delete_call {
     if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return E_EOPEN;
     TqorFarPluginPanel panel(plugin, handle);
     if (!plugin->HasDeleteFiles()) return E_NOT_SUPPORTED;
-    read_listing(panel);
-    resolve(names);
-    if (FChosen.empty()) return E_NO_FILES;
     FProgress.BeginWhole(FArchive, 0);
-    const int result = delete_chosen(panel);
+    const int result = delete_wanted(panel, wanted);
     panel.Close();
     return result;
   }
 
  private:
-  // The whole listing once, by the path the file manager was shown for each entry.
-  void read_listing(TqorFarPluginPanel& APanel) {
-    std::unordered_set<std::wstring> folders_with_contents;
-    std::vector<std::wstring> shown;
-    while (const TPluginPanelItem* item = APanel.GetNextFile()) {
-      const std::wstring& path = APanel.CurrentFileName();
-      const size_t cut = path.find_last_of(L'\\');
-      archive_entry entry;
-      entry.Folder = cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
-      entry.Name = cut == std::wstring::npos ? path : path.substr(cut + 1);
-      entry.IsFolder = (item->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (!entry.Folder.empty()) folders_with_contents.insert(entry.Folder);
-      shown.push_back(folded(ListedEntryPath(path)));
-      FEntries.push_back(std::move(entry));
-    }
-    APanel.Rewind();
-    for (size_t i = 0; i < FEntries.size(); ++i) {
-      archive_entry& entry = FEntries[i];
-      entry.HasContents = entry.IsFolder &&
-                          folders_with_contents.count(entry.Folder.empty() ? entry.Name : entry.Folder + L"\\" + entry.Name);
-      FShown.emplace(shown[i], i);
-    }
-  }
-
-  // A file name means that file; "dir\*.*" that folder with what it holds; a bare folder name
-  // only a folder that holds nothing. Entries inside a chosen folder go with it.
-  void resolve(const std::vector<wanted_name>& ANames) {
-    std::vector<size_t> chosen;
-    for (const wanted_name& name : ANames) {
-      const auto found = FShown.find(name.Path);
-      if (found == FShown.end()) continue;
-      const archive_entry& entry = FEntries[found->second];
-      if (entry.IsFolder ? (name.WholeFolder || !entry.HasContents) : !name.WholeFolder) chosen.push_back(found->second);
-    }
-    std::unordered_set<std::wstring> chosen_folders;
-    for (size_t index : chosen)
-      if (FEntries[index].IsFolder) chosen_folders.insert(full_path(FEntries[index]));
-    for (size_t index : chosen) {
-      if (inside_chosen(FEntries[index].Folder, chosen_folders)) continue;
-      std::vector<std::wstring>& names = FChosen[FEntries[index].Folder];
-      if (std::find(names.begin(), names.end(), FEntries[index].Name) == names.end())
-        names.push_back(FEntries[index].Name);
-    }
-  }
-
-  static std::wstring full_path(const archive_entry& AEntry) {
-    return AEntry.Folder.empty() ? AEntry.Name : AEntry.Folder + L"\\" + AEntry.Name;
-  }
-
-  static bool inside_chosen(std::wstring AFolder, const std::unordered_set<std::wstring>& AChosen) {
-    for (;;) {
-      if (AFolder.empty()) return false;
-      if (AChosen.count(AFolder)) return true;
-      const size_t cut = AFolder.find_last_of(L'\\');
-      AFolder = cut == std::wstring::npos ? std::wstring() : AFolder.substr(0, cut);
-    }
-  }
-
-  // One DeleteFilesW per folder, deepest first, each on a fresh listing: the plugin renumbers its
-  // items after every change.
-  int delete_chosen(TqorFarPluginPanel& APanel) {
-    size_t done = 0;
-    for (auto group = FChosen.rbegin(); group != FChosen.rend(); ++group) {
+  // Folder by folder, the shallower first: what a deleted folder held is gone with it, and its
+  // names find nothing. Only the folders the names lie in are listed.
+  int delete_wanted(TqorFarPluginPanel& APanel, const wanted_by_folder& AWanted) {
+    std::vector<const wanted_by_folder::value_type*> order;
+    for (const auto& group : AWanted) order.push_back(&group);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto* a, const auto* b) { return depth_of(a->first) < depth_of(b->first); });
+    size_t done = 0, matched = 0;
+    for (const auto* group : order) {
       if (FProgress.Cancelled()) return E_EABORTED;
-      if (const int error = delete_in_folder(APanel, group->first, group->second)) return error;
-      ++done;
-      const int percent = static_cast<int>(done * 100 / FChosen.size());
+      if (const int error = delete_in_folder(APanel, group->first, group->second, matched)) return error;
+      const int percent = static_cast<int>(++done * 100 / order.size());
       FProgress.ReportPercents(percent, percent);
     }
-    return FProgress.Cancelled() ? E_EABORTED : 0;
+    if (FProgress.Cancelled()) return E_EABORTED;
+    return matched ? 0 : E_NO_FILES;
   }
 
-  int delete_in_folder(TqorFarPluginPanel& APanel, const std::wstring& AFolder, const std::vector<std::wstring>& ANames) {
+  int delete_in_folder(TqorFarPluginPanel& APanel, const std::wstring& AFolder, const std::vector<wanted_name>& ANames,
+                       size_t& AMatched) {
     TqorFarPanelCursor cursor(APanel);
     for (size_t start = 0; !AFolder.empty();) {
       const size_t cut = AFolder.find(L'\\', start);
-      if (!cursor.Enter(AFolder.substr(start, cut - start))) return E_EWRITE;
+      const intptr_t index = find_shown(cursor.Listing(), AFolder.substr(start, cut - start));
+      if (index < 0 || !is_folder(cursor.Listing().Item(static_cast<size_t>(index)))) return 0;
+      if (!cursor.Enter(std::wstring(cursor.Listing().NameAt(static_cast<size_t>(index))))) return E_EWRITE;
       if (cut == std::wstring::npos) break;
       start = cut + 1;
     }
+    const std::vector<std::wstring> chosen = choose(cursor, ANames);
+    if (chosen.empty()) return 0;
     std::vector<TPluginPanelItem> items;
     const TqorFarPluginEnum& listing = cursor.Listing();
     for (size_t i = 0; i < listing.ItemCount(); ++i)
-      if (std::find(ANames.begin(), ANames.end(), listing.NameAt(i)) != ANames.end()) items.push_back(listing.Item(i));
-    if (items.empty()) return 0;
+      if (std::find(chosen.begin(), chosen.end(), listing.NameAt(i)) != chosen.end()) items.push_back(listing.Item(i));
+    AMatched += items.size();
     TDeleteFilesInfo info{};
     info.StructSize = sizeof(info);
     info.hPanel = APanel.Handle();
@@ -191,11 +153,31 @@ class delete_call {
     return 0;
   }
 
+  // The raw names of the current folder's items that the names stand for: a file name that file,
+  // "dir\*.*" that folder with what it holds, a bare folder name only a folder that holds nothing.
+  std::vector<std::wstring> choose(TqorFarPanelCursor& ACursor, const std::vector<wanted_name>& ANames) {
+    std::vector<std::wstring> chosen, bare_folders;
+    for (const wanted_name& name : ANames) {
+      const intptr_t index = find_shown(ACursor.Listing(), name_part(name.Path));
+      if (index < 0) continue;
+      const TPluginPanelItem& item = ACursor.Listing().Item(static_cast<size_t>(index));
+      std::wstring raw(ACursor.Listing().NameAt(static_cast<size_t>(index)));
+      if (is_folder(item) && !name.WholeFolder)
+        bare_folders.push_back(std::move(raw));
+      else if (is_folder(item) == name.WholeFolder && std::find(chosen.begin(), chosen.end(), raw) == chosen.end())
+        chosen.push_back(std::move(raw));
+    }
+    for (std::wstring& folder : bare_folders) {
+      if (!ACursor.Enter(folder)) continue;
+      const bool empty = ACursor.Listing().ItemCount() == 0;
+      ACursor.Leave();
+      if (empty && std::find(chosen.begin(), chosen.end(), folder) == chosen.end()) chosen.push_back(std::move(folder));
+    }
+    return chosen;
+  }
+
   const std::wstring FArchive;
   TqorArchiveProgress FProgress;
-  std::vector<archive_entry> FEntries;
-  std::unordered_map<std::wstring, size_t> FShown;
-  std::map<std::wstring, std::vector<std::wstring>> FChosen;  // raw folder path to raw names in it
 };
 
 }  // namespace

@@ -2,9 +2,11 @@
 #include "hosting/qorFarPackList.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "api/qorWcxApi.h"
+#include "common/qorHandles.h"
 #include "hosting/qorFarEntryNames.h"
 #include "hosting/qorFarStaging.h"
 #include "services/qorFarCurrentFolder.h"
@@ -22,6 +24,11 @@ bool is_absolute(const std::wstring& APath) noexcept {
   if (APath.size() >= 3 && APath[1] == L':' && (APath[2] == L'\\' || APath[2] == L'/')) return true;
   return APath.size() >= 3 && APath[0] == L'\\' && APath[1] == L'\\';
 }
+
+std::wstring name_only(const std::wstring& AName) { return AName.substr(AName.find_last_of(L'\\') + 1); }
+
+// From this many names in one folder on, reading the folder costs less than asking for each.
+constexpr size_t kListedFolderNames = 8;
 
 std::wstring parent_of(const std::wstring& AName) {
   const size_t cut = AName.find_last_of(L'\\');
@@ -65,13 +72,47 @@ int TqorPackList::read_names(const wchar_t* AAddList, bool ASavePaths) {
 }
 
 int TqorPackList::state_sources() {
-  for (TqorPackSource& source : FSources) {
-    if (!::GetFileAttributesExW(ExtendedPath(PathOf(source)).c_str(), GetFileExInfoStandard, &source.Data))
+  // Names by folder: a folder with many listed names is read once, as the file manager read it.
+  std::unordered_map<std::wstring, std::vector<size_t>> by_folder;
+  for (size_t i = 0; i < FSources.size(); ++i) by_folder[parent_of(FSources[i].Name)].push_back(i);
+  std::vector<bool> stated(FSources.size(), false);
+  for (const auto& folder : by_folder)
+    if (folder.second.size() >= kListedFolderNames) state_from_listing(folder.first, folder.second, stated);
+  for (size_t i = 0; i < FSources.size(); ++i) {
+    TqorPackSource& source = FSources[i];
+    if (!stated[i] && !::GetFileAttributesExW(ExtendedPath(PathOf(source)).c_str(), GetFileExInfoStandard, &source.Data))
       return wcx::E_EREAD;
     source.Folder = (source.Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!source.Folder) FTotalBytes += source.Size();
   }
   return 0;
+}
+
+void TqorPackList::state_from_listing(const std::wstring& AFolder, const std::vector<size_t>& ASources,
+                                      std::vector<bool>& AStated) {
+  std::unordered_map<std::wstring, size_t> wanted;
+  for (size_t index : ASources) wanted.emplace(folded(name_only(FSources[index].Name)), index);
+  TqorPackSource folder;
+  folder.Name = AFolder;
+  std::wstring pattern = AFolder.empty() ? FFolder : PathOf(folder);
+  if (pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW data;
+  unique_find find(::FindFirstFileExW(ExtendedPath(pattern).c_str(),
+                                      FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (find.get() == INVALID_HANDLE_VALUE) return;
+  do {
+    const auto found = wanted.find(folded(data.cFileName));
+    if (found == wanted.end()) continue;
+    WIN32_FILE_ATTRIBUTE_DATA& stat = FSources[found->second].Data;
+    stat.dwFileAttributes = data.dwFileAttributes;
+    stat.ftCreationTime = data.ftCreationTime;
+    stat.ftLastAccessTime = data.ftLastAccessTime;
+    stat.ftLastWriteTime = data.ftLastWriteTime;
+    stat.nFileSizeHigh = data.nFileSizeHigh;
+    stat.nFileSizeLow = data.nFileSizeLow;
+    AStated[found->second] = true;
+  } while (::FindNextFileW(find.get(), &data));
 }
 
 std::wstring TqorPackList::PathOf(const TqorPackSource& ASource) const {

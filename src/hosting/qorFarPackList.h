@@ -46,7 +46,8 @@ class TqorPackList {
  private:
   int read_names(const wchar_t* AAddList, bool ASavePaths);
   int state_sources();
-  bool folders_complete() const;
+  // States the sources of one folder (AFolder below the source folder) from one reading of it.
+  void state_from_listing(const std::wstring& AFolder, const std::vector<size_t>& ASources, std::vector<bool>& AStated);
 
   std::wstring FFolder;
   std::vector<TqorPackSource> FSources;

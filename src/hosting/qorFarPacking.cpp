@@ -72,7 +72,7 @@ class temp_file_sweep {
     WIN32_FIND_DATAW data;
     unique_find find(::FindFirstFileExW(ExtendedPath(FFolder + L"\\{*}.tmp").c_str(), FindExInfoBasic, &data,
                                         FindExSearchNameMatch, nullptr, 0));
-    if (!find) return names;
+    if (find.get() == INVALID_HANDLE_VALUE) return names;
     do {
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_plugin_temp_name(data.cFileName))
         names.insert(data.cFileName);
@@ -109,19 +109,8 @@ std::wstring fresh_name(const std::wstring& AFolder, const std::wstring& ATail) 
   }
 }
 
-// The entries of an archive as its plugin lists them: full path (folded) to size.
+// Files an archive holds where the sources went: path below the target folder (folded) to size.
 using archive_listing = std::unordered_map<std::wstring, unsigned long long>;
-
-bool list_archive(const std::wstring& AArchive, archive_listing& AListing) {
-  HANDLE handle = nullptr;
-  TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(AArchive, handle);
-  if (!plugin || !handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return false;
-  TqorFarPluginPanel panel(plugin, handle);
-  while (const TPluginPanelItem* item = panel.GetNextFile())
-    if (!(item->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) AListing[folded(panel.CurrentFileName())] = item->FileSize;
-  panel.Close();
-  return true;
-}
 
 class pack_call {
  public:
@@ -134,6 +123,8 @@ class pack_call {
     if (const int error = FList.Read(FRequest.SrcPath, FRequest.AddList, (FRequest.Flags & PK_PACK_SAVE_PATHS) != 0))
       return error;
     if (FList.Covers(FArchive)) return E_NOT_SUPPORTED;
+    for (const TqorPackSource& source : FList.Sources())
+      if (source.Folder) FPackedFolders.insert(folded(source.Name));
     const TqorArchiveChangeLock lock(FArchive);
     const bool existing = file_exists(FArchive);
     const int result = existing ? add_to_archive() : make_archive();
@@ -155,7 +146,6 @@ class pack_call {
       if (cut == std::wstring::npos) break;
       start = cut + 1;
     }
-    FSubPrefix = path + L"\\";
     return 0;
   }
 
@@ -172,9 +162,56 @@ class pack_call {
       TqorFarPanelCursor cursor(panel);
       result = enter_sub_path(cursor);
       if (result == 0) result = put_files(panel);
+      // As FAR re-reads its panel after the call, the check reads what the plugin now shows there.
+      if (result == 0) FHeldRead = read_held(cursor);
     }
     panel.Close();
     return result;
+  }
+
+  bool read_held(TqorFarPanelCursor& ACursor) noexcept {
+    try {
+      ACursor.Forget();
+      collect_held(ACursor, std::wstring());
+      return true;
+    } catch (...) {
+      FHeld.clear();
+      return false;
+    }
+  }
+
+  // The files below the cursor's folder, entering only the folders that were packed.
+  void collect_held(TqorFarPanelCursor& ACursor, const std::wstring& APrefix) {
+    std::vector<std::wstring> folders;
+    const TqorFarPluginEnum& listing = ACursor.Listing();
+    for (size_t i = 0; i < listing.ItemCount(); ++i) {
+      const std::wstring path = APrefix + std::wstring(listing.NameAt(i));
+      if (!(listing.Item(i).FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        FHeld[folded(path)] = listing.Item(i).FileSize;
+      else if (FPackedFolders.count(folded(path)))
+        folders.emplace_back(listing.NameAt(i));
+    }
+    for (const std::wstring& folder : folders) {
+      if (!ACursor.Enter(folder)) continue;
+      collect_held(ACursor, APrefix + folder + L"\\");
+      ACursor.Leave();
+    }
+  }
+
+  // A new archive, or a panel that could not be read after the call: the archive opened afresh.
+  bool reopen_and_read_held() {
+    HANDLE handle = nullptr;
+    TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(FArchive, handle);
+    if (!plugin || !handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return false;
+    TqorFarPluginPanel panel(plugin, handle);
+    bool read = false;
+    {
+      TqorFarPanelCursor cursor(panel);
+      read = std::all_of(FSubLevels.begin(), FSubLevels.end(), [&](const std::wstring& level) { return cursor.Enter(level); }) &&
+             read_held(cursor);
+    }
+    panel.Close();
+    return read;
   }
 
   int enter_sub_path(TqorFarPanelCursor& ACursor) {
@@ -310,7 +347,7 @@ class pack_call {
     }
     unique_handle file(::CreateFileW(ExtendedPath(APath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (!file) return false;
+    if (file.get() == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     return ::WriteFile(file.get(), text.data(), size, &written, nullptr) && written == size;
@@ -351,8 +388,8 @@ class pack_call {
   // some still answers success), and a move deletes only what it holds, unchanged since the start.
   int check_and_move() {
     const bool move = (FRequest.Flags & PK_PACK_MOVE_FILES) != 0;
-    archive_listing listing;
-    if (!list_archive(FArchive, listing)) return move ? E_EWRITE : 0;
+    if (!FHeldRead && !reopen_and_read_held()) return move ? E_EWRITE : 0;
+    const archive_listing& listing = FHeld;
     int result = 0;
     std::vector<const TqorPackSource*> folders;
     for (const TqorPackSource& source : FList.Sources()) {
@@ -360,7 +397,7 @@ class pack_call {
         folders.push_back(&source);
         continue;
       }
-      const auto entry = listing.find(folded(FSubPrefix + source.Name));
+      const auto entry = listing.find(folded(source.Name));
       if (entry == listing.end()) {
         result = E_EWRITE;
         continue;
@@ -396,7 +433,9 @@ class pack_call {
   TqorPasswordPrompt FPrompt;
   TqorPackList FList;
   std::vector<std::wstring> FSubLevels;
-  std::wstring FSubPrefix;
+  std::set<std::wstring> FPackedFolders;  // folded, below the source folder
+  archive_listing FHeld;
+  bool FHeldRead = false;
 };
 
 }  // namespace

@@ -6,21 +6,32 @@
 namespace qor {
 
 TqorFarPanelCursor::~TqorFarPanelCursor() {
+  while (FDepth > 0) {
+    try {
+      Leave();
+    } catch (...) {
+    }
+  }
   try {
     Forget();
   } catch (...) {
+  }
+}
+
+void TqorFarPanelCursor::Leave() {
+  if (FDepth == 0) return;
+  --FDepth;
+  try {
+    Forget();
+  } catch (...) {
+    // A listing the plugin could not free does not keep the panel in the folder.
   }
   TSetDirectoryInfo info{};
   info.StructSize = SetDirectoryInfoAnnouncedSize;
   info.hPanel = FPanel.Handle();
   info.Dir = L"..";
   info.OpMode = OPM_SILENT;
-  for (; FDepth > 0; --FDepth) {
-    try {
-      FPanel.Plugin()->SetDirectory(info);
-    } catch (...) {
-    }
-  }
+  FPanel.Plugin()->SetDirectory(info);
 }
 
 const TqorFarPluginEnum& TqorFarPanelCursor::Listing() {

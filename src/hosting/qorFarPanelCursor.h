@@ -26,6 +26,8 @@ class TqorFarPanelCursor {
   intptr_t Find(const std::wstring& AName);
   // Enters the sub-folder AName of the current folder; false when it is missing or refused.
   bool Enter(const std::wstring& AName);
+  // Back to the folder above the current one, which was entered through Enter().
+  void Leave();
   // MakeDirectoryW for AName in the current folder, silently; the plugin's answer.
   intptr_t Make(const std::wstring& AName);
   // The listing goes: the plugin changed the folder, or its items are no longer needed.
