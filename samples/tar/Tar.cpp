@@ -1,368 +1,136 @@
-// Tar: a read-only FAR Manager 3 archive plugin for POSIX tar files (ustar, GNU long names,
-// pax path/size/mtime). Folders are synthesized from the paths; GetFilesW copies entries out.
-// Every field of the archive is checked against the file's size before it is used: a malformed
-// archive ends the listing early, it never makes the plugin read outside what it owns.
+// Tar: a FAR Manager 3 archive plugin for POSIX tar files. Folders are synthesized from the paths;
+// GetFilesW copies entries out; PutFilesW, MakeDirectoryW and DeleteFilesW rewrite the archive
+// through a temporary file, and PutFilesW on the panel of FAR's creation probe makes a new one.
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "api/qorFarPluginW.h"
+#include "TarArchive.h"
+#include "TarMessages.h"
+#include "TarUpdate.h"
 
 namespace {
+
+using namespace tar;
 
 // {6A0C4E52-7A3B-4D19-9F1E-2B7D5C8A9E31}
 constexpr GUID kPluginGuid = {0x6A0C4E52, 0x7A3B, 0x4D19, {0x9F, 0x1E, 0x2B, 0x7D, 0x5C, 0x8A, 0x9E, 0x31}};
 // {6A0C4E52-7A3B-4D19-9F1E-2B7D5C8A9E32}
 constexpr GUID kMenuGuid = {0x6A0C4E52, 0x7A3B, 0x4D19, {0x9F, 0x1E, 0x2B, 0x7D, 0x5C, 0x8A, 0x9E, 0x32}};
-
-enum MessageId : intptr_t { MTitle = 0, MDescription = 1 };
+// The plugin's boxes: {6A0C4E52-7A3B-4D19-9F1E-2B7D5C8A9E33} and on.
+constexpr GUID kErrorGuid = {0x6A0C4E52, 0x7A3B, 0x4D19, {0x9F, 0x1E, 0x2B, 0x7D, 0x5C, 0x8A, 0x9E, 0x33}};
+constexpr GUID kDeleteGuid = {0x6A0C4E52, 0x7A3B, 0x4D19, {0x9F, 0x1E, 0x2B, 0x7D, 0x5C, 0x8A, 0x9E, 0x34}};
+constexpr GUID kCreateGuid = {0x6A0C4E52, 0x7A3B, 0x4D19, {0x9F, 0x1E, 0x2B, 0x7D, 0x5C, 0x8A, 0x9E, 0x35}};
+constexpr GUID kMakeFolderGuid = {0x6A0C4E52, 0x7A3B, 0x4D19, {0x9F, 0x1E, 0x2B, 0x7D, 0x5C, 0x8A, 0x9E, 0x36}};
 
 PluginStartupInfo GInfo{};
+FarStandardFunctions GFsf{};
 bool GHaveInfo = false;
 
-constexpr size_t kBlock = 512;
-constexpr std::uint64_t kMaxLongName = 64 * 1024;      // a GNU long name or link
-constexpr std::uint64_t kMaxPaxHeader = 1024 * 1024;  // one pax extended header
-constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
+// --- the host's services -----------------------------------------------------------------------
 
-// --- archive file ------------------------------------------------------------------------------
-
-class ArchiveFile {
- public:
-  explicit ArchiveFile(const wchar_t* AName)
-      : FHandle(CreateFileW(AName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
-    LARGE_INTEGER size{};
-    if (FHandle != INVALID_HANDLE_VALUE && GetFileSizeEx(FHandle, &size)) FSize = (std::uint64_t)size.QuadPart;
-  }
-  ~ArchiveFile() {
-    if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-  }
-  ArchiveFile(const ArchiveFile&) = delete;
-  ArchiveFile& operator=(const ArchiveFile&) = delete;
-
-  bool ok() const { return FHandle != INVALID_HANDLE_VALUE; }
-  std::uint64_t size() const { return FSize; }
-
-  // Reads exactly ACount bytes at AOffset, or fails without reading past the end.
-  bool read(std::uint64_t AOffset, void* ADest, size_t ACount) {
-    if (AOffset > FSize || ACount > FSize - AOffset) return false;
-    OVERLAPPED at{};
-    at.Offset = (DWORD)AOffset;
-    at.OffsetHigh = (DWORD)(AOffset >> 32);
-    auto* dest = static_cast<char*>(ADest);
-    while (ACount > 0) {
-      DWORD got = 0;
-      const DWORD chunk = (DWORD)std::min<size_t>(ACount, 1 << 20);
-      if (!ReadFile(FHandle, dest, chunk, &got, &at) || got == 0) return false;
-      dest += got;
-      ACount -= got;
-      AOffset += got;
-      at.Offset = (DWORD)AOffset;
-      at.OffsetHigh = (DWORD)(AOffset >> 32);
-    }
-    return true;
-  }
-
- private:
-  HANDLE FHandle;
-  std::uint64_t FSize = 0;
-};
-
-// --- header fields -----------------------------------------------------------------------------
-
-// An octal field (NUL or space terminated), or GNU base-256 when the top bit of the first byte is
-// set. False for anything else or a value beyond 63 bits.
-bool parse_number(const unsigned char* AField, size_t ALength, std::uint64_t& AValue) {
-  AValue = 0;
-  if (AField[0] & 0x80) {
-    if (AField[0] != 0x80) return false;  // negative or too large for us
-    for (size_t i = 1; i < ALength; ++i) {
-      if (AValue >> 55) return false;
-      AValue = (AValue << 8) | AField[i];
-    }
-    return true;
-  }
-  size_t i = 0;
-  while (i < ALength && AField[i] == ' ') ++i;
-  bool digits = false;
-  for (; i < ALength && AField[i] >= '0' && AField[i] <= '7'; ++i) {
-    if (AValue >> 60) return false;
-    AValue = AValue * 8 + (AField[i] - '0');
-    digits = true;
-  }
-  for (; i < ALength; ++i)
-    if (AField[i] != ' ' && AField[i] != 0) return false;
-  return digits || ALength > 0;
+const wchar_t* msg(intptr_t AId) {
+  const wchar_t* text = GHaveInfo && GInfo.GetMsg ? GInfo.GetMsg(&kPluginGuid, AId) : nullptr;
+  return text ? text : L"";
 }
 
-std::string field_text(const unsigned char* AField, size_t ALength) {
-  const auto* end = static_cast<const unsigned char*>(std::memchr(AField, 0, ALength));
-  return std::string(reinterpret_cast<const char*>(AField), end ? (size_t)(end - AField) : ALength);
+void report_progress(int APercent) {
+  if (!GHaveInfo || !GInfo.AdvControl) return;
+  TProgressValue value{sizeof(TProgressValue), (std::uint64_t)APercent, 100};
+  GInfo.AdvControl(&kPluginGuid, ACTL_SETPROGRESSVALUE, 0, &value);
 }
 
-bool checksum_ok(const unsigned char* ABlock) {
-  std::uint64_t stored = 0;
-  if (!parse_number(ABlock + 148, 8, stored)) return false;
-  std::uint64_t unsigned_sum = 0;
-  std::int64_t signed_sum = 0;
-  for (size_t i = 0; i < kBlock; ++i) {
-    const unsigned char c = (i >= 148 && i < 156) ? ' ' : ABlock[i];
-    unsigned_sum += c;
-    signed_sum += static_cast<signed char>(c);
-  }
-  return stored == unsigned_sum || (std::int64_t)stored == signed_sum;
+void show_failure(const Failure& AFailure) {
+  if (!GHaveInfo || !GInfo.Message) return;
+  const wchar_t* items[] = {msg(MErrorTitle), msg(AFailure.message), AFailure.subject.c_str()};
+  const TFarFlags flags = FMSG_WARNING | FMSG_MB_OK | (AFailure.code ? FMSG_ERRORTYPE : 0);
+  SetLastError(AFailure.code);  // what FMSG_ERRORTYPE explains
+  GInfo.Message(&kPluginGuid, &kErrorGuid, flags, nullptr, items, AFailure.subject.empty() ? 2 : 3, 0);
 }
 
-bool all_zero(const unsigned char* ABlock) {
-  for (size_t i = 0; i < kBlock; ++i)
-    if (ABlock[i]) return false;
-  return true;
+// The text the user typed; Cancelled for Esc or an empty answer.
+std::wstring ask(const GUID& AId, intptr_t ATitle, intptr_t APrompt, const std::wstring& AInitial) {
+  if (!GHaveInfo || !GInfo.InputBox) throw Failure{MErrBadName, AInitial};
+  std::vector<wchar_t> answer(32768);
+  if (!GInfo.InputBox(&kPluginGuid, &AId, msg(ATitle), msg(APrompt), nullptr, AInitial.c_str(), answer.data(),
+                      answer.size(), nullptr, FIB_BUTTONS | FIB_NOUSELASTHISTORY) ||
+      !answer[0])
+    throw Cancelled{};
+  return answer.data();
 }
 
-bool is_gnu_magic(const unsigned char* ABlock) { return std::memcmp(ABlock + 257, "ustar  ", 8) == 0; }
-bool is_ustar_magic(const unsigned char* ABlock) { return std::memcmp(ABlock + 257, "ustar", 6) == 0; }
-
-// The name of one path component as Windows can store it: tar allows what Windows does not.
-std::wstring windows_component(const std::string& AUtf8) {
-  std::wstring text;
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, AUtf8.data(), (int)AUtf8.size(), nullptr, 0);
-  UINT codepage = CP_UTF8;
-  DWORD flags = MB_ERR_INVALID_CHARS;
-  if (n <= 0) {
-    // Not UTF-8: an archive from a system with a legacy code page.
-    codepage = CP_ACP;
-    flags = 0;
-    n = MultiByteToWideChar(codepage, flags, AUtf8.data(), (int)AUtf8.size(), nullptr, 0);
-  }
-  if (n > 0) {
-    text.resize((size_t)n);
-    MultiByteToWideChar(codepage, flags, AUtf8.data(), (int)AUtf8.size(), text.data(), n);
-  }
-  for (auto& c : text)
-    if (c < 32 || std::wcschr(L"<>:\"\\|?*", c)) c = L'_';
-  return text;
+bool confirm_delete() {
+  if (!GHaveInfo || !GInfo.Message) return false;
+  const wchar_t* items[] = {msg(MDeleteTitle), msg(MDeleteQuestion), msg(MDeleteButton), msg(MCancelButton)};
+  return GInfo.Message(&kPluginGuid, &kDeleteGuid, 0, nullptr, items, 4, 2) == 0;
 }
 
-// --- archive model -----------------------------------------------------------------------------
-
-struct Node {
-  std::wstring name;
-  bool dir = false;
-  std::uint64_t size = 0;
-  std::uint64_t offset = 0;  // of the data in the archive
-  std::uint64_t mtime = 0;   // FILETIME value, 0 unknown
-  int parent = -1;
-  std::vector<int> children;
-  std::map<std::wstring, int> by_name;
-};
-
-struct Archive {
-  std::wstring file;
-  std::vector<Node> nodes;  // node 0 is the root
-
-  Archive() { nodes.emplace_back().dir = true; }
-
-  int child(int AParent, const std::wstring& AName) const {
-    const auto& m = nodes[(size_t)AParent].by_name;
-    auto it = m.find(AName);
-    return it == m.end() ? -1 : it->second;
+// A name typed for a new archive, resolved against FAR's current folder as FAR resolves it.
+std::wstring full_name(const std::wstring& AName) {
+  if (GFsf.ConvertPath) {
+    const size_t size = GFsf.ConvertPath(CPM_FULL, AName.c_str(), nullptr, 0);
+    std::vector<wchar_t> full(size + 1);
+    GFsf.ConvertPath(CPM_FULL, AName.c_str(), full.data(), full.size());
+    return full.data();
   }
-
-  int add_child(int AParent, const std::wstring& AName, bool ADir) {
-    Node node;
-    node.name = AName;
-    node.dir = ADir;
-    node.parent = AParent;
-    nodes.push_back(std::move(node));
-    const int index = (int)nodes.size() - 1;
-    nodes[(size_t)AParent].children.push_back(index);
-    nodes[(size_t)AParent].by_name[AName] = index;
-    return index;
-  }
-
-  // Splits a tar path into Windows components; false for a path that climbs out of the archive.
-  static bool components(const std::string& APath, std::vector<std::wstring>& AParts) {
-    AParts.clear();
-    size_t start = 0;
-    while (start <= APath.size()) {
-      size_t end = APath.find('/', start);
-      if (end == std::string::npos) end = APath.size();
-      const std::string part = APath.substr(start, end - start);
-      if (part == "..") return false;
-      if (!part.empty() && part != ".") AParts.push_back(windows_component(part));
-      start = end + 1;
-    }
-    return true;
-  }
-
-  // Adds an entry; returns its node or -1 when it has no usable path.
-  int add(const std::string& APath, bool ADir, std::uint64_t ASize, std::uint64_t AOffset, std::uint64_t AMtime) {
-    std::vector<std::wstring> parts;
-    if (!components(APath, parts) || parts.empty()) return -1;
-    int at = 0;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-      int next = child(at, parts[i]);
-      if (next < 0) next = add_child(at, parts[i], true);
-      nodes[(size_t)next].dir = true;  // a folder now, whatever an earlier entry said
-      at = next;
-    }
-    int node = child(at, parts.back());
-    if (node < 0) node = add_child(at, parts.back(), ADir);
-    Node& n = nodes[(size_t)node];
-    // A later entry of the same path replaces the earlier one, as tar extracts them.
-    n.dir = ADir || (!n.children.empty());
-    n.size = ADir ? 0 : ASize;
-    n.offset = AOffset;
-    n.mtime = AMtime;
-    return node;
-  }
-
-  int find_path(const std::string& APath) const {
-    std::vector<std::wstring> parts;
-    if (!components(APath, parts) || parts.empty()) return -1;
-    int at = 0;
-    for (const auto& p : parts)
-      if ((at = child(at, p)) < 0) return -1;
-    return at;
-  }
-};
-
-std::uint64_t unix_to_filetime(std::uint64_t ASeconds) {
-  if (ASeconds > 900000000000ULL) return 0;  // beyond what FILETIME holds
-  return kUnixEpochAsFileTime + ASeconds * 10000000ULL;
+  std::vector<wchar_t> full(32768);
+  const DWORD n = GetFullPathNameW(AName.c_str(), (DWORD)full.size(), full.data(), nullptr);
+  return n && n < full.size() ? std::wstring(full.data()) : AName;
 }
 
-// pax records: "<length> <key>=<value>\n", each length counting the whole record.
-void parse_pax(const std::string& AData, std::string& APath, bool& AHasPath, std::uint64_t& ASize, bool& AHasSize,
-               std::uint64_t& AMtime, bool& AHasMtime) {
-  size_t pos = 0;
-  while (pos < AData.size()) {
-    size_t length = 0, i = pos;
-    while (i < AData.size() && AData[i] >= '0' && AData[i] <= '9' && length < AData.size())
-      length = length * 10 + (size_t)(AData[i++] - '0');
-    if (i >= AData.size() || AData[i] != ' ' || length <= i - pos || length > AData.size() - pos) return;
-    const std::string record = AData.substr(i + 1, pos + length - (i + 1));
-    pos += length;
-    const size_t eq = record.find('=');
-    if (eq == std::string::npos || record.empty() || record.back() != '\n') continue;
-    const std::string key = record.substr(0, eq);
-    const std::string value = record.substr(eq + 1, record.size() - eq - 2);
-    if (key == "path") {
-      APath = value;
-      AHasPath = true;
-    } else if (key == "size" || key == "mtime") {
-      std::uint64_t v = 0;
-      bool good = !value.empty();
-      size_t k = 0;
-      for (; k < value.size() && value[k] >= '0' && value[k] <= '9'; ++k) {
-        if (v > 0x7FFFFFFFFFFFFFFULL) good = false;
-        v = v * 10 + (std::uint64_t)(value[k] - '0');
-      }
-      if (k == 0 || (k < value.size() && (key == "size" || value[k] != '.'))) good = false;
-      if (!good) continue;
-      if (key == "size") {
-        ASize = v;
-        AHasSize = true;
-      } else {
-        AMtime = v;
-        AHasMtime = true;
-      }
-    }
+// One boundary for every call that may fail: failures are told unless the call is silent, and no
+// exception leaves.
+template <typename Body>
+intptr_t guarded(TFarFlags AOpMode, intptr_t AFailed, intptr_t ACancelled, Body ABody) {
+  const bool silent = (AOpMode & OPM_SILENT) != 0;
+  try {
+    return ABody();
+  } catch (const Failure& failure) {
+    if (!silent) show_failure(failure);
+  } catch (const Cancelled&) {
+    return ACancelled;
+  } catch (const std::bad_alloc&) {
+    if (!silent) show_failure(Failure{MErrMemory, L""});
+  } catch (...) {
   }
-}
-
-// Reads the headers of the whole archive. Stops quietly at the end marker, at the file's end or at
-// the first block that is not a valid header.
-bool load_archive(ArchiveFile& AFile, Archive& AArchive) {
-  unsigned char block[kBlock];
-  std::uint64_t pos = 0;
-  std::string long_name, pax_path;
-  bool has_long_name = false, has_pax_path = false, has_pax_size = false, has_pax_mtime = false;
-  std::uint64_t pax_size = 0, pax_mtime = 0;
-  while (AFile.read(pos, block, kBlock)) {
-    if (all_zero(block)) break;
-    if (!checksum_ok(block)) break;
-    std::uint64_t size = 0, mtime = 0;
-    if (!parse_number(block + 124, 12, size)) break;
-    if (!parse_number(block + 136, 12, mtime)) mtime = 0;
-    const char type = (char)block[156];
-    if (has_pax_size && type != 'x' && type != 'g') size = pax_size;
-    const std::uint64_t data = pos + kBlock;
-    if (size > AFile.size() - std::min(AFile.size(), data)) break;  // data beyond the file's end
-    const std::uint64_t next = data + ((size + kBlock - 1) / kBlock) * kBlock;
-
-    if (type == 'L' || type == 'x') {
-      if (size > (type == 'L' ? kMaxLongName : kMaxPaxHeader)) break;
-      std::string text((size_t)size, '\0');
-      if (size && !AFile.read(data, text.data(), (size_t)size)) break;
-      if (type == 'L') {
-        long_name = text.substr(0, text.find('\0'));
-        has_long_name = true;
-      } else {
-        parse_pax(text, pax_path, has_pax_path, pax_size, has_pax_size, pax_mtime, has_pax_mtime);
-      }
-      pos = next;
-      continue;
-    }
-    if (type == 'K' || type == 'g') {  // long link names and global headers change no entry here
-      pos = next;
-      continue;
-    }
-
-    std::string path;
-    if (has_pax_path) {
-      path = pax_path;
-    } else if (has_long_name) {
-      path = long_name;
-    } else {
-      path = field_text(block, 100);
-      // Only POSIX ustar keeps a path prefix; GNU headers use that space for other fields.
-      if (is_ustar_magic(block) && !is_gnu_magic(block)) {
-        const std::string prefix = field_text(block + 345, 155);
-        if (!prefix.empty()) path = prefix + "/" + path;
-      }
-    }
-    const std::uint64_t when = unix_to_filetime(has_pax_mtime ? pax_mtime : mtime);
-
-    if (type == '0' || type == '\0' || type == '7') {
-      // Old archives mark folders only with a trailing slash.
-      const bool dir = type == '\0' && !path.empty() && path.back() == '/';
-      AArchive.add(path, dir, size, data, when);
-    } else if (type == '5') {
-      AArchive.add(path, true, 0, 0, when);
-    } else if (type == '1') {
-      // A hard link shares the data of an earlier entry.
-      const int target = AArchive.find_path(field_text(block + 157, 100));
-      if (target >= 0 && !AArchive.nodes[(size_t)target].dir) {
-        const Node t = AArchive.nodes[(size_t)target];
-        AArchive.add(path, false, t.size, t.offset, when);
-      }
-    }
-    // Symbolic links, devices and FIFOs have no place in a Windows folder: not listed.
-    has_long_name = has_pax_path = has_pax_size = has_pax_mtime = false;
-    pos = next;
-  }
-  return true;
-}
-
-bool looks_like_tar(const unsigned char* ABuffer, size_t ASize) {
-  if (!ABuffer || ASize < kBlock) return false;
-  return !all_zero(ABuffer) && checksum_ok(ABuffer);
+  return AFailed;
 }
 
 // --- panels ------------------------------------------------------------------------------------
 
+// A panel's archive; one without a file is the creation probe's, which PutFilesW fills.
 struct Panel {
   Archive archive;
   int current = 0;
+  std::wstring made;  // the folder MakeDirectoryW made last, for FAR to read back
 };
+
+// The archive as its file holds it after a change, standing in the same folder where it still is.
+void reload(Panel& APanel) {
+  const std::string folder = APanel.archive.raw_path(APanel.current);
+  Archive fresh;
+  fresh.file = APanel.archive.file;
+  ArchiveFile file(fresh.file);
+  if (file.ok()) load_archive(file, fresh);
+  APanel.archive = std::move(fresh);
+  const auto at = APanel.archive.locate(folder);
+  APanel.current = at.first > 0 && APanel.archive.nodes[(size_t)at.first].dir ? at.first : 0;
+}
+
+// Our own items carry their node; a foreign item is looked up by name in the current folder.
+int item_node(const Panel& APanel, const TPluginPanelItem& AItem) {
+  const int index = (int)reinterpret_cast<intptr_t>(AItem.UserData.Data) - 1;
+  if (index > 0 && (size_t)index < APanel.archive.nodes.size() &&
+      APanel.archive.nodes[(size_t)index].parent == APanel.current)
+    return index;
+  return AItem.FileName ? APanel.archive.child(APanel.current, AItem.FileName) : -1;
+}
 
 void fill_item(const Node& ANode, int AIndex, TPluginPanelItem& AItem) {
   AItem = TPluginPanelItem{};
@@ -390,21 +158,74 @@ bool extract_node(ArchiveFile& AFile, const Archive& AArchive, int AIndex, const
     for (int child : node.children) ok = extract_node(AFile, AArchive, child, target + L"\\") && ok;
     return ok;
   }
-  HANDLE out = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
+  const UniqueHandle out = own_file(
+      CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return false;
   std::vector<char> buffer(1 << 16);
   bool ok = true;
   for (std::uint64_t done = 0; ok && done < node.size;) {
     const size_t chunk = (size_t)std::min<std::uint64_t>(buffer.size(), node.size - done);
     DWORD written = 0;
     ok = AFile.read(node.offset + done, buffer.data(), chunk) &&
-         WriteFile(out, buffer.data(), (DWORD)chunk, &written, nullptr) && written == chunk;
+         WriteFile(out.get(), buffer.data(), (DWORD)chunk, &written, nullptr) && written == chunk;
     done += chunk;
   }
-  ok = set_time(out, node.mtime) && ok;
-  CloseHandle(out);
+  ok = set_time(out.get(), node.mtime) && ok;
   if (!ok) DeleteFileW(target.c_str());
   return ok;
+}
+
+// --- changes -----------------------------------------------------------------------------------
+
+intptr_t put_files(Panel& APanel, const TPutFilesInfo& AInfo) {
+  Sources sources{AInfo.SrcPath ? AInfo.SrcPath : L"", {}};
+  for (size_t i = 0; i < AInfo.ItemsNumber; ++i)
+    sources.names.emplace_back(AInfo.PanelItem[i].FileName ? AInfo.PanelItem[i].FileName : L"");
+  if (sources.names.empty()) return 0;
+  std::vector<NewEntry> packed;
+  if (APanel.archive.file.empty()) {
+    const std::wstring name = full_name(ask(kCreateGuid, MCreateTitle, MCreatePrompt, sources.names[0] + L".tar"));
+    packed = create_archive(name, sources, &report_progress);
+    APanel.archive.file = name;
+  } else {
+    packed = add_files(APanel.archive.file, APanel.archive.raw_path(APanel.current), sources, &report_progress);
+  }
+  reload(APanel);
+  if (AInfo.Move) {
+    // The archive holds the files now: a source that stays is told, the copy stands.
+    const std::wstring kept = delete_sources(packed);
+    if (!kept.empty() && !(AInfo.OpMode & OPM_SILENT)) show_failure(Failure{MErrDeleteSource, kept});
+  }
+  return 2;
+}
+
+intptr_t delete_files(Panel& APanel, const TDeleteFilesInfo& AInfo) {
+  if (APanel.archive.file.empty() || AInfo.ItemsNumber == 0) return FALSE;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < AInfo.ItemsNumber; ++i) {
+    const TPluginPanelItem& item = AInfo.PanelItem[i];
+    const int node = item_node(APanel, item);
+    if (node <= 0) throw Failure{MErrNotFound, item.FileName ? item.FileName : L""};
+    paths.push_back(APanel.archive.raw_path(node));
+  }
+  if (!(AInfo.OpMode & OPM_SILENT) && !confirm_delete()) return FALSE;
+  delete_entries(APanel.archive.file, paths, &report_progress);
+  reload(APanel);
+  return TRUE;
+}
+
+intptr_t make_directory(Panel& APanel, TMakeDirectoryInfo& AInfo) {
+  if (APanel.archive.file.empty()) return 0;
+  std::wstring name = AInfo.Name ? AInfo.Name : L"";
+  if (!(AInfo.OpMode & OPM_SILENT)) name = ask(kMakeFolderGuid, MMakeFolderTitle, MMakeFolderPrompt, name);
+  std::string raw;
+  if (!valid_name(name) || !to_utf8(name, raw)) throw Failure{MErrBadName, name};
+  const std::string folder = APanel.archive.raw_path(APanel.current);
+  make_folder(APanel.archive.file, folder.empty() ? raw : folder + "/" + raw, &report_progress);
+  reload(APanel);
+  APanel.made = name;
+  AInfo.Name = APanel.made.c_str();
+  return 1;
 }
 
 }  // namespace
@@ -413,16 +234,19 @@ extern "C" {
 
 void WINAPI GetGlobalInfoW(TGlobalInfo* AInfo) {
   AInfo->MinFarVersion = TVersionInfo{3, 0, 0, 0, 0};
-  AInfo->Version = TVersionInfo{1, 0, 0, 1, 0};
+  AInfo->Version = TVersionInfo{1, 1, 0, 1, 0};
   AInfo->Guid = kPluginGuid;
   AInfo->Title = L"Tar";
-  AInfo->Description = L"POSIX tar archives, read-only";
+  AInfo->Description = L"POSIX tar archives";
   AInfo->Author = L"Wexlor samples";
 }
 
 void WINAPI SetStartupInfoW(const PluginStartupInfo* AInfo) {
-  // Older hosts may hand over a shorter table: copy what they announce.
+  // Older hosts may hand over shorter tables: copy what they announce. Both live only for this call.
   std::memcpy(&GInfo, AInfo, std::min<size_t>(sizeof(GInfo), AInfo->StructSize));
+  if (AInfo->StructSize > offsetof(PluginStartupInfo, FSF) && AInfo->FSF)
+    std::memcpy(&GFsf, AInfo->FSF, std::min<size_t>(sizeof(GFsf), AInfo->FSF->StructSize));
+  GInfo.FSF = &GFsf;
   GHaveInfo = true;
 }
 
@@ -434,8 +258,11 @@ void WINAPI GetPluginInfoW(TPluginInfo* AInfo) {
   AInfo->PluginConfig.Count = 0;  // nothing to configure
 }
 
+// A null FileName is FAR's probe for a plugin that creates archives.
 HANDLE WINAPI AnalyseW(const TAnalyseInfo* AInfo) {
-  if (!AInfo || !looks_like_tar(static_cast<const unsigned char*>(AInfo->Buffer), AInfo->BufferSize)) return nullptr;
+  if (!AInfo) return nullptr;
+  if (!AInfo->FileName) return reinterpret_cast<HANDLE>(1);
+  if (!looks_like_tar(static_cast<const unsigned char*>(AInfo->Buffer), AInfo->BufferSize)) return nullptr;
   return reinterpret_cast<HANDLE>(1);
 }
 
@@ -444,12 +271,15 @@ void WINAPI CloseAnalyseW(const TCloseAnalyseInfo*) {}
 HANDLE WINAPI OpenW(const TOpenInfo* AInfo) {
   if (!AInfo || AInfo->OpenFrom != OPEN_ANALYSE || !AInfo->Data) return nullptr;
   const auto* open = reinterpret_cast<const TOpenAnalyseInfo*>(AInfo->Data);
-  if (!open->Info || !open->Info->FileName) return nullptr;
+  if (!open->Info) return nullptr;
   try {
     auto panel = std::make_unique<Panel>();
-    panel->archive.file = open->Info->FileName;
-    ArchiveFile file(panel->archive.file.c_str());
-    if (!file.ok() || !load_archive(file, panel->archive)) return nullptr;
+    if (open->Info->FileName) {
+      panel->archive.file = open->Info->FileName;
+      ArchiveFile file(panel->archive.file);
+      if (!file.ok()) return nullptr;
+      load_archive(file, panel->archive);
+    }
     return panel.release();
   } catch (...) {
     return nullptr;
@@ -511,22 +341,33 @@ intptr_t WINAPI GetFilesW(TGetFilesInfo* AInfo) {
   try {
     std::wstring folder = AInfo->DestPath;
     if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-    ArchiveFile file(panel->archive.file.c_str());
+    ArchiveFile file(panel->archive.file);
     if (!file.ok()) return 0;
     bool ok = true;
     for (size_t i = 0; i < AInfo->ItemsNumber; ++i) {
-      const TPluginPanelItem& item = AInfo->PanelItem[i];
-      // Our own items carry their node; a foreign item is looked up by name in the current folder.
-      int index = (int)reinterpret_cast<intptr_t>(item.UserData.Data) - 1;
-      if (index <= 0 || (size_t)index >= panel->archive.nodes.size() ||
-          panel->archive.nodes[(size_t)index].parent != panel->current)
-        index = item.FileName ? panel->archive.child(panel->current, item.FileName) : -1;
+      const int index = item_node(*panel, AInfo->PanelItem[i]);
       ok = index > 0 && extract_node(file, panel->archive, index, folder) && ok;
     }
     return ok ? 1 : 0;
   } catch (...) {
     return 0;
   }
+}
+
+intptr_t WINAPI PutFilesW(const TPutFilesInfo* AInfo) {
+  if (!AInfo || !AInfo->hPanel || (AInfo->ItemsNumber && !AInfo->PanelItem)) return 0;
+  return guarded(AInfo->OpMode, 0, -1, [&] { return put_files(*static_cast<Panel*>(AInfo->hPanel), *AInfo); });
+}
+
+intptr_t WINAPI DeleteFilesW(const TDeleteFilesInfo* AInfo) {
+  if (!AInfo || !AInfo->hPanel || (AInfo->ItemsNumber && !AInfo->PanelItem)) return FALSE;
+  return guarded(AInfo->OpMode, FALSE, FALSE,
+                 [&] { return delete_files(*static_cast<Panel*>(AInfo->hPanel), *AInfo); });
+}
+
+intptr_t WINAPI MakeDirectoryW(TMakeDirectoryInfo* AInfo) {
+  if (!AInfo || !AInfo->hPanel) return 0;
+  return guarded(AInfo->OpMode, 0, -1, [&] { return make_directory(*static_cast<Panel*>(AInfo->hPanel), *AInfo); });
 }
 
 void WINAPI ExitFARW(const TExitInfo*) {}
