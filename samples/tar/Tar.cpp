@@ -56,7 +56,7 @@ void show_failure(const Failure& AFailure) {
 
 // The text the user typed; Cancelled for Esc or an empty answer.
 std::wstring ask(const GUID& AId, intptr_t ATitle, intptr_t APrompt, const std::wstring& AInitial) {
-  if (!GHaveInfo || !GInfo.InputBox) throw Failure{MErrBadName, AInitial};
+  if (!GHaveInfo || !GInfo.InputBox) throw Failure{MErrBadName, AInitial};  // no one to ask
   std::vector<wchar_t> answer(32768);
   if (!GInfo.InputBox(&kPluginGuid, &AId, msg(ATitle), msg(APrompt), nullptr, AInitial.c_str(), answer.data(),
                       answer.size(), nullptr, FIB_BUTTONS | FIB_NOUSELASTHISTORY) ||
@@ -73,15 +73,15 @@ bool confirm_delete() {
 
 // A name typed for a new archive, resolved against FAR's current folder as FAR resolves it.
 std::wstring full_name(const std::wstring& AName) {
-  if (GFsf.ConvertPath) {
-    const size_t size = GFsf.ConvertPath(CPM_FULL, AName.c_str(), nullptr, 0);
-    std::vector<wchar_t> full(size + 1);
-    GFsf.ConvertPath(CPM_FULL, AName.c_str(), full.data(), full.size());
-    return full.data();
-  }
   std::vector<wchar_t> full(32768);
-  const DWORD n = GetFullPathNameW(AName.c_str(), (DWORD)full.size(), full.data(), nullptr);
-  return n && n < full.size() ? std::wstring(full.data()) : AName;
+  if (GFsf.ConvertPath) {
+    full.resize(std::max<size_t>(GFsf.ConvertPath(CPM_FULL, AName.c_str(), nullptr, 0), 1));
+    GFsf.ConvertPath(CPM_FULL, AName.c_str(), full.data(), full.size());
+  } else if (GetFullPathNameW(AName.c_str(), (DWORD)full.size(), full.data(), nullptr) >= full.size()) {
+    full[0] = 0;
+  }
+  if (!full[0]) throw Failure{MErrBadName, AName};
+  return full.data();
 }
 
 // One boundary for every call that may fail: failures are told unless the call is silent, and no

@@ -23,7 +23,7 @@ Archive load_for_update(const std::wstring& AFile) {
   Archive archive;
   archive.file = AFile;
   ArchiveFile file(AFile);
-  if (!file.ok()) throw Failure{MErrRead, AFile, GetLastError()};
+  if (!file.ok()) throw system_failure(MErrRead, AFile);
   load_archive(file, archive);
   if (!archive.complete) throw Failure{MErrDamaged, AFile};
   return archive;
@@ -59,7 +59,7 @@ class SourceScan {
   void item(const std::wstring& ADisk, const std::string& APath) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(long_path(ADisk).c_str(), GetFileExInfoStandard, &data))
-      throw Failure{MErrRead, ADisk, GetLastError()};
+      throw system_failure(MErrRead, ADisk);
     const bool dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!dir && same_path(full_path(ADisk), FArchive)) return;
     NewEntry entry;

@@ -87,7 +87,7 @@ class OutputFile {
       FTemp = folder + name;
       FHandle = own_file(CreateFileW(long_path(FTemp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-      if (!FHandle && GetLastError() != ERROR_FILE_EXISTS) throw Failure{MErrWrite, ATarget, GetLastError()};
+      if (!FHandle && GetLastError() != ERROR_FILE_EXISTS) throw system_failure(MErrWrite, ATarget);
     }
     if (!FHandle) throw Failure{MErrWrite, ATarget, ERROR_FILE_EXISTS};
     FBuffer.reserve(kChunk);
@@ -122,7 +122,7 @@ class OutputFile {
     if (!FBuffer.empty() &&
         (!WriteFile(FHandle.get(), FBuffer.data(), (DWORD)FBuffer.size(), &written, nullptr) ||
          written != FBuffer.size()))
-      throw Failure{MErrWrite, FTarget, GetLastError()};
+      throw system_failure(MErrWrite, FTarget);
     FBuffer.clear();
   }
 
@@ -199,7 +199,7 @@ void copy_span(ArchiveFile& AFrom, const std::wstring& AName, std::uint64_t ASta
                OutputFile& ATo, Progress& AProgress, std::vector<char>& ABuffer) {
   while (AStart < AEnd) {
     const size_t chunk = (size_t)std::min<std::uint64_t>(ABuffer.size(), AEnd - AStart);
-    if (!AFrom.read(AStart, ABuffer.data(), chunk)) throw Failure{MErrRead, AName, GetLastError()};
+    if (!AFrom.read(AStart, ABuffer.data(), chunk)) throw system_failure(MErrRead, AName);
     ATo.write(ABuffer.data(), chunk);
     AStart += chunk;
     AProgress.advance(chunk);
@@ -209,7 +209,7 @@ void copy_span(ArchiveFile& AFrom, const std::wstring& AName, std::uint64_t ASta
 // The kept records, adjacent ones copied as one span.
 void copy_kept(const Archive& ASource, const std::vector<char>& AKeep, OutputFile& ATo, Progress& AProgress) {
   ArchiveFile from(ASource.file);
-  if (!from.ok()) throw Failure{MErrRead, ASource.file, GetLastError()};
+  if (!from.ok()) throw system_failure(MErrRead, ASource.file);
   std::vector<char> buffer(kChunk);
   std::uint64_t start = 0, end = 0;
   for (size_t i = 0; i < ASource.records.size(); ++i) {
@@ -235,15 +235,15 @@ void write_file(const NewEntry& AEntry, OutputFile& ATo, Progress& AProgress, st
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file || !GetFileInformationByHandle(file.get(), &info)) throw Failure{MErrRead, AEntry.source, GetLastError()};
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) throw system_failure(MErrRead, AEntry.source);
   const std::uint64_t size = ((std::uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
   ATo.write(entry_headers(AEntry.path, false, size, filetime_to_unix(info.ftLastWriteTime)));
   AProgress.advance(kBlock);
   for (std::uint64_t done = 0; done < size;) {
     DWORD got = 0;
     const DWORD chunk = (DWORD)std::min<std::uint64_t>(ABuffer.size(), size - done);
-    if (!ReadFile(file.get(), ABuffer.data(), chunk, &got, nullptr) || got == 0)
-      throw Failure{MErrRead, AEntry.source, got == 0 ? ERROR_HANDLE_EOF : GetLastError()};
+    if (!ReadFile(file.get(), ABuffer.data(), chunk, &got, nullptr)) throw system_failure(MErrRead, AEntry.source);
+    if (got == 0) throw Failure{MErrRead, AEntry.source, ERROR_HANDLE_EOF};  // shorter than its header says
     ATo.write(ABuffer.data(), got);
     done += got;
     AProgress.advance(got);
@@ -283,6 +283,11 @@ void write_archive(const std::wstring& ATarget, const Rewrite& AJob, bool ARepla
   out.write(std::string(2 * kBlock, '\0'));  // the end marker
   out.commit(AReplace);
   progress.finish();
+}
+
+Failure system_failure(intptr_t AMessage, const std::wstring& ASubject) {
+  const DWORD code = GetLastError();
+  return Failure{AMessage, ASubject, code};
 }
 
 std::uint64_t filetime_to_unix(const FILETIME& ATime) {

@@ -19,6 +19,9 @@ struct Failure {
   DWORD code = 0;  // the system's error, 0 for none
 };
 
+// The failure of the system call that just failed, its error taken before anything can change it.
+Failure system_failure(intptr_t AMessage, const std::wstring& ASubject);
+
 // The user pressed Esc while the archive was being written.
 struct Cancelled {};
 
