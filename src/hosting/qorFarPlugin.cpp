@@ -176,4 +176,16 @@ void TqorFarPlugin::GetOpenPanelInfo(TOpenPanelInfo& AInfo) const {
   if (FGetOpenPanelInfoW) GuardedCall(L"GetOpenPanelInfoW", FGetOpenPanelInfoW, &AInfo);
 }
 
+intptr_t TqorFarPlugin::PutFiles(const TPutFilesInfo& AInfo) const {
+  return FPutFilesW ? GuardedCall(L"PutFilesW", FPutFilesW, &AInfo) : 0;
+}
+
+intptr_t TqorFarPlugin::DeleteFiles(const TDeleteFilesInfo& AInfo) const {
+  return FDeleteFilesW ? GuardedCall(L"DeleteFilesW", FDeleteFilesW, &AInfo) : 0;
+}
+
+intptr_t TqorFarPlugin::MakeDirectory(TMakeDirectoryInfo& AInfo) const {
+  return FMakeDirectoryW ? GuardedCall(L"MakeDirectoryW", FMakeDirectoryW, &AInfo) : 0;
+}
+
 }  // namespace qor

@@ -57,10 +57,13 @@ class TqorFarPlugin {
   void ClosePanel(const TClosePanelInfo& AInfo) const;
   // The panel's description as FAR asks for it; AInfo stays as it was without GetOpenPanelInfoW.
   void GetOpenPanelInfo(TOpenPanelInfo& AInfo) const;
-  // Entry points of packing: looked up, not called yet.
+  // Entry points of packing; each answers 0 (failure) when the plugin lacks it.
   bool HasPutFiles() const noexcept { return FPutFilesW != nullptr; }
   bool HasDeleteFiles() const noexcept { return FDeleteFilesW != nullptr; }
   bool HasMakeDirectory() const noexcept { return FMakeDirectoryW != nullptr; }
+  intptr_t PutFiles(const TPutFilesInfo& AInfo) const;
+  intptr_t DeleteFiles(const TDeleteFilesInfo& AInfo) const;
+  intptr_t MakeDirectory(TMakeDirectoryInfo& AInfo) const;
 
  private:
   bool read_plugin_config(TPluginMenuItem& AConfig) const;

@@ -216,6 +216,13 @@ intptr_t TqorFarPluginPanel::GetFiles(TPluginPanelItem* AItems, size_t ACount, c
   return FPlugin->GetFiles(info);
 }
 
+void TqorFarPluginPanel::Rewind() {
+  FCurrentItem = nullptr;
+  if (!FEnum) return;
+  std::unique_ptr<TqorFarPluginEnum> walk = std::move(FEnum);
+  walk->Close();
+}
+
 void TqorFarPluginPanel::Close() {
   if (FClosed) return;
   FClosed = true;

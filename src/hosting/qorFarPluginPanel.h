@@ -86,6 +86,9 @@ class TqorFarPluginPanel {
   // GetFilesW for items of the current entry's folder level into ADestPath (with its trailing
   // backslash), silently; -1 cancelled, 0 failure, other success.
   intptr_t GetFiles(TPluginPanelItem* AItems, size_t ACount, const std::wstring& ADestPath);
+  // Ends the walk: every listing released and the plugin back at the root; the next
+  // GetNextFile starts over.
+  void Rewind();
   // Returns the plugin to the root, releases every listing, then ClosePanelW; raises the first
   // error after trying every step.
   void Close();

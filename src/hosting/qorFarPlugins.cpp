@@ -319,6 +319,18 @@ TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HA
   return nullptr;
 }
 
+TqorFarPlugin* TqorFarPluginList::ProbeNewArchive(HANDLE& AHandle) const {
+  AHandle = nullptr;
+  TAnalyseInfo analyse{};
+  analyse.StructSize = sizeof(analyse);
+  for (TqorFarPlugin* plugin : active_plugins()) {
+    if (!plugin->HasPutFiles()) continue;
+    AHandle = plugin->Analyse(analyse);
+    if (AHandle) return plugin;
+  }
+  return nullptr;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Registry instance
 

@@ -45,6 +45,9 @@ class TqorFarPluginList {
   TqorFarPlugin* FindPlugin(const std::wstring& AFileName) const;
   TqorFarPlugin* FindPluginAndOpen(const std::wstring& AFileName, HANDLE& AHandle) const;
   TqorFarPlugin* FindPluginByGuid(const GUID& AGuid) const;
+  // FAR's probe for a new archive: AnalyseW without a file, over the enabled modules in detection
+  // order that put files; the first that accepts wins, and AHandle gets its answer.
+  TqorFarPlugin* ProbeNewArchive(HANDLE& AHandle) const;
 
   // Every plugin found, in detection order.
   std::vector<TqorFarPluginState> States() const;

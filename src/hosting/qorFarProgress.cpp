@@ -46,7 +46,14 @@ void TqorArchiveProgress::SetProcW(wcx::tProcessDataProcW AProc) noexcept {
 void TqorArchiveProgress::BeginEntry(std::wstring AName, unsigned long long ASize) {
   FTarget = std::move(AName);
   FSize = ASize;
+  FReported = 0;
+  FWhole = false;
   FPercent = 0;
+}
+
+void TqorArchiveProgress::BeginWhole(std::wstring AName, unsigned long long ATotal) {
+  BeginEntry(std::move(AName), ATotal);
+  FWhole = true;
 }
 
 void TqorArchiveProgress::ReportValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept {
@@ -54,17 +61,33 @@ void TqorArchiveProgress::ReportValue(std::uint64_t ACompleted, std::uint64_t AT
   // A plugin runs several phases, each from 0: the file manager's bar only moves forward.
   if (percent <= FPercent || FCancelled) return;
   FPercent = percent;
-  if (!call_back(-percent)) FCancelled = true;
+  if (!FWhole) {
+    if (!call_back(-percent)) FCancelled = true;
+    return;
+  }
+  const unsigned long long done = FSize / 100 * static_cast<unsigned>(percent) + FSize % 100 * static_cast<unsigned>(percent) / 100;
+  if (done > FReported) report_bytes(done - FReported);
+}
+
+void TqorArchiveProgress::ReportPercents(int AFile, int ATotal) noexcept {
+  if (FCancelled) return;
+  if (!call_back(-std::clamp(AFile, 1, 100)) || !call_back(-1000 - std::clamp(ATotal, 0, 100))) FCancelled = true;
 }
 
 void TqorArchiveProgress::EndEntry() noexcept {
   // A cancel that came while the plugin worked ends the operation; the entry is not reported.
   if (FCancelled) return;
-  // The callback's size is an int of bytes done since the last call: a bigger entry goes in parts.
-  unsigned long long left = FSize;
+  report_bytes(FSize > FReported ? FSize - FReported : 0);
+}
+
+void TqorArchiveProgress::report_bytes(unsigned long long ABytes) noexcept {
+  // The callback's size is an int of bytes done since the last call: a bigger count goes in parts.
+  // An empty entry is still reported once, with 0.
+  unsigned long long left = ABytes;
   do {
     const int part = static_cast<int>(std::min<unsigned long long>(left, INT_MAX));
     left -= static_cast<unsigned long long>(part);
+    FReported += static_cast<unsigned long long>(part);
     if (!call_back(part)) FCancelled = true;
   } while (left != 0 && !FCancelled);
 }
@@ -109,6 +132,7 @@ class thread_progress_receiver final : public IqorProgressReceiver {
   void ProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept override {
     ReportProgressValue(ACompleted, ATotal);
   }
+  bool Cancelling() const noexcept override { return TCurrentScope && TCurrentScope->Progress().Cancelled(); }
 };
 
 thread_progress_receiver GThreadProgressReceiver;

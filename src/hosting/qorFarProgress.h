@@ -41,16 +41,26 @@ class TqorArchiveProgress {
   // The entry is in place: the file manager hears its name and size. What a cancelled or failed
   // entry leaves lies in the staging folder, which goes with the cancel.
   void EndEntry() noexcept;
+  // A whole packing call of ATotal bytes under the name AName: the plugin's percentages of its job
+  // reach the file manager as the bytes they stand for, and EndEntry() reports what is left.
+  void BeginWhole(std::wstring AName, unsigned long long ATotal);
+  // A step of a call that counts no bytes (deleting): AFile and ATotal percent, in both of the
+  // callback's negative forms.
+  void ReportPercents(int AFile, int ATotal) noexcept;
 
  private:
   // Calls the file manager back; false when it answers that the user cancelled.
   bool call_back(int ASize) noexcept;
+  // ABytes more done, in parts that fit the callback's int.
+  void report_bytes(unsigned long long ABytes) noexcept;
 
   mutable std::mutex FLock;  // the file manager may replace a callback from another thread
   TqorProcessDataProcs FProcs;
   std::atomic<bool> FCancelled{false};
   std::wstring FTarget;
   unsigned long long FSize = 0;
+  unsigned long long FReported = 0;  // bytes of FSize the file manager has heard of
+  bool FWhole = false;
   int FPercent = 0;
 };
 

@@ -11,8 +11,10 @@
 
 #include "common/qorErrors.h"
 #include "common/qorText.h"
+#include "hosting/qorFarDeletion.h"
 #include "hosting/qorFarExtraction.h"
 #include "hosting/qorFarOperationScope.h"
+#include "hosting/qorFarPacking.h"
 #include "hosting/qorFarPlugin.h"
 #include "hosting/qorFarPluginPanel.h"
 #include "hosting/qorFarPluginSetup.h"
@@ -70,6 +72,10 @@ class live_panels {
     std::unique_ptr<open_archive_state> archive = std::move(it->second);
     FPanels.erase(it);
     return archive;
+  }
+  TqorProcessDataProcs default_procs() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FDefaultProcs;
   }
   template <class F>
   void change_default_procs(F AChange) {
@@ -254,11 +260,28 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   return result_code(archive.Extraction.Extract(target));
 }
 
+// The callbacks the file manager set without an archive, which packing reports to.
+TqorProcessDataProcs packing_procs() { return GPanels ? GPanels->default_procs() : TqorProcessDataProcs{}; }
+
+// Each name of a NUL-separated list that ends with an empty one, from the ANSI code page.
+std::wstring wide_list(const char* AList) {
+  std::wstring list;
+  for (const char* p = AList; p && *p; p += std::strlen(p) + 1) {
+    list += AnsiToWide(p);
+    list += L'\0';
+  }
+  list += L'\0';
+  return list;
+}
+
 }  // namespace
 
 extern "C" {
 
-int WINAPI GetPackerCaps() { return PK_CAPS_OPTIONS | PK_CAPS_BY_CONTENT | PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE; }
+int WINAPI GetPackerCaps() {
+  return PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_OPTIONS | PK_CAPS_BY_CONTENT |
+         PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE;
+}
 
 int WINAPI GetBackgroundFlags() { return BACKGROUND_UNPACK; }
 
@@ -403,6 +426,59 @@ int WINAPI CloseArchive(HANDLE hArcData) {
     return 0;
   } catch (...) {
     return E_ECLOSE;
+  }
+}
+
+int WINAPI PackFilesW(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, wchar_t* AddList, int Flags) {
+  try {
+    if (!PackedFile || !GPanels) return E_ECREATE;
+    TqorPackRequest request;
+    request.PackedFile = PackedFile;
+    request.SubPath = SubPath ? SubPath : L"";
+    request.SrcPath = SrcPath;
+    request.AddList = AddList;
+    request.Flags = Flags;
+    return PackFiles(request, packing_procs(), nullptr);
+  } catch (const std::bad_alloc&) {
+    return E_NO_MEMORY;
+  } catch (...) {
+    return E_EWRITE;
+  }
+}
+
+int WINAPI PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
+  try {
+    if (!PackedFile) return E_ECREATE;
+    std::wstring packed = AnsiToWide(PackedFile);
+    std::wstring sub = SubPath ? AnsiToWide(SubPath) : std::wstring();
+    std::wstring source = SrcPath ? AnsiToWide(SrcPath) : std::wstring();
+    std::wstring list = wide_list(AddList);
+    return PackFilesW(packed.data(), SubPath ? sub.data() : nullptr, SrcPath ? source.data() : nullptr, list.data(),
+                      Flags);
+  } catch (...) {
+    return E_NO_MEMORY;
+  }
+}
+
+int WINAPI DeleteFilesW(wchar_t* PackedFile, wchar_t* DeleteList) {
+  try {
+    if (!PackedFile || !GPanels) return E_EOPEN;
+    return DeleteFiles(PackedFile, DeleteList, packing_procs());
+  } catch (const std::bad_alloc&) {
+    return E_NO_MEMORY;
+  } catch (...) {
+    return E_EWRITE;
+  }
+}
+
+int WINAPI DeleteFiles(char* PackedFile, char* DeleteList) {
+  try {
+    if (!PackedFile) return E_EOPEN;
+    std::wstring packed = AnsiToWide(PackedFile);
+    std::wstring list = wide_list(DeleteList);
+    return DeleteFilesW(packed.data(), list.data());
+  } catch (...) {
+    return E_NO_MEMORY;
   }
 }
 

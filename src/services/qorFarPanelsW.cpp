@@ -269,6 +269,11 @@ intptr_t panel_control(HANDLE hPanel, int ACommand, intptr_t AParam1, void* APar
 
 void SetProgressReceiver(IqorProgressReceiver* AReceiver) noexcept { GProgressReceiver = AReceiver; }
 
+bool HostCancelling() noexcept {
+  IqorProgressReceiver* receiver = GProgressReceiver;
+  return receiver && receiver->Cancelling();
+}
+
 intptr_t WINAPI FarApiAdvControl(const GUID*, int ACommand, intptr_t AParam1, void* AParam2) {
   try {
     return adv_control(ACommand, AParam1, AParam2);

@@ -15,6 +15,8 @@ class IqorProgressReceiver {
  public:
   // ACTL_SETPROGRESSVALUE's Completed/Total, on the thread of the plugin call that reports it.
   virtual void ProgressValue(std::uint64_t ACompleted, std::uint64_t ATotal) noexcept = 0;
+  // True while the file manager's cancel of the call on this thread is on its way to the plugin.
+  virtual bool Cancelling() const noexcept = 0;
 
  protected:
   ~IqorProgressReceiver() = default;
@@ -22,6 +24,8 @@ class IqorProgressReceiver {
 
 // Registers the receiver (nullptr: none); values reported without one are dropped.
 void SetProgressReceiver(IqorProgressReceiver* AReceiver) noexcept;
+// The receiver's Cancelling(); false without one.
+bool HostCancelling() noexcept;
 
 // Host entry for PluginStartupInfo.AdvControl.
 intptr_t WINAPI FarApiAdvControl(const GUID* APluginId, int ACommand, intptr_t AParam1, void* AParam2);

@@ -7,6 +7,7 @@
 #include "common/qorErrors.h"
 #include "common/qorLocks.h"
 #include "common/qorPluginGuard.h"
+#include "services/qorFarPanelsW.h"
 #include "ui/qorHostWarning.h"
 
 namespace qor {
@@ -385,6 +386,8 @@ intptr_t get_host_option(TqorFarSettingsHandle& AHandle, void* AParam2, TFarSett
     AItem.String = AHandle.KeepText(kWordDiv);
   else
     AItem.Number = option->Number;
+  // The file manager's cancel already is the user's answer: no "Interrupt?" asks it again.
+  if (AItem.Root == FSSF_CONFIRMATIONS && same_option_name(L"Esc", name) && HostCancelling()) AItem.Number = 0;
   return write_back(AParam2, AItem, &TFarSettingsItem::Type) ? 1 : 0;
 }
 

@@ -142,6 +142,10 @@ void FileManager::Load() {
   bind(FModule, SetProcessDataProcW, "SetProcessDataProcW");
   bind(FModule, ConfigurePacker, "ConfigurePacker");
   bind(FModule, ListHostedPluginsW, "ListHostedPluginsW");
+  bind(FModule, PackFilesW, "PackFilesW");
+  bind(FModule, PackFiles, "PackFiles");
+  bind(FModule, DeleteFilesW, "DeleteFilesW");
+  bind(FModule, DeleteFiles, "DeleteFiles");
   if (FSuggestIni && PackSetDefaultParams) {
     wcx::PackDefaultParamStruct params{};
     params.size = sizeof(params);

@@ -81,6 +81,10 @@ class FileManager {
   void(WINAPI* SetProcessDataProcW)(HANDLE, void*) = nullptr;
   void(WINAPI* ConfigurePacker)(HWND, HINSTANCE) = nullptr;
   int(WINAPI* ListHostedPluginsW)(wchar_t*, int) = nullptr;
+  int(WINAPI* PackFilesW)(wchar_t*, wchar_t*, wchar_t*, wchar_t*, int) = nullptr;
+  int(WINAPI* PackFiles)(char*, char*, char*, char*, int) = nullptr;
+  int(WINAPI* DeleteFilesW)(wchar_t*, wchar_t*) = nullptr;
+  int(WINAPI* DeleteFiles)(char*, char*) = nullptr;
 
   HMODULE Module() const { return FModule; }
 

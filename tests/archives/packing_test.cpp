@@ -1,0 +1,446 @@
+// Packing and deleting through the built module, driven as a file manager drives it, with the
+// writing fixture plugin: new archives by both routes, files added (also below a sub-folder), the
+// move of sources, entries deleted, and every way a change can fail leaving the archive as it was.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui_test_env.h"
+#include "wexlor_harness.h"
+
+using namespace wxt;
+
+namespace {
+
+// The fixture's archive: "WXPACK", then "d PATH" and "f SIZE TIME PATH" + bytes records.
+std::map<std::string, std::string> read_pack(const std::wstring& APath) {
+  std::map<std::string, std::string> entries;
+  const std::string text = read_file(APath);
+  size_t at = text.find('\n') + 1;
+  while (at < text.size()) {
+    const size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind("d ", 0) == 0) {
+      entries[line.substr(2) + "\\"] = "";
+    } else if (line.rfind("f ", 0) == 0) {
+      const size_t size_end = line.find(' ', 2);
+      const size_t time_end = line.find(' ', size_end + 1);
+      const size_t size = std::stoul(line.substr(2, size_end - 2));
+      entries[line.substr(time_end + 1)] = text.substr(at, size);
+      at += size + 1;
+    }
+  }
+  return entries;
+}
+
+std::string pack_text(const std::vector<std::pair<std::string, std::string>>& AFiles) {
+  std::string text = "WXPACK\n";
+  for (const auto& file : AFiles)
+    text += "f " + std::to_string(file.second.size()) + " 132000000000000000 " + file.first + "\n" + file.second + "\n";
+  return text;
+}
+
+std::wstring list_of(const std::vector<std::wstring>& ANames) {
+  std::wstring list;
+  for (const std::wstring& name : ANames) list += name + L'\0';
+  return list + L'\0';
+}
+
+std::vector<std::wstring> files_in(const std::wstring& AFolder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((AFolder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int count_lines(const std::vector<std::string>& ALog, const std::string& APrefix) {
+  return static_cast<int>(std::count_if(ALog.begin(), ALog.end(), [&](const std::string& l) { return l.rfind(APrefix, 0) == 0; }));
+}
+
+std::string line_starting(const std::vector<std::string>& ALog, const std::string& APrefix) {
+  for (const std::string& line : ALog)
+    if (line.rfind(APrefix, 0) == 0) return line;
+  return "";
+}
+
+// A file manager with one writing plugin (the FAR route's or the command route's), a source tree
+// and a folder for archives.
+struct Packer {
+  explicit Packer(const wchar_t* ABinary = L"pack_plugin.dll", std::string AConfig = "")
+      : Dll(ABinary), Fm({PluginSpec{L"pack", ABinary, L"", {{L"pack.cfg", AConfig}}}}) {
+    Source = Fm.Root() + L"src\\";
+    Archives = Fm.Root() + L"out";
+    CreateDirectoryW(Source.c_str(), nullptr);
+    CreateDirectoryW((Source + L"d").c_str(), nullptr);
+    CreateDirectoryW(Archives.c_str(), nullptr);
+    write_file(Source + L"a.txt", "alpha");
+    write_file(Source + L"d\\b.txt", "bravo!");
+  }
+  void Configure(const std::string& AText) { write_file(Fm.PluginFile(L"pack", L"pack.cfg"), AText); }
+  std::vector<std::string> Log() { return Fm.Log(L"pack", Dll); }
+  int Pack(const std::wstring& AArchive, const std::vector<std::wstring>& ANames, int AFlags = wcx::PK_PACK_SAVE_PATHS,
+           const wchar_t* ASubPath = nullptr) {
+    std::wstring archive = AArchive, source = Source, list = list_of(ANames);
+    std::wstring sub = ASubPath ? ASubPath : L"";
+    return Fm.PackFilesW(archive.data(), ASubPath ? sub.data() : nullptr, source.data(), list.data(), AFlags);
+  }
+  int Delete(const std::wstring& AArchive, const std::vector<std::wstring>& ANames) {
+    std::wstring archive = AArchive, list = list_of(ANames);
+    return Fm.DeleteFilesW(archive.data(), list.data());
+  }
+  std::wstring Archive(const std::wstring& AName) const { return Archives + L"\\" + AName; }
+
+  const std::wstring Dll;
+  FileManager Fm;
+  std::wstring Source, Archives;
+};
+
+const std::vector<std::wstring> kTree = {L"a.txt", L"d\\", L"d\\b.txt"};
+
+// Answers each form of the module this process shows by typing AText and pressing Enter, or with
+// Esc when AText is empty; keeps what the forms showed.
+class FormAnswerer {
+ public:
+  explicit FormAnswerer(std::wstring AText) : FText(std::move(AText)) {}
+  int Count() const { return FCount; }
+
+ private:
+  void answer(HWND AWnd) {
+    Sleep(200);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(AWnd, nullptr), &info);
+    HWND focus = info.hwndFocus ? info.hwndFocus : AWnd;
+    if (FText.empty()) {
+      PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    } else {
+      SendMessageW(focus, EM_SETSEL, 0, -1);
+      for (wchar_t c : FText) PostMessageW(focus, WM_CHAR, c, 0);
+      Sleep(100);
+      PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    }
+    ++FCount;
+    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
+    if (IsWindowVisible(AWnd)) PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
+  }
+
+  std::wstring FText;
+  std::atomic<int> FCount{0};
+  FormWatchThread FWatch{[this](HWND AFound) {
+    if (AFound) answer(AFound);
+  }};
+};
+
+// The file manager's progress callback for packing: bytes reported, and the answer it gives.
+std::atomic<long long> GBytes{0};
+std::atomic<int> GCalls{0};
+std::atomic<int> GAnswer{1};
+int WINAPI on_progress(wchar_t*, int ASize) {
+  ++GCalls;
+  if (ASize > 0) GBytes += ASize;
+  return GAnswer;
+}
+
+void watch_progress(FileManager& AFm, int AAnswer) {
+  GBytes = 0;
+  GCalls = 0;
+  GAnswer = AAnswer;
+  AFm.SetProcessDataProcW(INVALID_HANDLE_VALUE, reinterpret_cast<void*>(&on_progress));
+}
+
+}  // namespace
+
+TEST(Packing, CapsOfferNewModifyAndDelete) {
+  Packer p;
+  const int caps = p.Fm.GetPackerCaps();
+  EXPECT_EQ(caps & (wcx::PK_CAPS_NEW | wcx::PK_CAPS_MODIFY | wcx::PK_CAPS_DELETE),
+            wcx::PK_CAPS_NEW | wcx::PK_CAPS_MODIFY | wcx::PK_CAPS_DELETE);
+  EXPECT_EQ(p.Fm.GetBackgroundFlags() & wcx::BACKGROUND_PACK, 0);
+}
+
+TEST(Packing, NewArchiveThroughTheCommandInterfaceIsRenamedOnlyWhenWhole) {
+  Packer p(L"pack_arclite.dll");
+  watch_progress(p.Fm, 1);
+  const std::wstring archive = p.Archive(L"new.wxp");
+  ASSERT_EQ(p.Pack(archive, kTree), 0);
+  const auto entries = read_pack(archive);
+  EXPECT_EQ(entries.at("a.txt"), "alpha");
+  EXPECT_EQ(entries.at("d\\b.txt"), "bravo!");
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"new.wxp"}) << "no temporary archive is left";
+  const auto log = p.Log();
+  const std::string macro = line_starting(log, "macro ");
+  // c, the options that keep the plugin's saved defaults from acting, a name beside the archive
+  // that keeps its extension, and a list file of the top-level items.
+  EXPECT_EQ(macro.rfind("macro c|-mf:n|-ie:n|\"" + narrow(p.Archives) + "\\~wexlor-", 0), 0u) << macro;
+  EXPECT_NE(macro.find("new.wxp\"|@\""), std::string::npos) << macro;
+  EXPECT_EQ(count_lines(log, "PutFilesW"), 0);
+  const std::string list = macro.substr(macro.find("|@\"") + 3, macro.size() - macro.find("|@\"") - 4);
+  EXPECT_FALSE(file_exists(widen(list))) << "the list file goes";
+  EXPECT_EQ(GBytes.load(), 11) << "the file manager hears every byte listed";
+}
+
+TEST(Packing, NewArchiveThroughFarsRouteIsNamedInThePluginsDialog) {
+  Packer p;
+  const std::wstring archive = p.Archive(L"far.wxp");
+  FormAnswerer answerer(archive);
+  ASSERT_EQ(p.Pack(archive, kTree), 0);
+  EXPECT_EQ(answerer.Count(), 1) << "the plugin asked for the name once";
+  const auto entries = read_pack(archive);
+  EXPECT_EQ(entries.at("d\\b.txt"), "bravo!");
+  const auto log = p.Log();
+  EXPECT_EQ(line_starting(log, "AnalyseW"), "AnalyseW name=(null)");
+  // The top level only, never moved by the plugin, from the source folder, which is FAR's current one.
+  const std::string source = narrow(p.Source.substr(0, p.Source.size() - 1));
+  EXPECT_EQ(line_starting(log, "PutFilesW"),
+            "PutFilesW items=a.txt,d move=0 src=" + source + " opmode=0x0 cwd=" + source + " folder=");
+}
+
+TEST(Packing, NewArchiveThatThePluginDoesNotWriteIsACreateError) {
+  Packer p;
+  {
+    FormAnswerer answerer(L"");  // Esc in the plugin's name dialog
+    EXPECT_EQ(p.Pack(p.Archive(L"far.wxp"), kTree), wcx::E_EABORTED);
+    EXPECT_TRUE(files_in(p.Archives).empty());
+  }
+  // The user named another file in the plugin's dialog: it is theirs, the archive asked for is missing.
+  FormAnswerer answerer(p.Archive(L"other.wxp"));
+  EXPECT_EQ(p.Pack(p.Archive(L"far.wxp"), kTree), wcx::E_ECREATE);
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"other.wxp"});
+}
+
+TEST(Packing, FailedCreationLeavesNothing) {
+  struct Case {
+    std::string config;
+    int result;
+  };
+  for (const Case& c : {Case{"cmd=fail", wcx::E_ECREATE}, Case{"create=no", wcx::E_NOT_SUPPORTED}}) {
+    Packer p(L"pack_arclite.dll", c.config);
+    EXPECT_EQ(p.Pack(p.Archive(L"new.wxp"), kTree), c.result) << c.config;
+    EXPECT_TRUE(files_in(p.Archives).empty()) << c.config;
+  }
+}
+
+// Processor faults inside the plugin: run only where the processor is not emulated.
+TEST(PackingNativeFaults, AFaultInThePluginLeavesNothingBehind) {
+  {
+    Packer p(L"pack_arclite.dll", "cmd=fault");
+    EXPECT_EQ(p.Pack(p.Archive(L"new.wxp"), kTree), wcx::E_EWRITE);
+    EXPECT_TRUE(files_in(p.Archives).empty());
+  }
+  Packer p(L"pack_plugin.dll", "put=fault");
+  const std::wstring archive = p.Archive(L"old.wxp");
+  const std::string before = pack_text({{"keep.txt", "kept"}});
+  write_file(archive, before);
+  EXPECT_EQ(p.Pack(archive, kTree), wcx::E_EWRITE);
+  EXPECT_EQ(read_file(archive), before);
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"old.wxp"}) << "the plugin's temporary file goes";
+}
+
+TEST(Packing, AddingWalksToTheSubFolderAndMakesWhatIsMissing) {
+  Packer p;
+  const std::wstring archive = p.Archive(L"old.wxp");
+  write_file(archive, pack_text({{"keep.txt", "kept"}, {"x\\other.txt", "other"}}));
+  ASSERT_EQ(p.Pack(archive, kTree, wcx::PK_PACK_SAVE_PATHS, L"x\\y"), 0);
+  const auto entries = read_pack(archive);
+  EXPECT_EQ(entries.at("keep.txt"), "kept");
+  EXPECT_EQ(entries.at("x\\other.txt"), "other");
+  EXPECT_EQ(entries.at("x\\y\\a.txt"), "alpha");
+  EXPECT_EQ(entries.at("x\\y\\d\\b.txt"), "bravo!");
+  const auto log = p.Log();
+  EXPECT_EQ(count_lines(log, "MakeDirectoryW name=x "), 0) << "x is there already";
+  EXPECT_EQ(line_starting(log, "MakeDirectoryW"), "MakeDirectoryW name=y opmode=0x1");
+  EXPECT_EQ(count_lines(log, "PutFilesW items"), 1);
+  EXPECT_NE(line_starting(log, "PutFilesW").find(" folder=x\\y"), std::string::npos) << line_starting(log, "PutFilesW");
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"old.wxp"});
+}
+
+TEST(Packing, FailedCancelledOrFaultyUpdateLeavesTheArchiveByteForByte) {
+  struct Case {
+    std::string config;
+    std::wstring answer;  // the update dialog's: "" is Esc
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {"put=fail", L"x", wcx::E_EWRITE},
+      {"dialog=yes", L"", wcx::E_EABORTED},
+  };
+  for (const Case& c : cases) {
+    Packer p(L"pack_plugin.dll", c.config);
+    const std::wstring archive = p.Archive(L"old.wxp");
+    const std::string before = pack_text({{"keep.txt", "kept"}});
+    write_file(archive, before);
+    std::unique_ptr<FormAnswerer> answerer;
+    if (c.config == "dialog=yes") answerer = std::make_unique<FormAnswerer>(c.answer);
+    EXPECT_EQ(p.Pack(archive, kTree), c.result) << c.config;
+    EXPECT_EQ(read_file(archive), before) << c.config;
+    EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"old.wxp"}) << c.config << ": no temporary file is left";
+  }
+}
+
+TEST(Packing, ACancelFromTheFileManagerReachesThePluginAsEscWithoutASecondQuestion) {
+  Packer p(L"pack_plugin.dll", "slow=50");
+  const std::wstring archive = p.Archive(L"old.wxp");
+  const std::string before = pack_text({{"keep.txt", "kept"}});
+  write_file(archive, before);
+  for (int i = 0; i < 20; ++i) write_file(p.Source + L"d\\f" + std::to_wstring(i) + L".txt", "0123456789");
+  std::vector<std::wstring> names = kTree;
+  for (int i = 0; i < 20; ++i) names.push_back(L"d\\f" + std::to_wstring(i) + L".txt");
+  watch_progress(p.Fm, 0);
+  EXPECT_EQ(p.Pack(archive, names), wcx::E_EABORTED);
+  EXPECT_EQ(read_file(archive), before);
+  const auto log = p.Log();
+  EXPECT_EQ(count_lines(log, "cancelled"), 1);
+  EXPECT_EQ(count_lines(log, "asked interrupt"), 0);
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"old.wxp"});
+}
+
+TEST(Packing, MoveDeletesOnlyWhatTheArchiveHoldsAndKeepsWhatAppeared) {
+  Packer p(L"pack_arclite.dll");
+  p.Configure("touch=" + narrow(p.Source) + "d\\new.txt");
+  const std::wstring archive = p.Archive(L"moved.wxp");
+  ASSERT_EQ(p.Pack(archive, kTree, wcx::PK_PACK_SAVE_PATHS | wcx::PK_PACK_MOVE_FILES), 0);
+  EXPECT_EQ(read_pack(archive).at("d\\b.txt"), "bravo!");
+  EXPECT_FALSE(file_exists(p.Source + L"a.txt"));
+  EXPECT_FALSE(file_exists(p.Source + L"d\\b.txt"));
+  EXPECT_EQ(read_file(p.Source + L"d\\new.txt"), "new") << "a file that appeared while packing survives, with its folder";
+  EXPECT_EQ(line_starting(p.Log(), "macro ").find("-mf:y"), std::string::npos);
+}
+
+TEST(Packing, MoveKeepsASourceThePluginSkippedAndSaysSo) {
+  Packer p(L"pack_plugin.dll", "put=skip:b.txt");
+  const std::wstring archive = p.Archive(L"old.wxp");
+  write_file(archive, pack_text({{"keep.txt", "kept"}}));
+  EXPECT_EQ(p.Pack(archive, kTree, wcx::PK_PACK_SAVE_PATHS | wcx::PK_PACK_MOVE_FILES), wcx::E_EWRITE);
+  EXPECT_FALSE(file_exists(p.Source + L"a.txt")) << "what the archive holds is moved";
+  EXPECT_EQ(read_file(p.Source + L"d\\b.txt"), "bravo!");
+  EXPECT_EQ(count_lines(p.Log(), "PutFilesW items=a.txt,d move=0"), 1);
+}
+
+TEST(Packing, ListsAndSourcesAreCheckedBeforeAnyPluginCall) {
+  struct Case {
+    std::vector<std::wstring> names;
+    int flags;
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {{L"..\\a.txt"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NOT_SUPPORTED},
+      {{L"C:\\a.txt"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NOT_SUPPORTED},
+      {{L"\\a.txt"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NOT_SUPPORTED},
+      {{L"d\\..\\..\\a.txt"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NOT_SUPPORTED},
+      {{}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NO_FILES},
+      {{L"missing.txt"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_EREAD},
+      {{L"d\\b.txt"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NOT_SUPPORTED},  // nested, without its folder
+      {kTree, 0, wcx::E_NOT_SUPPORTED},                                 // nested, without paths
+      {{L"d\\", L"d\\b.txt", L"d\\out.wxp"}, wcx::PK_PACK_SAVE_PATHS, wcx::E_NOT_SUPPORTED},  // the archive inside
+  };
+  for (const Case& c : cases) {
+    Packer p;
+    const std::wstring archive = c.names.size() == 3 ? p.Source + L"d\\out.wxp" : p.Archive(L"x.wxp");
+    if (c.names.size() == 3) write_file(archive, pack_text({{"keep.txt", "kept"}}));
+    EXPECT_EQ(p.Pack(archive, c.names, c.flags), c.result) << narrow(c.names.empty() ? L"" : c.names[0]);
+    EXPECT_EQ(count_lines(p.Log(), "AnalyseW"), 0) << narrow(c.names.empty() ? L"" : c.names[0]);
+  }
+  // Top-level files need no paths.
+  Packer p(L"pack_arclite.dll");
+  ASSERT_EQ(p.Pack(p.Archive(L"flat.wxp"), {L"a.txt"}, 0), 0);
+  EXPECT_EQ(read_pack(p.Archive(L"flat.wxp")).at("a.txt"), "alpha");
+}
+
+TEST(Packing, EncryptionIsRefusedWhereThePluginCannotTakeAPassword) {
+  struct Case {
+    const wchar_t* plugin;
+    const wchar_t* name;
+  };
+  for (const Case& c : {Case{L"pack_plugin.dll", L"x.wxp"}, Case{L"pack_arclite.dll", L"x.wxp"}}) {
+    Packer p(c.plugin);
+    EXPECT_EQ(p.Pack(p.Archive(c.name), kTree, wcx::PK_PACK_SAVE_PATHS | wcx::PK_PACK_ENCRYPT), wcx::E_NOT_SUPPORTED);
+    EXPECT_TRUE(files_in(p.Archives).empty());
+    EXPECT_EQ(count_lines(p.Log(), "PutFilesW") + count_lines(p.Log(), "macro"), 0);
+  }
+}
+
+TEST(Packing, TwoChangesOfOneArchiveNeverRunAtOnce) {
+  Packer p(L"pack_plugin.dll", "slow=100");
+  const std::wstring archive = p.Archive(L"old.wxp");
+  write_file(archive, pack_text({{"keep.txt", "kept"}}));
+  int first = -1, second = -1;
+  std::thread one([&] { first = p.Pack(archive, {L"a.txt"}); });
+  std::thread two([&] { second = p.Pack(archive, {L"d\\", L"d\\b.txt"}); });
+  one.join();
+  two.join();
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+  const auto entries = read_pack(archive);
+  EXPECT_EQ(entries.count("a.txt"), 1u);
+  EXPECT_EQ(entries.count("d\\b.txt"), 1u);
+  EXPECT_EQ(entries.count("keep.txt"), 1u);
+}
+
+TEST(Deleting, ListedFilesAndFoldersGoOneCallPerFolderAndNothingElse) {
+  Packer p;
+  const std::wstring archive = p.Archive(L"old.wxp");
+  write_file(archive, pack_text({{"a.txt", "1"}, {"a.txt2", "2"}, {"d\\b.txt", "3"}, {"d\\c.txt", "4"},
+                                 {"e\\f.txt", "5"}, {"e\\g\\h.txt", "6"}}));
+  watch_progress(p.Fm, 1);
+  ASSERT_EQ(p.Delete(archive, {L"a.txt", L"d\\*.*", L"d\\b.txt", L"e\\g\\h.txt"}), 0);
+  const auto entries = read_pack(archive);
+  EXPECT_EQ(entries.count("a.txt"), 0u);
+  EXPECT_EQ(entries.count("d\\b.txt") + entries.count("d\\c.txt") + entries.count("d\\"), 0u);
+  EXPECT_EQ(entries.count("e\\g\\h.txt"), 0u);
+  EXPECT_EQ(entries.at("a.txt2"), "2");
+  EXPECT_EQ(entries.at("e\\f.txt"), "5");
+  const auto log = p.Log();
+  EXPECT_EQ(count_lines(log, "DeleteFilesW items"), 2) << "the root and e\\g";
+  EXPECT_EQ(count_lines(log, "DeleteFilesW items=a.txt,d opmode=0x1") + count_lines(log, "DeleteFilesW items=d,a.txt opmode=0x1"), 1);
+  EXPECT_EQ(count_lines(log, "DeleteFilesW items=h.txt opmode=0x1"), 1);
+  EXPECT_GT(GCalls.load(), 0) << "the file manager hears the progress";
+}
+
+TEST(Deleting, NamesThatMatchNothingAndMasksDeleteNothing) {
+  Packer p;
+  const std::wstring archive = p.Archive(L"old.wxp");
+  const std::string before = pack_text({{"a.txt", "1"}, {"d\\b.txt", "3"}});
+  write_file(archive, before);
+  EXPECT_EQ(p.Delete(archive, {L"*.txt", L"missing", L"d"}), wcx::E_NO_FILES) << "d holds files: only d\\*.* takes it";
+  EXPECT_EQ(read_file(archive), before);
+  EXPECT_EQ(count_lines(p.Log(), "DeleteFilesW items"), 0);
+  p.Configure("delete=fail");
+  EXPECT_EQ(p.Delete(archive, {L"a.txt"}), wcx::E_EWRITE);
+  EXPECT_EQ(read_file(archive), before);
+}
+
+TEST(Packing, AFileThatTakesTheArchivesNameMeanwhileIsNeverOverwritten) {
+  Packer p(L"pack_arclite.dll");
+  const std::wstring archive = p.Archive(L"new.wxp");
+  p.Configure("touch=" + narrow(archive));
+  EXPECT_EQ(p.Pack(archive, kTree), wcx::E_ECREATE);
+  EXPECT_EQ(read_file(archive), "new");
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"new.wxp"}) << "the finished archive goes";
+}
+
+TEST(Packing, AnsiFormsConvertAndCallTheWideOnes) {
+  Packer p(L"pack_arclite.dll");
+  std::string archive = narrow(p.Archive(L"ansi.wxp")), source = narrow(p.Source);
+  std::string list("a.txt\0d\\\0d\\b.txt\0\0", 19);
+  ASSERT_EQ(p.Fm.PackFiles(archive.data(), nullptr, source.data(), list.data(), wcx::PK_PACK_SAVE_PATHS), 0);
+  std::string gone("d\\*.*\0\0", 8);
+  ASSERT_EQ(p.Fm.DeleteFiles(archive.data(), gone.data()), 0);
+  const auto entries = read_pack(widen(archive));
+  EXPECT_EQ(entries.at("a.txt"), "alpha");
+  EXPECT_EQ(entries.count("d\\b.txt"), 0u);
+}
