@@ -28,6 +28,38 @@ inline void write_file(const std::wstring& APath, const std::string& ABytes) {
   CloseHandle(h);
 }
 
+// Seconds on the performance counter.
+inline double now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return double(t.QuadPart) / double(frequency.QuadPart);
+}
+
+// A folder with everything below it, read-only files included.
+inline void remove_tree(const std::wstring& APath) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((APath + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(APath + L"\\" + name);
+      } else {
+        SetFileAttributesW((APath + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW((APath + L"\\" + name).c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(APath.c_str());
+}
+
 template <class T>
 void bind(HMODULE AModule, T& ASlot, const char* AName) {
   ASlot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule, AName)));

@@ -267,10 +267,7 @@ class pack_call {
     TqorFarPlugin* plugin = PluginRegistry().ProbeNewArchive(analysed);
     if (!plugin) return E_NOT_SUPPORTED;
     if (IsEqualGUID(plugin->GlobalInfo().Guid, kCommandPluginId)) {
-      TCloseAnalyseInfo close{};
-      close.StructSize = sizeof(close);
-      close.Handle = analysed;
-      plugin->CloseAnalyse(close);
+      plugin->CloseAnalysed(analysed);
       return make_by_command(*plugin);
     }
     return make_on_panel(*plugin, analysed);
@@ -357,25 +354,14 @@ class pack_call {
   // in its own dialog as it puts the files.
   int make_on_panel(TqorFarPlugin& APlugin, HANDLE AAnalysed) {
     if (wants_password()) {
-      TCloseAnalyseInfo close{};
-      close.StructSize = sizeof(close);
-      close.Handle = AAnalysed;
-      APlugin.CloseAnalyse(close);
+      APlugin.CloseAnalysed(AAnalysed);
       return E_NOT_SUPPORTED;
     }
     TAnalyseInfo analyse{};
     analyse.StructSize = sizeof(analyse);
-    TOpenAnalyseInfo open_analyse{};
-    open_analyse.StructSize = sizeof(open_analyse);
-    open_analyse.Info = &analyse;
-    open_analyse.Handle = AAnalysed;
-    TOpenInfo open{};
-    open.StructSize = sizeof(open);
-    open.OpenFrom = OPEN_ANALYSE;
-    open.Data = reinterpret_cast<intptr_t>(&open_analyse);
     const unsigned long stops = UserStops();
-    const HANDLE handle =
-        reinterpret_cast<HANDLE>(in_scope([&] { return reinterpret_cast<intptr_t>(APlugin.Open(open)); }));
+    const HANDLE handle = reinterpret_cast<HANDLE>(
+        in_scope([&] { return reinterpret_cast<intptr_t>(APlugin.OpenAnalysed(analyse, AAnalysed)); }));
     if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return failure(stops, E_ECREATE);
     TqorFarPluginPanel panel(&APlugin, handle);
     int result = put_files(panel);

@@ -148,6 +148,25 @@ HANDLE TqorFarPlugin::Open(const TOpenInfo& AInfo) const {
   return GuardedCall(L"OpenW", FOpenW, &AInfo);
 }
 
+HANDLE TqorFarPlugin::OpenAnalysed(TAnalyseInfo& AInfo, HANDLE AAnalysed) const {
+  TOpenAnalyseInfo open_analyse{};
+  open_analyse.StructSize = sizeof(open_analyse);
+  open_analyse.Info = &AInfo;
+  open_analyse.Handle = AAnalysed;
+  TOpenInfo open{};
+  open.StructSize = sizeof(open);
+  open.OpenFrom = OPEN_ANALYSE;
+  open.Data = reinterpret_cast<intptr_t>(&open_analyse);
+  return Open(open);
+}
+
+void TqorFarPlugin::CloseAnalysed(HANDLE AAnalysed) const {
+  TCloseAnalyseInfo close{};
+  close.StructSize = sizeof(close);
+  close.Handle = AAnalysed;
+  CloseAnalyse(close);
+}
+
 intptr_t TqorFarPlugin::GetFindData(TGetFindDataInfo& AInfo) const {
   return GuardedCall(L"GetFindDataW", FGetFindDataW, &AInfo);
 }

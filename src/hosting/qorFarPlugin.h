@@ -46,6 +46,11 @@ class TqorFarPlugin {
   bool HasCloseAnalyse() const noexcept { return FCloseAnalyseW != nullptr; }
   void CloseAnalyse(const TCloseAnalyseInfo& AInfo) const;
   HANDLE Open(const TOpenInfo& AInfo) const;
+  // OpenW for what AnalyseW accepted (AInfo as it was analysed, AAnalysed its answer), as FAR opens
+  // a file: the plugin takes the analysis handle over.
+  HANDLE OpenAnalysed(TAnalyseInfo& AInfo, HANDLE AAnalysed) const;
+  // CloseAnalyseW for an answer of AnalyseW that is not opened.
+  void CloseAnalysed(HANDLE AAnalysed) const;
   intptr_t GetFindData(TGetFindDataInfo& AInfo) const;
   bool HasFreeFindData() const noexcept { return FFreeFindDataW != nullptr; }
   void FreeFindData(const TFreeFindDataInfo& AInfo) const;

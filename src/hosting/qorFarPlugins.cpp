@@ -298,22 +298,10 @@ TqorFarPlugin* TqorFarPluginList::FindPluginEx(const std::wstring& AFileName, HA
   for (TqorFarPlugin* plugin : active_plugins()) {
     const HANDLE analysed = plugin->Analyse(analyse);
     if (!analysed) continue;
-    if (AHandle) {
-      TOpenAnalyseInfo open_analyse{};
-      open_analyse.StructSize = sizeof(open_analyse);
-      open_analyse.Info = &analyse;
-      open_analyse.Handle = analysed;
-      TOpenInfo open{};
-      open.StructSize = sizeof(open);
-      open.OpenFrom = OPEN_ANALYSE;
-      open.Data = reinterpret_cast<intptr_t>(&open_analyse);
-      *AHandle = plugin->Open(open);
-    } else if (plugin->HasCloseAnalyse()) {
-      TCloseAnalyseInfo close{};
-      close.StructSize = sizeof(close);
-      close.Handle = analysed;
-      plugin->CloseAnalyse(close);
-    }
+    if (AHandle)
+      *AHandle = plugin->OpenAnalysed(analyse, analysed);
+    else
+      plugin->CloseAnalysed(analysed);
     return plugin;
   }
   return nullptr;

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui_test_env.h"
+#include "form_answerer.h"
 #include "wexlor_harness.h"
 
 using namespace wxt;
@@ -110,41 +110,6 @@ struct Packer {
 };
 
 const std::vector<std::wstring> kTree = {L"a.txt", L"d\\", L"d\\b.txt"};
-
-// Answers each form of the module this process shows by typing AText and pressing Enter, or with
-// Esc when AText is empty; keeps what the forms showed.
-class FormAnswerer {
- public:
-  explicit FormAnswerer(std::wstring AText) : FText(std::move(AText)) {}
-  int Count() const { return FCount; }
-
- private:
-  void answer(HWND AWnd) {
-    Sleep(200);
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(AWnd, nullptr), &info);
-    HWND focus = info.hwndFocus ? info.hwndFocus : AWnd;
-    if (FText.empty()) {
-      PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    } else {
-      SendMessageW(focus, EM_SETSEL, 0, -1);
-      for (wchar_t c : FText) PostMessageW(focus, WM_CHAR, c, 0);
-      Sleep(100);
-      PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    }
-    ++FCount;
-    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
-    if (IsWindowVisible(AWnd)) PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
-  }
-
-  std::wstring FText;
-  std::atomic<int> FCount{0};
-  FormWatchThread FWatch{[this](HWND AFound) {
-    if (AFound) answer(AFound);
-  }};
-};
 
 // The file manager's progress callback for packing: bytes reported, and the answer it gives.
 std::atomic<long long> GBytes{0};

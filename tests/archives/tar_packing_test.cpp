@@ -11,7 +11,7 @@
 
 #include "archive_util.h"
 #include "common/qorTarget.h"
-#include "ui_test_env.h"
+#include "form_answerer.h"
 
 using namespace wxt;
 
@@ -86,39 +86,6 @@ std::vector<std::wstring> names_in(const std::wstring& AFolder) {
   return names;
 }
 
-// Answers the module's forms as a user would: notes the text the field held, types AText and
-// presses Enter.
-class NameBoxAnswerer {
- public:
-  explicit NameBoxAnswerer(std::wstring AText) : FText(std::move(AText)) {}
-  int Count() const { return FCount; }
-  std::wstring Initial() const { return FInitial; }
-
- private:
-  void answer(HWND AWnd) {
-    Sleep(200);
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(AWnd, nullptr), &info);
-    HWND field = info.hwndFocus ? info.hwndFocus : AWnd;
-    wchar_t initial[MAX_PATH] = {};
-    GetWindowTextW(field, initial, MAX_PATH);
-    FInitial = initial;
-    SendMessageW(field, EM_SETSEL, 0, -1);
-    for (wchar_t c : FText) PostMessageW(field, WM_CHAR, c, 0);
-    Sleep(100);
-    PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    ++FCount;
-    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
-  }
-
-  std::wstring FText, FInitial;
-  std::atomic<int> FCount{0};
-  FormWatchThread FWatch{[this](HWND AFound) {
-    if (AFound) answer(AFound);
-  }};
-};
-
 }  // namespace
 
 TEST(TarPacking, FilesAddedBelowANewFolderAndEntriesDeletedLeaveEveryOtherByte) {
@@ -148,7 +115,7 @@ TEST(TarPacking, NewArchiveThroughFarsRouteIsNamedInTheInputBox) {
   const std::wstring folder = fm.Root() + L"out";
   const std::wstring archive = folder + L"\\new.tar";
   CreateDirectoryW(folder.c_str(), nullptr);
-  NameBoxAnswerer answerer(archive);
+  FormAnswerer answerer(archive);
 
   ASSERT_EQ(pack(fm, archive, nullptr), 0);
   EXPECT_EQ(answerer.Count(), 1);

@@ -30,16 +30,8 @@
 
 namespace {
 
-double now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) / double(frequency.QuadPart);
-}
+using bench::now;
+using bench::remove_tree;
 
 // The plugin's mixing loop, to find how many rounds make the time asked for one entry.
 volatile unsigned long long GSink = 0;
@@ -58,25 +50,6 @@ unsigned long long rounds_for(double ASeconds) {
     best = std::min(best, now() - start);
   }
   return std::max<unsigned long long>(1, static_cast<unsigned long long>(probe * ASeconds / best));
-}
-
-void remove_tree(const std::wstring& APath) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((APath + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        remove_tree(APath + L"\\" + name);
-      } else {
-        SetFileAttributesW((APath + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW((APath + L"\\" + name).c_str());
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(APath.c_str());
 }
 
 // Files below APath, recursively, hidden ones included.

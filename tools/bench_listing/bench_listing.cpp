@@ -26,16 +26,7 @@
 
 namespace {
 
-double now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) / double(frequency.QuadPart);
-}
+using bench::now;
 
 // Bytes in busy blocks of every heap of the process: what the module, the plugin and the C
 // runtime have allocated and not freed.

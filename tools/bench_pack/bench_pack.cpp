@@ -32,19 +32,11 @@
 
 namespace {
 
+using bench::now;
+using bench::remove_tree;
+
 constexpr int kFolders = 30, kFilesPerFolder = 100, kAdded = 100;
 constexpr int kDeletedFolder = 7;
-
-double now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) / double(frequency.QuadPart);
-}
 
 std::wstring numbered(const wchar_t* APrefix, int AIndex, int ADigits) {
   wchar_t text[32];
@@ -84,24 +76,6 @@ std::string read_head(const std::wstring& APath) {
     got = 0;
   head.resize(got);
   return head;
-}
-
-void remove_tree(const std::wstring& APath) {
-  WIN32_FIND_DATAW data;
-  {
-    qor::unique_find find(FindFirstFileW((APath + L"\\*").c_str(), &data));
-    if (find.get() != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          remove_tree(APath + L"\\" + name);
-        else
-          DeleteFileW((APath + L"\\" + name).c_str());
-      } while (FindNextFileW(find.get(), &data));
-    }
-  }
-  RemoveDirectoryW(APath.c_str());
 }
 
 // Records of a WXPACK archive ("d PATH" and "f SIZE TIME PATH" with its bytes); -1 when it
