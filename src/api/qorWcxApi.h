@@ -16,19 +16,31 @@ enum : int {
   PK_TEST = 1,
   PK_EXTRACT = 2,
   E_END_ARCHIVE = 10,
+  E_NO_MEMORY = 11,
   E_BAD_DATA = 12,
+  E_UNKNOWN_FORMAT = 14,
   E_EOPEN = 15,
   E_ECREATE = 16,
   E_ECLOSE = 17,
   E_EREAD = 18,
   E_EWRITE = 19,
   E_EABORTED = 21,
+  E_NO_FILES = 22,
   E_NOT_SUPPORTED = 24,
+  PK_PACK_MOVE_FILES = 1,
+  PK_PACK_SAVE_PATHS = 2,
+  PK_PACK_ENCRYPT = 4,
+  PK_CAPS_NEW = 1,
+  PK_CAPS_MODIFY = 2,
+  PK_CAPS_MULTIPLE = 4,
+  PK_CAPS_DELETE = 8,
   PK_CAPS_OPTIONS = 16,
   PK_CAPS_BY_CONTENT = 64,
   PK_CAPS_SEARCHTEXT = 128,
   PK_CAPS_HIDE = 256,
+  PK_CAPS_ENCRYPT = 512,
   BACKGROUND_UNPACK = 1,
+  BACKGROUND_PACK = 2,
 };
 
 struct tOpenArchiveData {
@@ -144,5 +156,12 @@ using tChangeVolProc = int(WINAPI*)(char* ArcName, int Mode);
 using tChangeVolProcW = int(WINAPI*)(wchar_t* ArcName, int Mode);
 using tProcessDataProc = int(WINAPI*)(char* FileName, int Size);
 using tProcessDataProcW = int(WINAPI*)(wchar_t* FileName, int Size);
+
+// The packing exports. Lists are names separated by NULs and ended by a second NUL.
+using tPackFiles = int(WINAPI*)(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
+using tPackFilesW = int(WINAPI*)(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, wchar_t* AddList,
+                                 int Flags);
+using tDeleteFiles = int(WINAPI*)(char* PackedFile, char* DeleteList);
+using tDeleteFilesW = int(WINAPI*)(wchar_t* PackedFile, wchar_t* DeleteList);
 
 }  // namespace wcx
