@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "ui/qorShellDialogs.h"
 #include "ui/qorShellForm.h"
