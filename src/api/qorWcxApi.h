@@ -157,4 +157,11 @@ using tChangeVolProcW = int(WINAPI*)(wchar_t* ArcName, int Mode);
 using tProcessDataProc = int(WINAPI*)(char* FileName, int Size);
 using tProcessDataProcW = int(WINAPI*)(wchar_t* FileName, int Size);
 
+// The packing exports. Lists are names separated by NULs and ended by a second NUL.
+using tPackFiles = int(WINAPI*)(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
+using tPackFilesW = int(WINAPI*)(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, wchar_t* AddList,
+                                 int Flags);
+using tDeleteFiles = int(WINAPI*)(char* PackedFile, char* DeleteList);
+using tDeleteFilesW = int(WINAPI*)(wchar_t* PackedFile, wchar_t* DeleteList);
+
 }  // namespace wcx

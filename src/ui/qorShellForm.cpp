@@ -1074,4 +1074,29 @@ TqorThreadOwnerScope::TqorThreadOwnerScope(HWND AOwner) noexcept : FPrevious(TTh
 
 TqorThreadOwnerScope::~TqorThreadOwnerScope() { TThreadOwner = FPrevious; }
 
+namespace {
+bool takes_owned_forms(HWND AWnd) noexcept {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(AWnd, &pid);
+  return pid == ::GetCurrentProcessId() && ::IsWindowVisible(AWnd) && ::IsWindowEnabled(AWnd);
+}
+
+BOOL CALLBACK find_process_window(HWND AWnd, LPARAM AFound) {
+  if (!takes_owned_forms(AWnd)) return TRUE;
+  *reinterpret_cast<HWND*>(AFound) = AWnd;
+  return FALSE;
+}
+}  // namespace
+
+HWND CallerOwnerWindow() noexcept {
+  if (HWND owner = ThreadOwnerWindow()) return owner;
+  if (HWND active = ::GetActiveWindow()) return active;
+  // A file manager that calls from a thread of its own still has its main window elsewhere.
+  HWND foreground = ::GetForegroundWindow();
+  if (foreground && takes_owned_forms(foreground)) return foreground;
+  HWND found = nullptr;
+  ::EnumWindows(find_process_window, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 }  // namespace qor

@@ -277,6 +277,12 @@ class TqorThreadOwnerScope {
   HWND FPrevious;
 };
 
+// The window a form of ours belongs to when it asks the user something on a file manager's call:
+// ThreadOwnerWindow when set, else the calling thread's active window, else this process's visible
+// and enabled top-level window in the foreground, else the first such window found; 0 when there
+// is none.
+HWND CallerOwnerWindow() noexcept;
+
 // Builds a form and finishes its construction; the DPI context is restored whatever happens.
 template <class T, class... A>
 std::unique_ptr<T> MakeForm(A&&... AArgs) {

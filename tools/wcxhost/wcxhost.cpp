@@ -5,17 +5,27 @@
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]
 //   wcxhost [--wcx PATH] [--ansi] [--password TEXT] test ARCHIVE
+//   wcxhost [--wcx PATH] [--ansi] [--password TEXT] pack [--move] [--no-paths] [--encrypt] [--sub PATH]
+//           ARCHIVE SRCDIR [NAME...]
+//   wcxhost [--wcx PATH] [--ansi] delete ARCHIVE NAME...
 //   wcxhost [--wcx PATH] [--ansi] check FILE...
 //   wcxhost [--wcx PATH] plugins
 //   wcxhost [--wcx PATH] configure
 //   wcxhost --help
 //
-// Plugin dialogs are real windows, as in a file manager. --password answers password dialogs for
-// scripts: it fills the first password edit of each dialog that shows one and presses the default
-// button, as a user would; the module knows nothing of it. A dialog that asks again more than
-// three times is cancelled instead, so a wrong password ends the run rather than looping.
+// pack hands PackFilesW (PackFiles with --ansi) the list a file manager builds from a selection:
+// the whole tree of the named items relative to SRCDIR, each folder ending in a backslash and
+// listed before what it holds. delete hands DeleteFilesW (DeleteFiles) the names as given; a
+// folder with all it holds is written DIR\*.*, as file managers write it.
 //
-// While a long entry is extracted, a console on stderr shows one line of progress.
+// Plugin dialogs are real windows, as in a file manager. --password answers password dialogs for
+// scripts: it fills every password edit of each dialog that shows one (a plugin's, or Wexlor's own
+// with its confirmation) and presses the default button, as a user would; the module knows nothing
+// of it. A dialog that asks again more than three times, or stays open after the answer, is
+// cancelled instead, so a wrong password ends the run rather than looping.
+//
+// While a long entry is extracted, or while packing or deleting, a console on stderr shows one
+// line of progress.
 //
 // Exit status: 0 success, 1 an operation failed, 2 bad command line, 3 the plugin cannot be used.
 #include <windows.h>
@@ -25,12 +35,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <set>
+#include <map>
 #include <thread>
 #include <string>
 #include <vector>
 
 #include "api/qorWcxApi.h"
+#include "common/qorHandles.h"
 #include "common/qorTarget.h"
 
 using namespace wcx;
@@ -116,15 +127,24 @@ class progress_line {
   // Entries done sooner than this never show a line.
   static constexpr ULONGLONG ShowAfterMs = 250;
 
-  void Start() { FStart = GetTickCount64(); }
+  // ATotal: the bytes that packing reports in steps (its files' sizes); 0 when extracting.
+  void Start(unsigned long long ATotal = 0) {
+    FStart = GetTickCount64();
+    FTotal = ATotal;
+    FDone = 0;
+  }
   void Report(const std::wstring& AName, int ASize) {
     int percent;
     if (ASize <= -1000 && ASize >= -1100) {
       percent = -ASize - 1000;
     } else if (ASize < 0 && ASize >= -100) {
       percent = -ASize;
+    } else if (ASize > 0 && FTotal > 0) {
+      // Bytes done since the last call.
+      FDone += static_cast<unsigned>(ASize);
+      percent = static_cast<int>(std::min(FDone, FTotal) * 100 / FTotal);
     } else {
-      return;  // a byte count: the entry is written
+      return;  // a byte count of an extracted entry: the entry is written
     }
     if (GetTickCount64() - FStart < ShowAfterMs) return;
     const std::wstring number = std::to_wstring(percent);
@@ -138,6 +158,7 @@ class progress_line {
 
  private:
   void show(std::wstring AText) {
+    if (!error_output().Console()) return;
     CONSOLE_SCREEN_BUFFER_INFO screen{};
     const size_t width = GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen) && screen.dwSize.X > 10
                              ? static_cast<size_t>(screen.dwSize.X) - 1
@@ -151,6 +172,7 @@ class progress_line {
   }
 
   ULONGLONG FStart = 0;
+  unsigned long long FTotal = 0, FDone = 0;
   std::wstring FShown;
 };
 
@@ -259,7 +281,7 @@ struct Header {
 
 class Plugin {
  public:
-  Plugin(const std::wstring& APath, bool AAnsi) : FAnsi(AAnsi) {
+  Plugin(const std::wstring& APath, bool AAnsi) : FPath(APath), FAnsi(AAnsi) {
     FModule = LoadLibraryW(APath.c_str());
     if (!FModule) {
       FError = L"cannot load " + APath + L" (system error " + std::to_wstring(GetLastError()) + L")";
@@ -280,12 +302,12 @@ class Plugin {
     bind(FSetProcessDataProc, "SetProcessDataProc");
     bind(FConfigurePacker, "ConfigurePacker");
     bind(FListHostedPluginsW, "ListHostedPluginsW");
-    const bool usable = FAnsi ? (FOpenArchive && (FReadHeaderEx || FReadHeader) && FProcessFile && FCloseArchive)
-                              : (FOpenArchiveW && FReadHeaderExW && FProcessFileW && FCloseArchive);
-    if (!usable) {
-      FError = APath + (FAnsi ? L" lacks the ANSI archive exports" : L" lacks the Unicode archive exports");
-      return;
-    }
+    bind(FPackFilesW, "PackFilesW");
+    bind(FPackFiles, "PackFiles");
+    bind(FDeleteFilesW, "DeleteFilesW");
+    bind(FDeleteFiles, "DeleteFiles");
+    FReads = FAnsi ? (FOpenArchive && (FReadHeaderEx || FReadHeader) && FProcessFile && FCloseArchive)
+                   : (FOpenArchiveW && FReadHeaderExW && FProcessFileW && FCloseArchive);
     if (FPackSetDefaultParams) {
       // Once after loading, as a file manager does; the module only keeps the record.
       PackDefaultParamStruct params{};
@@ -303,6 +325,19 @@ class Plugin {
   Plugin& operator=(const Plugin&) = delete;
 
   const std::wstring& Error() const { return FError; }
+
+  // Why ACommand cannot be run with this plugin; empty when it can.
+  std::wstring Lacks(const std::wstring& ACommand) const {
+    auto missing = [&](const wchar_t* AName) { return FPath + L" has no " + AName + L" export"; };
+    if (ACommand == L"pack") {
+      if (FAnsi ? !FPackFiles : !FPackFilesW) return missing(FAnsi ? L"PackFiles" : L"PackFilesW");
+    } else if (ACommand == L"delete") {
+      if (FAnsi ? !FDeleteFiles : !FDeleteFilesW) return missing(FAnsi ? L"DeleteFiles" : L"DeleteFilesW");
+    } else if (!FReads) {
+      return FPath + (FAnsi ? L" lacks the ANSI archive exports" : L" lacks the Unicode archive exports");
+    }
+    return {};
+  }
 
   // For every archive opened afterwards, as file managers set it: without an archive handle.
   void ShowProgress() {
@@ -385,6 +420,27 @@ class Plugin {
 
   int Close(HANDLE AArchive) { return FCloseArchive(AArchive); }
 
+  // ASubPath null: the archive's root. The lists end in a second NUL, which ANSI conversion keeps.
+  int Pack(const std::wstring& AArchive, const std::wstring* ASubPath, const std::wstring& ASrcPath,
+           const std::wstring& AAddList, int AFlags) {
+    if (FAnsi) {
+      std::string archive = to_ansi(AArchive), sub = ASubPath ? to_ansi(*ASubPath) : std::string(),
+                  source = to_ansi(ASrcPath), list = to_ansi(AAddList);
+      return FPackFiles(archive.data(), ASubPath ? sub.data() : nullptr, source.data(), list.data(), AFlags);
+    }
+    std::wstring archive = AArchive, sub = ASubPath ? *ASubPath : std::wstring(), source = ASrcPath, list = AAddList;
+    return FPackFilesW(archive.data(), ASubPath ? sub.data() : nullptr, source.data(), list.data(), AFlags);
+  }
+
+  int Delete(const std::wstring& AArchive, const std::wstring& ADeleteList) {
+    if (FAnsi) {
+      std::string archive = to_ansi(AArchive), list = to_ansi(ADeleteList);
+      return FDeleteFiles(archive.data(), list.data());
+    }
+    std::wstring archive = AArchive, list = ADeleteList;
+    return FDeleteFilesW(archive.data(), list.data());
+  }
+
   // The module's configuration dialog, as a file manager's Configure button opens it; false
   // without the export.
   bool Configure() {
@@ -412,7 +468,9 @@ class Plugin {
     ASlot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(FModule, AName)));
   }
 
+  std::wstring FPath;
   bool FAnsi;
+  bool FReads = false;
   HMODULE FModule = nullptr;
   std::unique_ptr<tHeaderDataExW> FWide = std::make_unique<tHeaderDataExW>();
   std::unique_ptr<tHeaderDataEx> FAnsiEx = std::make_unique<tHeaderDataEx>();
@@ -432,12 +490,17 @@ class Plugin {
   void(WINAPI* FSetProcessDataProc)(HANDLE, tProcessDataProc) = nullptr;
   void(WINAPI* FConfigurePacker)(HWND, HINSTANCE) = nullptr;
   int(WINAPI* FListHostedPluginsW)(wchar_t*, int) = nullptr;
+  tPackFilesW FPackFilesW = nullptr;
+  tPackFiles FPackFiles = nullptr;
+  tDeleteFilesW FDeleteFilesW = nullptr;
+  tDeleteFiles FDeleteFiles = nullptr;
 };
 
 // --- password dialogs ----------------------------------------------------------------------------
 
-// Watches this process's top-level windows for one holding a password edit, from a thread of its
-// own, and answers it through the window messages a user's typing and click would cause.
+// Watches this process's top-level windows for one holding password edits, from a thread of its
+// own, and answers it through the window messages a user's typing and click would cause: every
+// password edit gets the password, so that a confirmation agrees with it.
 class PasswordAnswerer {
  public:
   // Returns once the thread has made its first window call: a thread whose user32 state is set
@@ -454,9 +517,11 @@ class PasswordAnswerer {
 
  private:
   static constexpr int MaxAnswers = 3;
+  // A dialog still open this long after its answer has refused it (an empty password, say).
+  static constexpr ULONGLONG RefusedAfterMs = 3000;
 
   struct search {
-    HWND edit = nullptr;
+    std::vector<HWND> edits;
     HWND default_button = nullptr;
   };
 
@@ -465,8 +530,7 @@ class PasswordAnswerer {
     wchar_t cls[32] = {};
     GetClassNameW(AChild, cls, 32);
     const LONG style = GetWindowLongW(AChild, GWL_STYLE);
-    if (!found.edit && _wcsicmp(cls, L"Edit") == 0 && (style & ES_PASSWORD) && IsWindowVisible(AChild))
-      found.edit = AChild;
+    if (_wcsicmp(cls, L"Edit") == 0 && (style & ES_PASSWORD) && IsWindowVisible(AChild)) found.edits.push_back(AChild);
     if (!found.default_button && _wcsicmp(cls, L"Button") == 0 && (style & 0xF) == BS_DEFPUSHBUTTON &&
         IsWindowVisible(AChild) && IsWindowEnabled(AChild))
       found.default_button = AChild;
@@ -480,19 +544,20 @@ class PasswordAnswerer {
     if (pid != GetCurrentProcessId() || !IsWindowVisible(AWnd) || self->FAnswered.count(AWnd)) return TRUE;
     search found;
     EnumChildWindows(AWnd, on_child, reinterpret_cast<LPARAM>(&found));
-    if (!found.edit) return TRUE;
-    self->FAnswered.insert(AWnd);
+    if (found.edits.empty()) return TRUE;
     if (++self->FAnswers > MaxAnswers) {
+      self->FAnswered[AWnd] = 0;
       PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
       return TRUE;
     }
-    SendMessageW(found.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->FPassword.c_str()));
+    self->FAnswered[AWnd] = GetTickCount64();
+    for (HWND edit : found.edits) SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->FPassword.c_str()));
     if (found.default_button) {
       PostMessageW(found.default_button, BM_CLICK, 0, 0);
     } else {
       // No default button: Enter in the edit, and the dialog's own rules pick what it means.
-      PostMessageW(found.edit, WM_KEYDOWN, VK_RETURN, 1);
-      PostMessageW(found.edit, WM_KEYUP, VK_RETURN, 0xC0000001);
+      PostMessageW(found.edits.front(), WM_KEYDOWN, VK_RETURN, 1);
+      PostMessageW(found.edits.front(), WM_KEYUP, VK_RETURN, 0xC0000001);
     }
     return TRUE;
   }
@@ -501,9 +566,19 @@ class PasswordAnswerer {
     while (!FStop) {
       EnumWindows(on_window, reinterpret_cast<LPARAM>(this));
       FStarted = true;
-      // A dialog shown again (the plugin asking once more) is a new question.
-      for (auto it = FAnswered.begin(); it != FAnswered.end();)
-        it = IsWindowVisible(*it) ? std::next(it) : FAnswered.erase(it);
+      // A dialog shown again (the plugin asking once more) is a new question; one that stays
+      // open refused the answer and is given up, as a user would.
+      for (auto it = FAnswered.begin(); it != FAnswered.end();) {
+        if (!IsWindowVisible(it->first)) {
+          it = FAnswered.erase(it);
+          continue;
+        }
+        if (it->second != 0 && GetTickCount64() - it->second > RefusedAfterMs) {
+          PostMessageW(it->first, WM_SYSCOMMAND, SC_CLOSE, 0);
+          it->second = 0;
+        }
+        ++it;
+      }
       Sleep(50);
     }
   }
@@ -511,7 +586,7 @@ class PasswordAnswerer {
   std::wstring FPassword;
   std::atomic<bool> FStop{false};
   std::atomic<bool> FStarted{false};
-  std::set<HWND> FAnswered;
+  std::map<HWND, ULONGLONG> FAnswered;  // when answered; 0 once closed
   int FAnswers = 0;
   std::thread FThread;
 };
@@ -749,6 +824,96 @@ int run_test(Plugin& APlugin, const std::wstring& AArchive) {
   return failed > 0 ? kFailed : status;
 }
 
+std::wstring count_of(unsigned long long ACount, const std::wstring& AThing) {
+  return std::to_wstring(ACount) + L" " + AThing + (ACount == 1 ? L"" : L"s");
+}
+
+// What a file manager hands PackFiles for a selection: names relative to the source folder, NUL
+// after each and a second NUL at the end, with the counts and the files' bytes for the progress.
+struct AddList {
+  std::wstring names;
+  unsigned long long files = 0, folders = 0, bytes = 0;
+};
+
+// The names in AFolder, in the order of their names regardless of case.
+std::vector<std::wstring> folder_entries(const std::wstring& AFolder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data{};
+  qor::unique_find find(FindFirstFileW((AFolder + L"\\*").c_str(), &data));
+  if (find.get() == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0) names.push_back(data.cFileName);
+  } while (FindNextFileW(find.get(), &data));
+  std::sort(names.begin(), names.end(), [](const std::wstring& A, const std::wstring& B) {
+    return CompareStringOrdinal(A.c_str(), -1, B.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+  });
+  return names;
+}
+
+// Adds AName and, when it is a folder, everything below it, each folder before what it holds.
+void add_tree(const std::wstring& ASrcPath, const std::wstring& AName, AddList& AList) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  // A file, a name that is not there, or one that climbs out of the source folder or names
+  // another place: the plugin gets it as given and answers for it.
+  if (!safe_entry_name(AName) || !GetFileAttributesExW((ASrcPath + AName).c_str(), GetFileExInfoStandard, &data) ||
+      !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    AList.names.append(AName).push_back(L'\0');
+    ++AList.files;
+    AList.bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return;
+  }
+  AList.names.append(AName).append(L"\\").push_back(L'\0');
+  ++AList.folders;
+  // A link to a folder is listed, not followed: it may lead back up the tree.
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+  for (const std::wstring& child : folder_entries(ASrcPath + AName)) add_tree(ASrcPath, AName + L"\\" + child, AList);
+}
+
+int run_pack(Plugin& APlugin, const std::wstring& AArchive, const std::wstring& ASource,
+             const std::vector<std::wstring>& ANames, const std::wstring* ASubPath, int AFlags) {
+  std::wstring source = full_path(ASource);
+  const DWORD attributes = GetFileAttributesW(source.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    err(ASource + L": no such folder");
+    return kFailed;
+  }
+  if (source.back() != L'\\') source += L'\\';
+  std::vector<std::wstring> names = ANames.empty() ? folder_entries(source.substr(0, source.size() - 1)) : ANames;
+  AddList list;
+  for (std::wstring name : names) {
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    while (name.size() > 1 && name.back() == L'\\') name.pop_back();
+    add_tree(source, name, list);
+  }
+  list.names.push_back(L'\0');
+  APlugin.ShowProgress();
+  progress().Start(list.bytes);
+  const int result = APlugin.Pack(AArchive, ASubPath, source, list.names, AFlags);
+  progress().Clear();
+  if (result != 0) {
+    err(L"packing " + AArchive + L": " + error_name(result));
+    return kFailed;
+  }
+  out(L"packed " + count_of(list.files, L"file") + L" and " + count_of(list.folders, L"folder") + L" into " + AArchive);
+  return kOk;
+}
+
+int run_delete(Plugin& APlugin, const std::wstring& AArchive, const std::vector<std::wstring>& ANames) {
+  std::wstring list;
+  for (const std::wstring& name : ANames) list.append(name).push_back(L'\0');
+  list.push_back(L'\0');
+  APlugin.ShowProgress();
+  progress().Start();
+  const int result = APlugin.Delete(AArchive, list);
+  progress().Clear();
+  if (result != 0) {
+    err(L"deleting from " + AArchive + L": " + error_name(result));
+    return kFailed;
+  }
+  out(L"deleted " + count_of(ANames.size(), L"name") + L" from " + AArchive);
+  return kOk;
+}
+
 int run_check(Plugin& APlugin, const std::vector<std::wstring>& AFiles) {
   int status = kOk;
   for (const auto& file : AFiles) {
@@ -815,6 +980,9 @@ const wchar_t kUsageLines[] =
     L"usage: wcxhost [--wcx PATH] [--ansi] [--password TEXT] list [--bare] ARCHIVE\n"
     L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] extract ARCHIVE DEST [NAME...]\n"
     L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] test ARCHIVE\n"
+    L"       wcxhost [--wcx PATH] [--ansi] [--password TEXT] pack [--move] [--no-paths] [--encrypt] [--sub PATH]\n"
+    L"               ARCHIVE SRCDIR [NAME...]\n"
+    L"       wcxhost [--wcx PATH] [--ansi] delete ARCHIVE NAME...\n"
     L"       wcxhost [--wcx PATH] [--ansi] check FILE...\n"
     L"       wcxhost [--wcx PATH] plugins\n"
     L"       wcxhost [--wcx PATH] configure\n"
@@ -826,6 +994,9 @@ const wchar_t kHelpDetails[] =
     L"  extract    extracts everything, or the named entries and folders, below DEST\n"
     L"  test       tests every entry (the plugin extracts it, and it is thrown away) and ends with\n"
     L"             \"N ok, M failed\"\n"
+    L"  pack       packs the named files and folders of SRCDIR (by default all it holds) with all\n"
+    L"             below them into ARCHIVE, which is made when it does not exist\n"
+    L"  delete     deletes the named entries from ARCHIVE; DIR\\*.* names a folder with all it holds\n"
     L"  check      tells for each file whether the plugin takes it for an archive\n"
     L"  plugins    lists the hosted plugins in detection order: place, enabled, title, version, folder\n"
     L"  configure  opens the configuration dialog, as a file manager's Configure button does\n"
@@ -834,9 +1005,14 @@ const wchar_t kHelpDetails[] =
     L"              Wexlor.wcx64 beside a 64-bit one)\n"
     L"  --ansi      use the plugin's ANSI exports instead of the Unicode ones\n"
     L"  --password TEXT\n"
-    L"              answer the plugin's password dialogs with TEXT (the default button is\n"
-    L"              pressed; a dialog asking more than three times is cancelled)\n"
+    L"              answer password dialogs, the plugin's and Wexlor's own, with TEXT (every\n"
+    L"              password edit is filled and the default button pressed; a dialog asking more\n"
+    L"              than three times, or staying open after the answer, is cancelled)\n"
     L"  --bare      list names only, one per line, for scripts\n"
+    L"  --move      pack: the sources go once they are in the archive\n"
+    L"  --no-paths  pack: the entries are stored without their folders\n"
+    L"  --encrypt   pack: the archive is encrypted (the plugin asks for the password)\n"
+    L"  --sub PATH  pack: into the folder PATH inside the archive\n"
     L"  --help      show this text\n"
     L"\n"
     L"Exit status: 0 success, 1 an operation failed, 2 bad command line, 3 the plugin cannot be used.";
@@ -859,6 +1035,10 @@ struct Options {
   std::wstring password;
   bool bare = false;
   bool help = false;
+  int pack_flags = PK_PACK_SAVE_PATHS;
+  bool pack_options = false;  // any of the options of pack given
+  bool has_sub = false;
+  std::wstring sub;
   std::vector<std::wstring> args;  // the command and its operands
 };
 
@@ -881,6 +1061,19 @@ bool parse_options(int argc, wchar_t** argv, Options& AOptions) {
       AOptions.answer_passwords = true;
     } else if (a == L"--bare") {
       AOptions.bare = true;
+    } else if (a == L"--move") {
+      AOptions.pack_flags |= PK_PACK_MOVE_FILES;
+      AOptions.pack_options = true;
+    } else if (a == L"--no-paths") {
+      AOptions.pack_flags &= ~PK_PACK_SAVE_PATHS;
+      AOptions.pack_options = true;
+    } else if (a == L"--encrypt") {
+      AOptions.pack_flags |= PK_PACK_ENCRYPT;
+      AOptions.pack_options = true;
+    } else if (a == L"--sub") {
+      if (!value(AOptions.sub)) return false;
+      AOptions.has_sub = true;
+      AOptions.pack_options = true;
     } else if (a == L"--help" || a == L"-h" || a == L"/?") {
       AOptions.help = true;
     } else if (a.compare(0, 2, L"--") == 0) {
@@ -895,9 +1088,12 @@ bool parse_options(int argc, wchar_t** argv, Options& AOptions) {
 bool valid_command(const Options& AOptions) {
   const auto& args = AOptions.args;
   if (args.empty()) return false;
+  if (args[0] == L"pack") return args.size() >= 3 && !AOptions.bare;
+  if (AOptions.pack_options) return false;
   if (args[0] == L"list") return args.size() == 2;
   if (AOptions.bare) return false;
   if (args[0] == L"extract") return args.size() >= 3;
+  if (args[0] == L"delete") return args.size() >= 3;
   if (args[0] == L"test") return args.size() == 2;
   if (args[0] == L"check") return args.size() >= 2;
   if (args[0] == L"plugins" || args[0] == L"configure") return args.size() == 1 && !AOptions.ansi;
@@ -926,8 +1122,17 @@ int run(int argc, wchar_t** argv) {
     err(plugin.Error());
     return kNoPlugin;
   }
-  if (error_output().Console()) plugin.ShowProgress();
   const auto& args = options.args;
+  if (const std::wstring lacks = plugin.Lacks(args[0]); !lacks.empty()) {
+    err(lacks);
+    return kNoPlugin;
+  }
+  if (args[0] == L"pack")
+    return run_pack(plugin, full_path(args[1]), args[2], std::vector<std::wstring>(args.begin() + 3, args.end()),
+                    options.has_sub ? &options.sub : nullptr, options.pack_flags);
+  if (args[0] == L"delete")
+    return run_delete(plugin, full_path(args[1]), std::vector<std::wstring>(args.begin() + 2, args.end()));
+  if (error_output().Console()) plugin.ShowProgress();
   if (args[0] == L"plugins") return run_plugins(plugin);
   if (args[0] == L"configure") return run_configure(plugin);
   if (args[0] == L"list") return run_list(plugin, full_path(args[1]), options.bare);
