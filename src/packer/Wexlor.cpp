@@ -11,6 +11,7 @@
 
 #include "common/qorErrors.h"
 #include "common/qorText.h"
+#include "dialogs/qorPasswordForm.h"
 #include "hosting/qorFarDeletion.h"
 #include "hosting/qorFarExtraction.h"
 #include "hosting/qorFarOperationScope.h"
@@ -263,6 +264,16 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
 // The callbacks the file manager set without an archive, which packing reports to.
 TqorProcessDataProcs packing_procs() { return GPanels ? GPanels->default_procs() : TqorProcessDataProcs{}; }
 
+// The password of a new encrypted archive, asked in the module's own form; a form that cannot be
+// shown counts as no answer.
+bool ask_password(std::wstring& APassword) {
+  try {
+    return AskNewArchivePassword(APassword);
+  } catch (...) {
+    return false;
+  }
+}
+
 // Each name of a NUL-separated list that ends with an empty one, from the ANSI code page.
 std::wstring wide_list(const char* AList) {
   std::wstring list;
@@ -280,7 +291,7 @@ extern "C" {
 
 int WINAPI GetPackerCaps() {
   return PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_OPTIONS | PK_CAPS_BY_CONTENT |
-         PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE;
+         PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE | PK_CAPS_ENCRYPT;
 }
 
 int WINAPI GetBackgroundFlags() { return BACKGROUND_UNPACK; }
@@ -438,7 +449,7 @@ int WINAPI PackFilesW(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, w
     request.SrcPath = SrcPath;
     request.AddList = AddList;
     request.Flags = Flags;
-    return PackFiles(request, packing_procs(), nullptr);
+    return PackFiles(request, packing_procs(), &ask_password);
   } catch (const std::bad_alloc&) {
     return E_NO_MEMORY;
   } catch (...) {

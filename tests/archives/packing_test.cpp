@@ -339,6 +339,65 @@ TEST(Packing, EncryptionIsRefusedWhereThePluginCannotTakeAPassword) {
   }
 }
 
+namespace {
+
+// Fills both masked edits of the module's password form with AText and presses OK.
+class PasswordAnswerer {
+ public:
+  explicit PasswordAnswerer(std::wstring AText) : FText(std::move(AText)) {}
+  int Masked() const { return FMasked; }
+
+ private:
+  static BOOL CALLBACK fill(HWND AChild, LPARAM AThis) {
+    auto* self = reinterpret_cast<PasswordAnswerer*>(AThis);
+    wchar_t cls[32] = {};
+    GetClassNameW(AChild, cls, 32);
+    if (_wcsicmp(cls, L"Edit") == 0 && (GetWindowLongW(AChild, GWL_STYLE) & ES_PASSWORD)) {
+      SendMessageW(AChild, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->FText.c_str()));
+      ++self->FMasked;
+    }
+    if (_wcsicmp(cls, L"Button") == 0 && GetDlgCtrlID(AChild) == IDOK) self->FOk = AChild;
+    return TRUE;
+  }
+  void answer(HWND AWnd) {
+    Sleep(200);
+    FMasked = 0;
+    EnumChildWindows(AWnd, fill, reinterpret_cast<LPARAM>(this));
+    if (FOk) PostMessageW(FOk, BM_CLICK, 0, 0);
+    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
+    if (IsWindowVisible(AWnd)) PostMessageW(AWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    for (int i = 0; i < 300 && IsWindowVisible(AWnd); ++i) Sleep(10);
+  }
+
+  std::wstring FText;
+  std::atomic<int> FMasked{0};
+  HWND FOk = nullptr;
+  FormWatchThread FWatch{[this](HWND AFound) {
+    if (AFound) answer(AFound);
+  }};
+};
+
+}  // namespace
+
+TEST(Packing, EncryptedNewArchiveTakesThePasswordFromTheModulesOwnForm) {
+  Packer p(L"pack_arclite.dll");
+  EXPECT_NE(p.Fm.GetPackerCaps() & wcx::PK_CAPS_ENCRYPT, 0);
+  const std::wstring archive = p.Archive(L"secret.7z");
+  {
+    PasswordAnswerer answerer(L"s3cret");
+    ASSERT_EQ(p.Pack(archive, kTree, wcx::PK_PACK_SAVE_PATHS | wcx::PK_PACK_ENCRYPT), 0);
+    EXPECT_EQ(answerer.Masked(), 2) << "typed twice, masked";
+  }
+  EXPECT_NE(line_starting(p.Log(), "macro ").find("|-p:\"s3cret\"|"), std::string::npos) << line_starting(p.Log(), "macro ");
+  EXPECT_NE(read_file(archive).find("password s3cret\n"), std::string::npos);
+  // The user cancels the form: nothing is written, nothing asked of the plugin.
+  p.Fm.ClearLog(L"pack", p.Dll);
+  FormAnswerer cancel(L"");
+  EXPECT_EQ(p.Pack(p.Archive(L"other.zip"), kTree, wcx::PK_PACK_SAVE_PATHS | wcx::PK_PACK_ENCRYPT), wcx::E_EABORTED);
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"secret.7z"});
+  EXPECT_EQ(count_lines(p.Log(), "macro"), 0);
+}
+
 TEST(Packing, TwoChangesOfOneArchiveNeverRunAtOnce) {
   Packer p(L"pack_plugin.dll", "slow=100");
   const std::wstring archive = p.Archive(L"old.wxp");

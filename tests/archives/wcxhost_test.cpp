@@ -315,3 +315,28 @@ TEST(WcxHost, LongListingsArriveWholeAndInOrder) {
   const std::string last = "           2999  entry-\xC3\xA9-102999.txt\n3000 entries, 4498500 bytes\n";
   EXPECT_EQ(listing.compare(listing.size() - last.size(), last.size(), last), 0) << listing.substr(listing.size() - 200);
 }
+
+TEST(WcxHost, PacksAndDeletesThroughTheModule) {
+  FileManager fm({{L"pack", L"pack_arclite.dll"}}, false);
+  const std::wstring source = fm.Root() + L"src";
+  CreateDirectoryW(source.c_str(), nullptr);
+  CreateDirectoryW((source + L"\\d").c_str(), nullptr);
+  write_file(source + L"\\a.txt", "alpha");
+  write_file(source + L"\\d\\b.txt", "bravo!");
+  const std::wstring archive = fm.Root() + L"new.7z";
+  const std::wstring wcx = L"--wcx " + quoted(fm.Root() + qor::kModuleFileName) + L" ";
+  // Every name below the folder by default; the module's own password form answered by --password.
+  const HostRun packed = run_host(wcx + L"--password s3cret pack --encrypt " + quoted(archive) + L" " + quoted(source));
+  ASSERT_EQ(packed.status, 0u) << packed.err;
+  std::string text = read_file(archive);
+  for (const char* part : {"password s3cret\n", " a.txt\nalpha\n", " d\\b.txt\nbravo!\n"})
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  const HostRun deleted = run_host(wcx + L"delete " + quoted(archive) + L" d\\*.*");
+  ASSERT_EQ(deleted.status, 0u) << deleted.err;
+  text = read_file(archive);
+  EXPECT_EQ(text.find("b.txt"), std::string::npos);
+  EXPECT_NE(text.find(" a.txt\nalpha\n"), std::string::npos);
+  const HostRun missing = run_host(wcx + L"delete " + quoted(archive) + L" nothing.txt");
+  EXPECT_EQ(missing.status, 1u);
+  EXPECT_NE(missing.err.find("E_NO_FILES (22)"), std::string::npos) << missing.err;
+}
