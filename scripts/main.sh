@@ -50,7 +50,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     echo "== $arch: wcxhost pack --sub added main-pack.tar (a copy of sample.tar) sample"
     sh "$1/scripts/wine-run.sh" "$bin/wcxhost.exe" --wcx "$bin/$module" pack --sub added "$packed" \
       "$1/samples/tar" sample
-    echo "== $arch: wcxhost delete main-pack.tar $3"
+    printf "== %s: wcxhost delete main-pack.tar %s\n" "$arch" "$3"
     sh "$1/scripts/wine-run.sh" "$bin/wcxhost.exe" --wcx "$bin/$module" delete "$packed" "$3"
   done
 ' sh "$root" "$build" "$deleted_name" || fail "wcxhost reported an error"
