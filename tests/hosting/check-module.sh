@@ -11,8 +11,8 @@ fail() { echo "check-module: $name: $*" >&2; exit 1; }
 
 exports=$("$objdump" -p "$module" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | tr '\n' ' ')
-expected="CanYouHandleThisFile CanYouHandleThisFileW CloseArchive ConfigurePacker GetBackgroundFlags GetPackerCaps \
-ListHostedPluginsW OpenArchive OpenArchiveW PackSetDefaultParams ProcessFile ProcessFileW ReadHeader ReadHeaderEx \
+expected="CanYouHandleThisFile CanYouHandleThisFileW CloseArchive ConfigurePacker DeleteFiles DeleteFilesW GetBackgroundFlags GetPackerCaps \
+ListHostedPluginsW OpenArchive OpenArchiveW PackFiles PackFilesW PackSetDefaultParams ProcessFile ProcessFileW ReadHeader ReadHeaderEx \
 ReadHeaderExW SetChangeVolProc SetChangeVolProcW SetProcessDataProc SetProcessDataProcW "
 [ "$exports" = "$expected" ] || fail "exports '$exports'"
 

@@ -288,7 +288,8 @@ TEST_F(ExportNames, RealDllsOfTheBuild) {
   EXPECT_EQ(r.is64, kTarget64);
   // The same plain names from both modules: no stdcall decoration on i686 either.
   EXPECT_EQ(r.names, wide({"CanYouHandleThisFile", "CanYouHandleThisFileW", "CloseArchive", "ConfigurePacker",
-                           "GetBackgroundFlags", "GetPackerCaps", "ListHostedPluginsW", "OpenArchive", "OpenArchiveW", "PackSetDefaultParams", "ProcessFile",
+                           "DeleteFiles", "DeleteFilesW", "GetBackgroundFlags", "GetPackerCaps", "ListHostedPluginsW",
+                           "OpenArchive", "OpenArchiveW", "PackFiles", "PackFilesW", "PackSetDefaultParams", "ProcessFile",
                            "ProcessFileW", "ReadHeader", "ReadHeaderEx", "ReadHeaderExW", "SetChangeVolProc",
                            "SetChangeVolProcW", "SetProcessDataProc", "SetProcessDataProcW"}));
 

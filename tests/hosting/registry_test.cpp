@@ -34,7 +34,7 @@ TEST(Registry, LoadsPluginStartsItAndShutsItDownOnUnload) {
 
 TEST(Registry, ExportsAndConstantsNeedNoRegistry) {
   FileManager fm({{L"Fix", L"fixture_full.dll"}});
-  EXPECT_EQ(fm.GetPackerCaps(), 464);
+  EXPECT_EQ(fm.GetPackerCaps(), 991);
   EXPECT_EQ(fm.GetBackgroundFlags(), 1);
   wcx::PackDefaultParamStruct params{};
   params.size = sizeof(params);
