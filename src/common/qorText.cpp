@@ -25,4 +25,10 @@ std::string WideToAnsi(const std::wstring& AText) {
   return result;
 }
 
+std::wstring FoldedName(std::wstring_view AName) {
+  std::wstring text(AName);
+  if (!text.empty()) ::CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
 }  // namespace qor

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 
+#include "common/qorText.h"
 #include "services/qorFarCurrentFolder.h"
 
 namespace qor {
@@ -16,11 +17,7 @@ std::mutex GLock;
 std::condition_variable GReleased;
 std::set<std::wstring> GChanging;
 
-std::wstring key_of(const std::wstring& AArchive) {
-  std::wstring key = FarFullPath(AArchive);
-  if (!key.empty()) ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-  return key;
-}
+std::wstring key_of(const std::wstring& AArchive) { return FoldedName(FarFullPath(AArchive)); }
 
 }  // namespace
 

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "api/qorWcxApi.h"
+#include "common/qorText.h"
 #include "common/qorUserStop.h"
 #include "hosting/qorFarArchiveLocks.h"
 #include "hosting/qorFarEntryNames.h"
@@ -21,11 +24,6 @@ namespace qor {
 namespace {
 
 using namespace wcx;
-
-std::wstring folded(std::wstring AText) {
-  if (!AText.empty()) ::CharUpperBuffW(AText.data(), static_cast<DWORD>(AText.size()));
-  return AText;
-}
 
 // The names the file manager asks for, as it was shown them; a folder with its contents ends in
 // "\*.*". Any other '*' or '?' is part of a name: never a mask.
@@ -46,7 +44,7 @@ std::vector<wanted_name> read_names(const wchar_t* AList) {
     }
     while (!name.Path.empty() && name.Path.back() == L'\\') name.Path.pop_back();
     if (name.Path.empty()) continue;
-    name.Path = folded(name.Path);
+    name.Path = FoldedName(name.Path);
     names.push_back(std::move(name));
   }
   return names;
@@ -66,11 +64,13 @@ size_t depth_of(const std::wstring& APath) {
   return APath.empty() ? 0 : 1 + static_cast<size_t>(std::count(APath.begin(), APath.end(), L'\\'));
 }
 
-// The index of the item that the file manager was shown as AShown (folded), or -1.
-intptr_t find_shown(const TqorFarPluginEnum& AListing, const std::wstring& AShown) {
-  for (size_t i = 0; i < AListing.ItemCount(); ++i)
-    if (folded(ListedEntryPath(AListing.NameAt(i))) == AShown) return static_cast<intptr_t>(i);
-  return -1;
+// A listing's items by the name the file manager was shown for each (folded): worked out once per
+// listing, however many names are looked up in it.
+std::unordered_map<std::wstring, size_t> shown_names(const TqorFarPluginEnum& AListing) {
+  std::unordered_map<std::wstring, size_t> names;
+  names.reserve(AListing.ItemCount());
+  for (size_t i = 0; i < AListing.ItemCount(); ++i) names.emplace(FoldedName(ListedEntryPath(AListing.NameAt(i))), i);
+  return names;
 }
 
 bool is_folder(const TPluginPanelItem& AItem) { return (AItem.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -122,18 +122,19 @@ class delete_call {
     TqorFarPanelCursor cursor(APanel);
     for (size_t start = 0; !AFolder.empty();) {
       const size_t cut = AFolder.find(L'\\', start);
-      const intptr_t index = find_shown(cursor.Listing(), AFolder.substr(start, cut - start));
-      if (index < 0 || !is_folder(cursor.Listing().Item(static_cast<size_t>(index)))) return 0;
-      if (!cursor.Enter(std::wstring(cursor.Listing().NameAt(static_cast<size_t>(index))))) return E_EWRITE;
+      const auto shown = shown_names(cursor.Listing());
+      const auto found = shown.find(AFolder.substr(start, cut - start));
+      if (found == shown.end() || !is_folder(cursor.Listing().Item(found->second))) return 0;
+      if (!cursor.Enter(std::wstring(cursor.Listing().NameAt(found->second)))) return E_EWRITE;
       if (cut == std::wstring::npos) break;
       start = cut + 1;
     }
-    const std::vector<std::wstring> chosen = choose(cursor, ANames);
+    const std::set<std::wstring> chosen = choose(cursor, ANames);
     if (chosen.empty()) return 0;
     std::vector<TPluginPanelItem> items;
     const TqorFarPluginEnum& listing = cursor.Listing();
     for (size_t i = 0; i < listing.ItemCount(); ++i)
-      if (std::find(chosen.begin(), chosen.end(), listing.NameAt(i)) != chosen.end()) items.push_back(listing.Item(i));
+      if (chosen.count(std::wstring(listing.NameAt(i)))) items.push_back(listing.Item(i));
     AMatched += items.size();
     TDeleteFilesInfo info{};
     info.StructSize = sizeof(info);
@@ -155,23 +156,25 @@ class delete_call {
 
   // The raw names of the current folder's items that the names stand for: a file name that file,
   // "dir\*.*" that folder with what it holds, a bare folder name only a folder that holds nothing.
-  std::vector<std::wstring> choose(TqorFarPanelCursor& ACursor, const std::vector<wanted_name>& ANames) {
-    std::vector<std::wstring> chosen, bare_folders;
+  std::set<std::wstring> choose(TqorFarPanelCursor& ACursor, const std::vector<wanted_name>& ANames) {
+    std::set<std::wstring> chosen;
+    std::vector<std::wstring> bare_folders;
+    const auto shown = shown_names(ACursor.Listing());
     for (const wanted_name& name : ANames) {
-      const intptr_t index = find_shown(ACursor.Listing(), name_part(name.Path));
-      if (index < 0) continue;
-      const TPluginPanelItem& item = ACursor.Listing().Item(static_cast<size_t>(index));
-      std::wstring raw(ACursor.Listing().NameAt(static_cast<size_t>(index)));
-      if (is_folder(item) && !name.WholeFolder)
+      const auto found = shown.find(name_part(name.Path));
+      if (found == shown.end()) continue;
+      const bool folder = is_folder(ACursor.Listing().Item(found->second));
+      std::wstring raw(ACursor.Listing().NameAt(found->second));
+      if (folder && !name.WholeFolder)
         bare_folders.push_back(std::move(raw));
-      else if (is_folder(item) == name.WholeFolder && std::find(chosen.begin(), chosen.end(), raw) == chosen.end())
-        chosen.push_back(std::move(raw));
+      else if (folder == name.WholeFolder)
+        chosen.insert(std::move(raw));
     }
     for (std::wstring& folder : bare_folders) {
       if (!ACursor.Enter(folder)) continue;
       const bool empty = ACursor.Listing().ItemCount() == 0;
       ACursor.Leave();
-      if (empty && std::find(chosen.begin(), chosen.end(), folder) == chosen.end()) chosen.push_back(std::move(folder));
+      if (empty) chosen.insert(std::move(folder));
     }
     return chosen;
   }

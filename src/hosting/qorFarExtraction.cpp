@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/qorErrors.h"
+#include "common/qorText.h"
 #include "common/qorUserStop.h"
 #include "hosting/qorFarEntryNames.h"
 #include "hosting/qorFarPlugin.h"
@@ -20,13 +21,6 @@ constexpr std::uint64_t kMostEntries = 16384;
 constexpr std::uint64_t kMostBytes = 512ull << 20;
 
 bool is_folder(const TPluginPanelItem& AItem) noexcept { return (AItem.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-
-// Names as the file system compares them: two that differ only in case are one file there.
-std::wstring upper(std::wstring_view AName) {
-  std::wstring text(AName);
-  if (!text.empty()) ::CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-  return text;
-}
 
 bool inside(const std::wstring& APath, const std::wstring& AFolder) noexcept {
   return APath.size() > AFolder.size() && APath[AFolder.size()] == L'\\' &&
@@ -67,7 +61,7 @@ bool measure_level(TqorFarPluginPanel& APanel, const TqorFarPluginEnum& ALevel, 
       AMeasure.Unfit = true;
       return false;
     }
-    names.push_back(upper(name));
+    names.push_back(FoldedName(name));
     ++AMeasure.Entries;
     if (!is_folder(item)) AMeasure.Bytes += item.FileSize;
     if (AMeasure.Entries > ABudget.Entries || AMeasure.Bytes > ABudget.Bytes) return false;
@@ -272,7 +266,7 @@ const std::unordered_set<std::wstring>& TqorFarExtraction::duplicates_of(const T
   if (it != FDuplicates.end()) return it->second;
   std::vector<std::wstring> names;
   names.reserve(ALevel.ItemCount());
-  for (size_t i = 0; i < ALevel.ItemCount(); ++i) names.push_back(upper(ALevel.NameAt(i)));
+  for (size_t i = 0; i < ALevel.ItemCount(); ++i) names.push_back(FoldedName(ALevel.NameAt(i)));
   std::sort(names.begin(), names.end());
   std::unordered_set<std::wstring> duplicates;
   for (size_t i = 1; i < names.size(); ++i)
@@ -334,7 +328,7 @@ std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, siz
     const bool folder = is_folder(item);
     // Two items one file name in the staging folder, or a name the plugin would not write as
     // itself, are asked for alone.
-    bool usable = PlainEntryName(name) && (!folder || folders) && duplicates.count(upper(name)) == 0;
+    bool usable = PlainEntryName(name) && (!folder || folders) && duplicates.count(FoldedName(name)) == 0;
     if (usable && i != AFrom) {
       const std::wstring path = prefix + std::wstring(name);
       if (FStaged.count(path) != 0 || FAlone.count(path) != 0) continue;
@@ -408,7 +402,7 @@ TqorEntryResult TqorFarExtraction::obtain(const std::wstring& ANear, std::wstrin
   staged_hit hit;
   if (find_staged(hit)) {
     // A folder fetched whole holds one file for a name its listing has twice: neither takes it.
-    const bool ambiguous = !hit.Direct && duplicates_of(level, FLevel).count(upper(level.NameAt(current))) != 0;
+    const bool ambiguous = !hit.Direct && duplicates_of(level, FLevel).count(FoldedName(level.NameAt(current))) != 0;
     const size_t cut = hit.File.find_last_of(L'\\');
     if (!ambiguous && FStaging->HoldsFile(hit.File.substr(0, cut + 1), hit.File.substr(cut + 1))) {
       resolve(hit, true);

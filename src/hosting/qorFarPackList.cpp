@@ -7,18 +7,13 @@
 
 #include "api/qorWcxApi.h"
 #include "common/qorHandles.h"
+#include "common/qorText.h"
 #include "hosting/qorFarEntryNames.h"
 #include "hosting/qorFarStaging.h"
 #include "services/qorFarCurrentFolder.h"
 
 namespace qor {
 namespace {
-
-std::wstring folded(std::wstring AText) {
-  if (!AText.empty())
-    ::CharUpperBuffW(AText.data(), static_cast<DWORD>(AText.size()));
-  return AText;
-}
 
 bool is_absolute(const std::wstring& APath) noexcept {
   if (APath.size() >= 3 && APath[1] == L':' && (APath[2] == L'\\' || APath[2] == L'/')) return true;
@@ -56,7 +51,7 @@ int TqorPackList::read_names(const wchar_t* AAddList, bool ASavePaths) {
       source.Folder = true;
     }
     if (!EntryPathContained(source.Name)) return wcx::E_NOT_SUPPORTED;
-    if (seen.insert(folded(source.Name)).second) FSources.push_back(std::move(source));
+    if (seen.insert(FoldedName(source.Name)).second) FSources.push_back(std::move(source));
   }
   if (FSources.empty()) return wcx::E_NO_FILES;
   // Every nested source must lie in a listed folder: the plugin takes the top level and recurses.
@@ -64,7 +59,7 @@ int TqorPackList::read_names(const wchar_t* AAddList, bool ASavePaths) {
     const std::wstring parent = parent_of(FSources[i].Name);
     if (parent.empty()) {
       FTopLevel.push_back(i);
-    } else if (!ASavePaths || !seen.count(folded(parent))) {
+    } else if (!ASavePaths || !seen.count(FoldedName(parent))) {
       return wcx::E_NOT_SUPPORTED;
     }
   }
@@ -91,7 +86,7 @@ int TqorPackList::state_sources() {
 void TqorPackList::state_from_listing(const std::wstring& AFolder, const std::vector<size_t>& ASources,
                                       std::vector<bool>& AStated) {
   std::unordered_map<std::wstring, size_t> wanted;
-  for (size_t index : ASources) wanted.emplace(folded(name_only(FSources[index].Name)), index);
+  for (size_t index : ASources) wanted.emplace(FoldedName(name_only(FSources[index].Name)), index);
   TqorPackSource folder;
   folder.Name = AFolder;
   std::wstring pattern = AFolder.empty() ? FFolder : PathOf(folder);
@@ -102,7 +97,7 @@ void TqorPackList::state_from_listing(const std::wstring& AFolder, const std::ve
                                       FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
   if (find.get() == INVALID_HANDLE_VALUE) return;
   do {
-    const auto found = wanted.find(folded(data.cFileName));
+    const auto found = wanted.find(FoldedName(data.cFileName));
     if (found == wanted.end()) continue;
     WIN32_FILE_ATTRIBUTE_DATA& stat = FSources[found->second].Data;
     stat.dwFileAttributes = data.dwFileAttributes;
@@ -141,10 +136,10 @@ std::vector<TPluginPanelItem> TqorPackList::PanelItems() const {
 }
 
 bool TqorPackList::Covers(const std::wstring& APath) const {
-  const std::wstring path = folded(FarFullPath(APath));
+  const std::wstring path = FoldedName(FarFullPath(APath));
   for (size_t index : FTopLevel) {
     const TqorPackSource& source = FSources[index];
-    const std::wstring listed = folded(PathOf(source));
+    const std::wstring listed = FoldedName(PathOf(source));
     if (path == listed) return true;
     if (source.Folder && path.size() > listed.size() && path.compare(0, listed.size(), listed) == 0 &&
         path[listed.size()] == L'\\')

@@ -11,6 +11,7 @@
 
 #include "api/qorWcxApi.h"
 #include "common/qorHandles.h"
+#include "common/qorText.h"
 #include "common/qorUserStop.h"
 #include "hosting/qorFarArchiveLocks.h"
 #include "hosting/qorFarEntryNames.h"
@@ -31,11 +32,6 @@ using namespace wcx;
 // The plugin whose command interface makes a named archive from a list of files.
 constexpr GUID kCommandPluginId = {0x65642111, 0xAA69, 0x4B84, {0xB4, 0xB8, 0x92, 0x49, 0x57, 0x9E, 0xC4, 0xFA}};
 
-std::wstring folded(std::wstring AText) {
-  if (!AText.empty()) ::CharUpperBuffW(AText.data(), static_cast<DWORD>(AText.size()));
-  return AText;
-}
-
 std::wstring folder_of(const std::wstring& AFile) {
   const size_t cut = AFile.find_last_of(L'\\');
   return cut == std::wstring::npos ? std::wstring() : FarFolderForm(AFile.substr(0, cut + 1));
@@ -50,7 +46,7 @@ bool file_exists(const std::wstring& APath) {
 bool is_plugin_temp_name(const std::wstring& AName) {
   // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}.tmp", as archive plugins name an update in progress.
   return AName.size() == 42 && AName.front() == L'{' && AName[37] == L'}' &&
-         folded(AName.substr(38)) == L".TMP";
+         FoldedName(AName.substr(38)) == L".TMP";
 }
 
 // The plugins' temporary files in a folder before a call; after a fault, the ones the call left
@@ -124,7 +120,7 @@ class pack_call {
       return error;
     if (FList.Covers(FArchive)) return E_NOT_SUPPORTED;
     for (const TqorPackSource& source : FList.Sources())
-      if (source.Folder) FPackedFolders.insert(folded(source.Name));
+      if (source.Folder) FPackedFolders.insert(FoldedName(source.Name));
     const TqorArchiveChangeLock lock(FArchive);
     const bool existing = file_exists(FArchive);
     const int result = existing ? add_to_archive() : make_archive();
@@ -187,8 +183,8 @@ class pack_call {
     for (size_t i = 0; i < listing.ItemCount(); ++i) {
       const std::wstring path = APrefix + std::wstring(listing.NameAt(i));
       if (!(listing.Item(i).FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        FHeld[folded(path)] = listing.Item(i).FileSize;
-      else if (FPackedFolders.count(folded(path)))
+        FHeld[FoldedName(path)] = listing.Item(i).FileSize;
+      else if (FPackedFolders.count(FoldedName(path)))
         folders.emplace_back(listing.NameAt(i));
     }
     for (const std::wstring& folder : folders) {
@@ -280,7 +276,7 @@ class pack_call {
   int make_by_command(const TqorFarPlugin& APlugin) {
     std::wstring password;
     if (wants_password()) {
-      const std::wstring extension = folded(FArchive.substr(std::min(FArchive.size(), FArchive.find_last_of(L'.'))));
+      const std::wstring extension = FoldedName(FArchive.substr(std::min(FArchive.size(), FArchive.find_last_of(L'.'))));
       // Only these two formats are encrypted by it: any other would silently stay plain.
       if (extension != L".7Z" && extension != L".ZIP") return E_NOT_SUPPORTED;
       if (!FPrompt || !FPrompt(password)) return E_EABORTED;
@@ -383,7 +379,7 @@ class pack_call {
         folders.push_back(&source);
         continue;
       }
-      const auto entry = listing.find(folded(source.Name));
+      const auto entry = listing.find(FoldedName(source.Name));
       if (entry == listing.end()) {
         result = E_EWRITE;
         continue;

@@ -1,6 +1,7 @@
 // Silent moves through a plugin's folders.
 #include "hosting/qorFarPanelCursor.h"
 
+#include "common/qorText.h"
 #include "hosting/qorFarPlugin.h"
 
 namespace qor {
@@ -46,13 +47,10 @@ intptr_t TqorFarPanelCursor::Find(const std::wstring& AName) {
   const TqorFarPluginEnum& listing = Listing();
   for (size_t i = 0; i < listing.ItemCount(); ++i)
     if (listing.NameAt(i) == AName) return static_cast<intptr_t>(i);
-  for (size_t i = 0; i < listing.ItemCount(); ++i) {
-    const std::wstring_view name = listing.NameAt(i);
-    if (name.size() == AName.size() &&
-        ::CompareStringOrdinal(name.data(), static_cast<int>(name.size()), AName.data(),
-                               static_cast<int>(AName.size()), TRUE) == CSTR_EQUAL)
+  const std::wstring folded = FoldedName(AName);
+  for (size_t i = 0; i < listing.ItemCount(); ++i)
+    if (listing.NameAt(i).size() == AName.size() && FoldedName(listing.NameAt(i)) == folded)
       return static_cast<intptr_t>(i);
-  }
   return -1;
 }
 
