@@ -10,21 +10,13 @@
 
 #include "ui/qorShellBaseExtension.h"
 #include "ui/qorShellDialogs.h"
+#include "form_unit_startup.h"
 #include "ui_test_env.h"
 #include "wexlor_harness.h"
 
 namespace {
 
-class UnitStartup : public ::testing::Environment {
- public:
-  void SetUp() override {
-    HMODULE module = LoadLibraryW((wxt::exe_folder() + qor::kModuleFileName).c_str());
-    qor::ThemesStartup(module);
-    qor::FormStartup();
-    qor::ShellBaseExtension::Startup();
-  }
-};
-const auto* GStartup = ::testing::AddGlobalTestEnvironment(new UnitStartup);
+const auto* GStartup = ::testing::AddGlobalTestEnvironment(new wxt::FormUnitStartup);
 
 // A form with content of a fixed height and the buttons a test asks for.
 class ContentForm : public qor::TqorShellCustomDialogForm {

@@ -19,21 +19,13 @@
 #include "png_writer.h"
 #include "ui/qorShellBaseExtension.h"
 #include "ui/qorShellForm.h"
+#include "form_unit_startup.h"
 #include "ui_test_env.h"
 #include "wexlor_harness.h"
 
 namespace {
 
-class UnitStartup : public ::testing::Environment {
- public:
-  void SetUp() override {
-    HMODULE module = LoadLibraryW((wxt::exe_folder() + qor::kModuleFileName).c_str());
-    qor::ThemesStartup(module);
-    qor::FormStartup();
-    qor::ShellBaseExtension::Startup();
-  }
-};
-const auto* GStartup = ::testing::AddGlobalTestEnvironment(new UnitStartup);
+const auto* GStartup = ::testing::AddGlobalTestEnvironment(new wxt::FormUnitStartup);
 
 // ---- the form as a user sees it ----
 
