@@ -4,17 +4,19 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <set>
-#include <unordered_map>
 #include <vector>
 
 #include "api/qorWcxApi.h"
+#include "common/qorErrors.h"
 #include "common/qorHandles.h"
 #include "common/qorText.h"
 #include "common/qorUserStop.h"
+#include "hosting/qorFarArchiveChange.h"
 #include "hosting/qorFarArchiveLocks.h"
+#include "hosting/qorFarArchiveSnapshot.h"
 #include "hosting/qorFarEntryNames.h"
+#include "hosting/qorFarMovedSources.h"
 #include "hosting/qorFarPackList.h"
 #include "hosting/qorFarPanelCursor.h"
 #include "hosting/qorFarPlugin.h"
@@ -43,43 +45,6 @@ bool file_exists(const std::wstring& APath) {
   return ::GetFileAttributesW(ExtendedPath(APath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool is_plugin_temp_name(const std::wstring& AName) {
-  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}.tmp", as archive plugins name an update in progress.
-  return AName.size() == 42 && AName.front() == L'{' && AName[37] == L'}' &&
-         FoldedName(AName.substr(38)) == L".TMP";
-}
-
-// The plugins' temporary files in a folder before a call; after a fault, the ones the call left
-// go, and nothing else.
-class temp_file_sweep {
- public:
-  explicit temp_file_sweep(std::wstring AFolder) : FFolder(std::move(AFolder)), FBefore(list()) {}
-  void remove_new() const noexcept {
-    try {
-      for (const std::wstring& name : list())
-        if (!FBefore.count(name)) ::DeleteFileW(ExtendedPath(FFolder + L"\\" + name).c_str());
-    } catch (...) {
-    }
-  }
-
- private:
-  std::set<std::wstring> list() const {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    unique_find find(::FindFirstFileExW(ExtendedPath(FFolder + L"\\{*}.tmp").c_str(), FindExInfoBasic, &data,
-                                        FindExSearchNameMatch, nullptr, 0));
-    if (find.get() == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_plugin_temp_name(data.cFileName))
-        names.insert(data.cFileName);
-    } while (::FindNextFileW(find.get(), &data));
-    return names;
-  }
-
-  std::wstring FFolder;
-  std::set<std::wstring> FBefore;
-};
-
 // A file of the module's own that goes when the call ends, whatever happens.
 class owned_file {
  public:
@@ -93,20 +58,16 @@ class owned_file {
   std::wstring FPath;
 };
 
-std::atomic<unsigned> GNameCounter{0};
-
-// A name of the module's own in AFolder, unused now, ending in ATail.
-std::wstring fresh_name(const std::wstring& AFolder, const std::wstring& ATail) {
-  for (;;) {
-    const std::wstring path = AFolder + (AFolder.back() == L'\\' ? L"" : L"\\") + L"~wexlor-" +
-                              std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++GNameCounter) +
-                              L"-" + ATail;
-    if (!file_exists(path)) return path;
-  }
+// Write times the same to the precision of archive formats: DOS times (zip) keep 2 seconds.
+bool same_time(const FILETIME& A, const FILETIME& B) {
+  const auto ticks = [](const FILETIME& T) {
+    return static_cast<long long>((static_cast<unsigned long long>(T.dwHighDateTime) << 32) | T.dwLowDateTime);
+  };
+  const long long difference = ticks(A) - ticks(B);
+  return difference <= 20000000 && difference >= -20000000;
 }
 
-// Files an archive holds where the sources went: path below the target folder (folded) to size.
-using archive_listing = std::unordered_map<std::wstring, unsigned long long>;
+bool is_zero(const FILETIME& ATime) { return ATime.dwLowDateTime == 0 && ATime.dwHighDateTime == 0; }
 
 class pack_call {
  public:
@@ -121,14 +82,17 @@ class pack_call {
     if (FList.Covers(FArchive)) return E_NOT_SUPPORTED;
     for (const TqorPackSource& source : FList.Sources())
       if (source.Folder) FPackedFolders.insert(FoldedName(source.Name));
+    if (moving()) FMoved.Note();
     const TqorArchiveChangeLock lock(FArchive);
-    const bool existing = file_exists(FArchive);
-    const int result = existing ? add_to_archive() : make_archive();
+    const int result = file_exists(FArchive) ? add_to_archive() : make_archive();
     if (result != 0) return result;
-    return check_and_move();
+    return move_sources();
   }
 
  private:
+  bool moving() const noexcept { return (FRequest.Flags & PK_PACK_MOVE_FILES) != 0; }
+  bool wants_password() const noexcept { return (FRequest.Flags & PK_PACK_ENCRYPT) != 0; }
+
   int read_sub_path() {
     std::wstring path = FRequest.SubPath;
     std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -146,56 +110,112 @@ class pack_call {
   }
 
   // FAR's panel route: the archive's own plugin, in the folder SubPath names, takes the top level.
+  // The change is checked against what the touched folders listed before it, and rolled back when
+  // it lost anything.
   int add_to_archive() {
-    HANDLE handle = nullptr;
-    TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(FArchive, handle);
-    if (!plugin) return E_UNKNOWN_FORMAT;
-    if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return E_EOPEN;
-    TqorFarPluginPanel panel(plugin, handle);
-    if (!plugin->HasPutFiles()) return E_NOT_SUPPORTED;
+    // No plugin is known to take a password for an update: plain data must not pass for encrypted.
+    if (wants_password()) return E_NOT_SUPPORTED;
+    TqorArchiveChange change(FArchive);
     int result = 0;
     {
-      TqorFarPanelCursor cursor(panel);
-      result = enter_sub_path(cursor);
-      if (result == 0) result = put_files(panel);
-      // As FAR re-reads its panel after the call, the check reads what the plugin now shows there.
-      if (result == 0) FHeldRead = read_held(cursor);
+      HANDLE handle = nullptr;
+      TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(FArchive, handle);
+      if (!plugin) return E_UNKNOWN_FORMAT;
+      if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return E_EOPEN;
+      TqorFarPluginPanel panel(plugin, handle);
+      if (!plugin->HasPutFiles()) return E_NOT_SUPPORTED;
+      {
+        TqorFarPanelCursor cursor(panel);
+        result = walk_and_put(cursor);
+        if (result == 0 && !read_after(cursor)) result = -1;
+      }
+      // The plugin may hold the archive open: it is closed before the archive is put back.
+      try {
+        panel.Close();
+      } catch (...) {
+        if (result == 0) result = E_EWRITE;
+      }
     }
-    panel.Close();
-    return result;
+    if (result == -1) result = reopen_and_read_after() ? 0 : E_EWRITE;
+    if (result == 0 && !change_holds()) result = E_EWRITE;
+    if (result != 0) {
+      change.RollBack();
+      return result;
+    }
+    change.Commit();
+    return 0;
   }
 
-  bool read_held(TqorFarPanelCursor& ACursor) noexcept {
+  // Lists each level on the way to the target and what the target holds of the packed folders,
+  // makes the levels that are missing, and puts the files.
+  int walk_and_put(TqorFarPanelCursor& ACursor) {
+    const unsigned long stops = UserStops();
     try {
-      ACursor.Forget();
-      collect_held(ACursor, std::wstring());
-      return true;
+      TqorListedFolder* node = &FBefore;
+      node->Read(ACursor);
+      bool made = false;
+      for (const std::wstring& level : FSubLevels) {
+        const TqorListedItem* item = made ? nullptr : node->Find(level, true);
+        std::wstring name = item ? item->Name : level;
+        if (!item) {
+          if (ACursor.Make(level) != 1) return failure(stops, E_EWRITE);
+          made = true;
+        }
+        if (!ACursor.Enter(name)) return E_EWRITE;
+        FTarget += name + L"\\";
+        node = &node->Sub(name);
+        if (!made) node->Read(ACursor);
+      }
+      FBeforeTarget = made ? nullptr : node;
+      if (!made) read_packed(ACursor, *node, std::wstring());
     } catch (...) {
-      FHeld.clear();
-      return false;
+      return E_EWRITE;
     }
+    return put_files(ACursor);
   }
 
-  // The files below the cursor's folder, entering only the folders that were packed.
-  void collect_held(TqorFarPanelCursor& ACursor, const std::wstring& APrefix) {
+  // The folders below the cursor's that were packed and are there, each listed into ANode's tree.
+  void read_packed(TqorFarPanelCursor& ACursor, TqorListedFolder& ANode, const std::wstring& APrefix) {
     std::vector<std::wstring> folders;
-    const TqorFarPluginEnum& listing = ACursor.Listing();
-    for (size_t i = 0; i < listing.ItemCount(); ++i) {
-      const std::wstring path = APrefix + std::wstring(listing.NameAt(i));
-      if (!(listing.Item(i).FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        FHeld[FoldedName(path)] = listing.Item(i).FileSize;
-      else if (FPackedFolders.count(FoldedName(path)))
-        folders.emplace_back(listing.NameAt(i));
-    }
+    for (const TqorListedItem& item : ANode.Items())
+      if (item.Folder && FPackedFolders.count(FoldedName(APrefix + item.Name))) folders.push_back(item.Name);
     for (const std::wstring& folder : folders) {
-      if (!ACursor.Enter(folder)) continue;
-      collect_held(ACursor, APrefix + folder + L"\\");
+      if (!ACursor.Enter(folder)) RaiseOSError(ERROR_PATH_NOT_FOUND);
+      TqorListedFolder& sub = ANode.Sub(folder);
+      sub.Read(ACursor);
+      read_packed(ACursor, sub, APrefix + folder + L"\\");
       ACursor.Leave();
     }
   }
 
+  // What the archive lists now in the folders read before; false when the plugin cannot show it.
+  bool read_after(TqorFarPanelCursor& ACursor) noexcept {
+    try {
+      ACursor.LeaveAll();
+      ACursor.Forget();
+      FAfter = std::make_unique<TqorListedFolder>();
+      TqorListedFolder* node = FAfter.get();
+      node->Read(ACursor);
+      for (const std::wstring& level : FSubLevels) {
+        const TqorListedItem* item = node->Find(level, true);
+        if (!item) return true;  // judged missing by the check
+        const std::wstring name = item->Name;
+        if (!ACursor.Enter(name)) return false;
+        node = &node->Sub(name);
+        node->Read(ACursor);
+      }
+      read_packed(ACursor, *node, std::wstring());
+      FAfterTarget = node;
+      return true;
+    } catch (...) {
+      FAfter.reset();
+      FAfterTarget = nullptr;
+      return false;
+    }
+  }
+
   // A new archive, or a panel that could not be read after the call: the archive opened afresh.
-  bool reopen_and_read_held() {
+  bool reopen_and_read_after() {
     HANDLE handle = nullptr;
     TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(FArchive, handle);
     if (!plugin || !handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return false;
@@ -203,19 +223,25 @@ class pack_call {
     bool read = false;
     {
       TqorFarPanelCursor cursor(panel);
-      read = std::all_of(FSubLevels.begin(), FSubLevels.end(), [&](const std::wstring& level) { return cursor.Enter(level); }) &&
-             read_held(cursor);
+      read = read_after(cursor);
     }
-    panel.Close();
+    try {
+      panel.Close();
+    } catch (...) {
+    }
     return read;
   }
 
-  int enter_sub_path(TqorFarPanelCursor& ACursor) {
-    for (const std::wstring& level : FSubLevels) {
-      if (ACursor.Find(level) < 0 && ACursor.Make(level) != 1) return E_EWRITE;
-      if (!ACursor.Enter(level)) return E_EWRITE;
-    }
-    return 0;
+  // Everything the touched folders held is there still, and every source is where it went.
+  bool change_holds() const {
+    if (!FAfter || !FAfterTarget) return false;
+    std::set<std::wstring> touched;
+    for (const TqorPackSource& source : FList.Sources()) touched.insert(FoldedName(FTarget + source.Name));
+    const TqorTouched is_touched = [&](const std::wstring& APath, bool) { return touched.count(FoldedName(APath)) != 0; };
+    if (!KeptUntouched(FBefore, *FAfter, is_touched)) return false;
+    return std::all_of(FList.Sources().begin(), FList.Sources().end(), [&](const TqorPackSource& ASource) {
+      return FAfterTarget->FindPath(ASource.Name, ASource.Folder) != nullptr;
+    });
   }
 
   // The scopes a plugin call for this packing runs in: FAR's panels and folder, progress, cancel.
@@ -231,28 +257,27 @@ class pack_call {
     return FProgress.Cancelled() || UserStops() != AStops ? E_EABORTED : AError;
   }
 
-  int put_files(TqorFarPluginPanel& APanel) {
+  int put_files(TqorFarPanelCursor& ACursor, int AError = E_EWRITE) {
     std::vector<TPluginPanelItem> items = FList.PanelItems();
     TPutFilesInfo info{};
     info.StructSize = sizeof(info);
-    info.hPanel = APanel.Handle();
     info.PanelItem = items.data();
     info.ItemsNumber = items.size();
     info.Move = FALSE;  // sources go only once the archive is seen to hold them
     info.SrcPath = FList.SourceFolder().c_str();
     info.OpMode = OPM_NONE;
     FProgress.BeginWhole(FArchive, FList.TotalBytes());
-    const temp_file_sweep sweep(folder_of(FArchive));
+    const TqorTemporaryFiles temporary(folder_of(FArchive));
     const unsigned long stops = UserStops();
     intptr_t answer = 0;
     try {
-      answer = in_scope([&] { return APanel.Plugin()->PutFiles(info); });
+      answer = in_scope([&] { return ACursor.Put(info); });
     } catch (...) {
-      sweep.remove_new();
-      return E_EWRITE;
+      temporary.RemoveNew();
+      return AError;
     }
     if (answer == -1) return E_EABORTED;
-    if (answer == 0) return failure(stops, E_EWRITE);
+    if (answer == 0) return failure(stops, AError);
     FProgress.EndEntry();
     return 0;
   }
@@ -262,14 +287,14 @@ class pack_call {
     HANDLE analysed = nullptr;
     TqorFarPlugin* plugin = PluginRegistry().ProbeNewArchive(analysed);
     if (!plugin) return E_NOT_SUPPORTED;
-    if (IsEqualGUID(plugin->GlobalInfo().Guid, kCommandPluginId)) {
-      plugin->CloseAnalysed(analysed);
-      return make_by_command(*plugin);
-    }
-    return make_on_panel(*plugin, analysed);
+    const int result = IsEqualGUID(plugin->GlobalInfo().Guid, kCommandPluginId)
+                           ? (plugin->CloseAnalysed(analysed), make_by_command(*plugin))
+                           : make_on_panel(*plugin, analysed);
+    if (result != 0) return result;
+    // A plugin that skipped a file still answers success: the new archive must hold every one.
+    if (!reopen_and_read_after()) return moving() ? E_EWRITE : 0;
+    return change_holds() ? 0 : E_EWRITE;
   }
-
-  bool wants_password() const noexcept { return (FRequest.Flags & PK_PACK_ENCRYPT) != 0; }
 
   // The plugin's own command: a named archive of the listed files, in the format its extension
   // names, written under a name of ours beside the archive and renamed once whole.
@@ -283,9 +308,11 @@ class pack_call {
     }
     wchar_t temp_folder[MAX_PATH + 1] = {};
     if (!::GetTempPathW(MAX_PATH + 1, temp_folder)) return E_ECREATE;
-    const owned_file list(fresh_name(temp_folder, L"list.txt"));
+    RemoveStaleWorkingFiles(temp_folder);
+    RemoveStaleWorkingFiles(folder_of(FArchive));
+    const owned_file list(WorkingFileName(temp_folder, L"list.txt"));
     if (!write_list(list.path())) return E_ECREATE;
-    const owned_file partial(fresh_name(folder_of(FArchive), name_of(FArchive)));
+    const owned_file partial(WorkingFileName(folder_of(FArchive), name_of(FArchive)));
 
     std::vector<std::wstring> words = {L"c", L"-mf:n", L"-ie:n"};
     if (!password.empty()) words.push_back(L"-p:\"" + password + L"\"");
@@ -308,13 +335,13 @@ class pack_call {
     open.Data = reinterpret_cast<intptr_t>(&macro);
 
     FProgress.BeginWhole(FArchive, FList.TotalBytes());
-    const temp_file_sweep sweep(folder_of(FArchive));
+    const TqorTemporaryFiles temporary(folder_of(FArchive));
     const unsigned long stops = UserStops();
     HANDLE answer = nullptr;
     try {
       answer = reinterpret_cast<HANDLE>(in_scope([&] { return reinterpret_cast<intptr_t>(APlugin.Open(open)); }));
     } catch (...) {
-      sweep.remove_new();
+      temporary.RemoveNew();
       return E_EWRITE;
     }
     if (answer != INVALID_HANDLE_VALUE) {
@@ -360,53 +387,46 @@ class pack_call {
         in_scope([&] { return reinterpret_cast<intptr_t>(APlugin.OpenAnalysed(analyse, AAnalysed)); }));
     if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return failure(stops, E_ECREATE);
     TqorFarPluginPanel panel(&APlugin, handle);
-    int result = put_files(panel);
+    int result = 0;
+    {
+      TqorFarPanelCursor cursor(panel);
+      result = put_files(cursor, E_ECREATE);
+    }
     panel.Close();
     if (result == 0 && !file_exists(FArchive)) result = E_ECREATE;
     return result;
   }
 
-  // After the plugin's success: every listed file must be in the archive (a plugin that skipped
-  // some still answers success), and a move deletes only what it holds, unchanged since the start.
-  int check_and_move() {
-    const bool move = (FRequest.Flags & PK_PACK_MOVE_FILES) != 0;
-    if (!FHeldRead && !reopen_and_read_held()) return move ? E_EWRITE : 0;
-    const archive_listing& listing = FHeld;
+  // A source goes only on firm evidence: its entry is new or changed by this call, has the
+  // source's size and write time, and the source is the file it was when the call began.
+  int move_sources() {
+    if (!moving()) return 0;
     int result = 0;
-    std::vector<const TqorPackSource*> folders;
-    for (const TqorPackSource& source : FList.Sources()) {
+    const auto& sources = FList.Sources();
+    std::vector<size_t> folders;
+    for (size_t i = 0; i < sources.size(); ++i) {
+      const TqorPackSource& source = sources[i];
       if (source.Folder) {
-        folders.push_back(&source);
+        folders.push_back(i);
         continue;
       }
-      const auto entry = listing.find(FoldedName(source.Name));
-      if (entry == listing.end()) {
-        result = E_EWRITE;
-        continue;
-      }
-      if (move && (entry->second != source.Size() || !delete_if_unchanged(source))) result = E_EWRITE;
+      if (!taken_in(source) || !FMoved.RemoveFile(i)) result = E_EWRITE;
     }
-    if (!move) return result;
     // Deepest first, and only when empty: a file that appeared meanwhile keeps its folder.
-    std::sort(folders.begin(), folders.end(), [](const TqorPackSource* a, const TqorPackSource* b) {
-      return std::count(a->Name.begin(), a->Name.end(), L'\\') > std::count(b->Name.begin(), b->Name.end(), L'\\');
+    std::stable_sort(folders.begin(), folders.end(), [&](size_t a, size_t b) {
+      return std::count(sources[a].Name.begin(), sources[a].Name.end(), L'\\') >
+             std::count(sources[b].Name.begin(), sources[b].Name.end(), L'\\');
     });
-    for (const TqorPackSource* folder : folders) ::RemoveDirectoryW(ExtendedPath(FList.PathOf(*folder)).c_str());
+    for (size_t i : folders) FMoved.RemoveFolder(i);
     return result;
   }
 
-  bool delete_if_unchanged(const TqorPackSource& ASource) const {
-    const std::wstring path = ExtendedPath(FList.PathOf(ASource));
-    WIN32_FILE_ATTRIBUTE_DATA now{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &now)) return false;
-    if (now.nFileSizeHigh != ASource.Data.nFileSizeHigh || now.nFileSizeLow != ASource.Data.nFileSizeLow ||
-        ::CompareFileTime(&now.ftLastWriteTime, &ASource.Data.ftLastWriteTime) != 0)
+  bool taken_in(const TqorPackSource& ASource) const {
+    const TqorListedItem* now = FAfterTarget ? FAfterTarget->FindPath(ASource.Name, false) : nullptr;
+    if (!now || now->Size != ASource.Size() || is_zero(now->Time) || !same_time(now->Time, ASource.Data.ftLastWriteTime))
       return false;
-    if (now.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-      ::SetFileAttributesW(path.c_str(), now.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-    if (::DeleteFileW(path.c_str())) return true;
-    ::SetFileAttributesW(path.c_str(), now.dwFileAttributes);
-    return false;
+    const TqorListedItem* before = FBeforeTarget ? FBeforeTarget->FindPath(ASource.Name, false) : nullptr;
+    return !before || before->Size != now->Size || ::CompareFileTime(&before->Time, &now->Time) != 0;
   }
 
   const TqorPackRequest& FRequest;
@@ -414,10 +434,14 @@ class pack_call {
   TqorArchiveProgress FProgress;
   TqorPasswordPrompt FPrompt;
   TqorPackList FList;
+  TqorMovedSources FMoved{FList};
   std::vector<std::wstring> FSubLevels;
   std::set<std::wstring> FPackedFolders;  // folded, below the source folder
-  archive_listing FHeld;
-  bool FHeldRead = false;
+  std::wstring FTarget;                   // the target folder as listed, with its backslash; empty at the root
+  TqorListedFolder FBefore;
+  const TqorListedFolder* FBeforeTarget = nullptr;  // nil when the target folder was made
+  std::unique_ptr<TqorListedFolder> FAfter;
+  const TqorListedFolder* FAfterTarget = nullptr;
 };
 
 }  // namespace

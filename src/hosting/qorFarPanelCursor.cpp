@@ -1,4 +1,4 @@
-// Silent moves through a plugin's folders.
+// Silent moves through a plugin's folders, and the changes made in them in FAR's order.
 #include "hosting/qorFarPanelCursor.h"
 
 #include "common/qorText.h"
@@ -22,6 +22,7 @@ TqorFarPanelCursor::~TqorFarPanelCursor() {
 void TqorFarPanelCursor::Leave() {
   if (FDepth == 0) return;
   --FDepth;
+  FShown = false;
   try {
     Forget();
   } catch (...) {
@@ -35,10 +36,15 @@ void TqorFarPanelCursor::Leave() {
   FPanel.Plugin()->SetDirectory(info);
 }
 
+void TqorFarPanelCursor::LeaveAll() {
+  while (FDepth > 0) Leave();
+}
+
 const TqorFarPluginEnum& TqorFarPanelCursor::Listing() {
   if (!FListing) {
     FListing = std::make_unique<TqorFarPluginEnum>(nullptr, &FPanel, std::wstring());
     FListing->Open(nullptr);
+    FShown = true;
   }
   return *FListing;
 }
@@ -68,12 +74,61 @@ bool TqorFarPanelCursor::Enter(const std::wstring& AName) {
   info.UserData = Listing().Item(static_cast<size_t>(index)).UserData;
   const bool entered = FPanel.Plugin()->SetDirectory(info) != 0;
   if (entered) ++FDepth;
+  FShown = false;
   Forget();
   return entered;
 }
 
-intptr_t TqorFarPanelCursor::Make(const std::wstring& AName) {
+void TqorFarPanelCursor::Forget() {
+  if (!FListing) return;
+  std::unique_ptr<TqorFarPluginEnum> listing = std::move(FListing);
+  listing->Close();
+}
+
+void TqorFarPanelCursor::show() {
+  if (!FShown) Listing();
+}
+
+intptr_t TqorFarPanelCursor::Put(TPutFilesInfo& AInfo) {
+  show();
   Forget();
+  FShown = false;
+  AInfo.hPanel = FPanel.Handle();
+  return FPanel.Plugin()->PutFiles(AInfo);
+}
+
+intptr_t TqorFarPanelCursor::Delete(const std::vector<size_t>& AIndices) {
+  const TqorFarPluginEnum& listing = Listing();
+  std::vector<std::wstring> names;
+  std::vector<TPluginPanelItem> items;
+  names.reserve(AIndices.size());
+  items.reserve(AIndices.size());
+  for (size_t index : AIndices) {
+    names.emplace_back(listing.NameAt(index));
+    items.push_back(listing.Item(index));
+  }
+  // Only what outlives the listing: its strings go with it.
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i].FileName = names[i].c_str();
+    items[i].AlternateFileName = items[i].Description = items[i].Owner = nullptr;
+    items[i].CustomColumnData = nullptr;
+    items[i].CustomColumnNumber = 0;
+  }
+  Forget();
+  FShown = false;
+  TDeleteFilesInfo info{};
+  info.StructSize = sizeof(info);
+  info.hPanel = FPanel.Handle();
+  info.PanelItem = items.data();
+  info.ItemsNumber = items.size();
+  info.OpMode = OPM_SILENT;
+  return FPanel.Plugin()->DeleteFiles(info);
+}
+
+intptr_t TqorFarPanelCursor::Make(const std::wstring& AName) {
+  show();
+  Forget();
+  FShown = false;
   std::wstring name = AName;
   TMakeDirectoryInfo info{};
   info.StructSize = sizeof(info);
@@ -81,12 +136,6 @@ intptr_t TqorFarPanelCursor::Make(const std::wstring& AName) {
   info.Name = name.c_str();
   info.OpMode = OPM_SILENT;
   return FPanel.Plugin()->MakeDirectory(info);
-}
-
-void TqorFarPanelCursor::Forget() {
-  if (!FListing) return;
-  std::unique_ptr<TqorFarPluginEnum> listing = std::move(FListing);
-  listing->Close();
 }
 
 }  // namespace qor

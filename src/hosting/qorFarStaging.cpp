@@ -8,47 +8,21 @@
 #include "common/qorErrors.h"
 #include "common/qorHandles.h"
 #include "common/qorLocks.h"
+#include "common/qorOwnedNames.h"
 
 namespace qor {
 namespace {
 
-// Process id, the low bits of the process's start time and a process-wide count make the name
-// unique among running processes, and tell a folder of a process that has ended from one of a
-// running process that happens to have the same id.
-std::atomic<unsigned> GStagingCount{0};
 const wchar_t kPrefix[] = L".wexlor-";
-constexpr size_t kPrefixLength = 8;
 
-unsigned long process_start(HANDLE AProcess) noexcept {
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (!::GetProcessTimes(AProcess, &created, &exited, &kernel, &user)) return 0;
-  return created.dwLowDateTime;
-}
-
-std::wstring unique_name() {
-  static const unsigned long start = process_start(::GetCurrentProcess());
-  wchar_t name[64];
-  std::swprintf(name, 64, L"%ls%lx-%lx-%x", kPrefix, static_cast<unsigned long>(::GetCurrentProcessId()), start,
-                GStagingCount.fetch_add(1));
-  return name;
-}
-
-// The process that made a staging folder of this name has ended; false when it may still run or
-// the name is none of ours.
+// A staging folder of a process that has ended; false when it may still run or the name is none
+// of ours.
 bool owner_gone(const wchar_t* AName) noexcept {
-  unsigned long pid = 0, start = 0;
-  unsigned count = 0;
-  if (std::wcsncmp(AName, kPrefix, kPrefixLength) != 0 ||
-      std::swscanf(AName + kPrefixLength, L"%lx-%lx-%x", &pid, &start, &count) != 3)
+  try {
+    return OwnerGone(AName, kPrefix);
+  } catch (...) {
     return false;
-  if (pid == ::GetCurrentProcessId()) return false;
-  unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process) process.reset(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
-  if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;
-  DWORD code = 0;
-  if (::GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE) return true;
-  const unsigned long running = process_start(process.get());
-  return running != 0 && running != start;
+  }
 }
 
 bool is_separator(wchar_t AChar) noexcept { return AChar == L'\\' || AChar == L'/'; }
@@ -82,7 +56,7 @@ bool is_link(DWORD AAttributes) noexcept {
 std::wstring make_hidden_folder(const std::wstring& AParent) {
   if (AParent.empty()) return {};
   for (int attempt = 0; attempt < 64; ++attempt) {
-    const std::wstring path = AParent + unique_name();
+    const std::wstring path = AParent + OwnedName(kPrefix);
     if (::CreateDirectoryW(path.c_str(), nullptr)) {
       ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
       return path + L'\\';
@@ -212,7 +186,7 @@ DWORD copy_over(const std::wstring& ASource, const std::wstring& ATarget) noexce
   try {
     const size_t cut = ATarget.find_last_of(L'\\');
     if (cut == std::wstring::npos) return ERROR_INVALID_NAME;
-    const std::wstring beside = ATarget.substr(0, cut + 1) + unique_name();
+    const std::wstring beside = ATarget.substr(0, cut + 1) + OwnedName(kPrefix);
     if (!::CopyFileExW(ASource.c_str(), beside.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
       const DWORD error = ::GetLastError();
       remove_tree(beside);

@@ -286,14 +286,17 @@ TEST(Packing, MoveDeletesOnlyWhatTheArchiveHoldsAndKeepsWhatAppeared) {
   EXPECT_EQ(line_starting(p.Log(), "macro ").find("-mf:y"), std::string::npos);
 }
 
-TEST(Packing, MoveKeepsASourceThePluginSkippedAndSaysSo) {
+TEST(Packing, AChangeThatLeftOutASourceIsRolledBackAndMovesNothing) {
   Packer p(L"pack_plugin.dll", "put=skip:b.txt");
   const std::wstring archive = p.Archive(L"old.wxp");
-  write_file(archive, pack_text({{"keep.txt", "kept"}}));
+  const std::string before = pack_text({{"keep.txt", "kept"}});
+  write_file(archive, before);
   EXPECT_EQ(p.Pack(archive, kTree, wcx::PK_PACK_SAVE_PATHS | wcx::PK_PACK_MOVE_FILES), wcx::E_EWRITE);
-  EXPECT_FALSE(file_exists(p.Source + L"a.txt")) << "what the archive holds is moved";
+  EXPECT_EQ(read_file(archive), before);
+  EXPECT_EQ(read_file(p.Source + L"a.txt"), "alpha");
   EXPECT_EQ(read_file(p.Source + L"d\\b.txt"), "bravo!");
   EXPECT_EQ(count_lines(p.Log(), "PutFilesW items=a.txt,d move=0"), 1);
+  EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"old.wxp"}) << "the link that kept the original goes";
 }
 
 TEST(Packing, ListsAndSourcesAreCheckedBeforeAnyPluginCall) {
