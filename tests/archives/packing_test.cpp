@@ -91,8 +91,15 @@ TEST(Packing, NewArchiveThatThePluginDoesNotWriteIsACreateError) {
     EXPECT_EQ(p.Pack(p.Archive(L"far.wxp"), kTree), wcx::E_EABORTED);
     EXPECT_TRUE(files_in(p.Archives).empty());
   }
-  // The user named another file in the plugin's dialog: it is theirs, the archive asked for is missing.
-  FormAnswerer answerer(p.Archive(L"other.wxp"));
+  {
+    // The user named another file in the plugin's dialog: it is theirs, the archive asked for is missing.
+    FormAnswerer answerer(p.Archive(L"other.wxp"));
+    EXPECT_EQ(p.Pack(p.Archive(L"far.wxp"), kTree), wcx::E_ECREATE);
+    EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"other.wxp"});
+  }
+  // The plugin fails to write it.
+  p.Configure("put=fail");
+  FormAnswerer answerer(p.Archive(L"far.wxp"));
   EXPECT_EQ(p.Pack(p.Archive(L"far.wxp"), kTree), wcx::E_ECREATE);
   EXPECT_EQ(files_in(p.Archives), std::vector<std::wstring>{L"other.wxp"});
 }

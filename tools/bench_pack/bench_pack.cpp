@@ -11,7 +11,9 @@
 // 1. the 3,000 files into a new archive: PackFilesW (the command route) against OpenW from a
 //    macro with "c", the archive and a list file of the 30 folders;
 // 2. the 100 files added to an archive of the 3,000: PackFilesW against AnalyseW, OpenW,
-//    PutFilesW of their folder and ClosePanelW;
+//    GetFindDataW and FreeFindDataW of the root (FAR shows a panel before it puts files into it,
+//    and the plugin builds its update from that listing), PutFilesW of their folder and
+//    ClosePanelW;
 // 3. the 100 files of one folder deleted from an archive of the 3,000: DeleteFilesW with their
 //    names against AnalyseW, OpenW, SetDirectoryW into the folder, GetFindDataW, DeleteFilesW of
 //    its items, FreeFindDataW and ClosePanelW.
@@ -169,10 +171,21 @@ struct Direct {
     return ok;
   }
 
-  // AFolder of ASource put into the archive's root.
+  // AFolder of ASource put into the archive's root, once the root was listed.
   bool add(const std::wstring& AArchive, const std::wstring& ASource, const std::wstring& AFolder) const {
     const HANDLE panel = open_archive(AArchive);
     if (!panel) return false;
+    TGetFindDataInfo find{};
+    find.StructSize = sizeof(find);
+    find.hPanel = panel;
+    if (p.GetFindDataW(&find) && find.PanelItem) {
+      TFreeFindDataInfo free_info{};
+      free_info.StructSize = sizeof(free_info);
+      free_info.hPanel = panel;
+      free_info.PanelItem = find.PanelItem;
+      free_info.ItemsNumber = find.ItemsNumber;
+      p.FreeFindDataW(&free_info);
+    }
     TPluginPanelItem item{};
     item.FileName = AFolder.c_str();
     item.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
