@@ -84,6 +84,17 @@ bool DeleteOnClose(HANDLE AFile) noexcept {
   return Kernel().SetFileInformationByHandle(AFile, FileDispositionInfo, &info, sizeof(info)) != FALSE;
 }
 
+bool DeleteOnCloseIgnoringReadOnly(HANDLE AFile) noexcept {
+  // FILE_DISPOSITION_INFO_EX, which older headers lack.
+  struct disposition_ex {
+    DWORD Flags;
+  };
+  constexpr DWORD kDelete = 0x1, kIgnoreReadOnly = 0x10;
+  constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+  disposition_ex info{kDelete | kIgnoreReadOnly};
+  return Kernel().SetFileInformationByHandle(AFile, kDispositionInfoEx, &info, sizeof(info)) != FALSE;
+}
+
 bool SetAttributesOf(HANDLE AFile, DWORD AAttributes) noexcept {
   FILE_BASIC_INFO info{};  // zero times stay as they are
   info.FileAttributes = AAttributes ? AAttributes : FILE_ATTRIBUTE_NORMAL;

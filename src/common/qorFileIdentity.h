@@ -39,6 +39,9 @@ std::wstring FinalPathOf(HANDLE AFile);
 // Deletes the open file or empty folder when its last handle closes; false when it cannot (a
 // folder that is not empty, a read-only file).
 bool DeleteOnClose(HANDLE AFile) noexcept;
+// As DeleteOnClose, for a read-only file, without lifting its mark (which other names of the file
+// share); false where the system cannot (before Windows 10 1809).
+bool DeleteOnCloseIgnoringReadOnly(HANDLE AFile) noexcept;
 // Sets the attributes of the open file; false when it cannot.
 bool SetAttributesOf(HANDLE AFile, DWORD AAttributes) noexcept;
 

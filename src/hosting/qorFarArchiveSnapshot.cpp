@@ -51,6 +51,7 @@ void TqorListedFolder::Read(TqorFarPanelCursor& ACursor) {
   if (!listing.Listed()) RaiseOSError(ERROR_READ_FAULT);
   FItems.clear();
   FExact.clear();
+  FShown.clear();
   FFolded.clear();
   FIndexed = false;
   FItems.reserve(listing.ItemCount());
@@ -58,6 +59,7 @@ void TqorListedFolder::Read(TqorFarPanelCursor& ACursor) {
     const TPluginPanelItem& item = listing.Item(i);
     TqorListedItem listed;
     listed.Name = listing.NameAt(i);
+    listed.Listed = listing.ListedNameAt(i);
     listed.Folder = (item.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     listed.Size = item.FileSize;
     listed.Time = item.LastWriteTime;
@@ -72,6 +74,7 @@ void TqorListedFolder::index() const {
   FFolded.reserve(FItems.size());
   for (const TqorListedItem& item : FItems) {
     FExact.emplace(key_of(item.Name, item.Folder), &item);
+    if (item.Listed != item.Name) FShown.emplace(key_of(item.Listed, item.Folder), &item);
     FFolded.emplace(key_of(FoldedName(item.Name), item.Folder), &item);
   }
   FIndexed = true;
@@ -81,6 +84,8 @@ const TqorListedItem* TqorListedFolder::Find(const std::wstring& AName, bool AFo
   index();
   const auto exact = FExact.find(key_of(AName, AFolder));
   if (exact != FExact.end()) return exact->second;
+  const auto shown = FShown.find(key_of(AName, AFolder));
+  if (shown != FShown.end()) return shown->second;
   const auto loose = FFolded.equal_range(key_of(FoldedName(AName), AFolder));
   return loose.first != loose.second && std::next(loose.first) == loose.second ? loose.first->second : nullptr;
 }

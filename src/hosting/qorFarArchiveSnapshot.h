@@ -17,7 +17,8 @@ namespace qor {
 class TqorFarPanelCursor;
 
 struct TqorListedItem {
-  std::wstring Name;  // as the plugin lists it
+  std::wstring Name;    // as the plugin lists it
+  std::wstring Listed;  // as the file manager is shown it
   bool Folder = false;
   unsigned long long Size = 0;
   FILETIME Time{};
@@ -30,8 +31,8 @@ class TqorListedFolder {
   void Read(TqorFarPanelCursor& ACursor);
   bool Read() const noexcept { return FRead; }
   const std::vector<TqorListedItem>& Items() const noexcept { return FItems; }
-  // The item called AName of that kind: the exact name, else the one name that matches it without
-  // regard to case; nil when there is none, or more than one such.
+  // The item called AName of that kind: the exact name as listed, else as shown, else the one name
+  // that matches it without regard to case; nil when there is none, or more than one such.
   const TqorListedItem* Find(const std::wstring& AName, bool AFolder) const;
   // An item of that exact name and kind, a file with that size.
   bool Holds(const TqorListedItem& AItem) const;
@@ -53,6 +54,7 @@ class TqorListedFolder {
   // the kind is the key's last character.
   mutable bool FIndexed = false;
   mutable std::unordered_multimap<std::wstring, const TqorListedItem*> FExact;
+  mutable std::unordered_multimap<std::wstring, const TqorListedItem*> FShown;
   mutable std::unordered_multimap<std::wstring, const TqorListedItem*> FFolded;
   std::map<std::wstring, std::unique_ptr<TqorListedFolder>> FFolders;
 };

@@ -85,9 +85,9 @@ struct found_item {
 
 class shown_names {
  public:
-  explicit shown_names(const TqorListedFolder& AFolder) {
+  shown_names(const TqorListedFolder& AFolder, bool AAnsi) {
     for (const TqorListedItem& item : AFolder.Items()) {
-      const std::wstring shown = ListedEntryPath(item.Name);
+      const std::wstring shown = AAnsi ? AnsiToWide(AnsiPath(item.Listed).c_str()) : item.Listed;
       FExact.emplace(key(shown, item.Folder), &item);
       FFolded.emplace(key(FoldedName(shown), item.Folder), &item);
     }
@@ -119,8 +119,8 @@ struct folder_plan {
 
 class delete_call {
  public:
-  delete_call(const std::wstring& AArchive, const TqorProcessDataProcs& AProcs)
-      : FArchive(FarFullPath(AArchive)), FProgress(AProcs) {}
+  delete_call(const std::wstring& AArchive, const TqorProcessDataProcs& AProcs, bool AAnsi)
+      : FArchive(FarFullPath(AArchive)), FProgress(AProcs), FAnsi(AAnsi) {}
 
   int run(const wchar_t* AList) {
     const wanted_by_folder wanted = read_names(AList);
@@ -196,7 +196,7 @@ class delete_call {
     folder_plan plan;
     TqorListedFolder* node = read_root(ACursor);
     for (const std::wstring& shown : split_path(AFolder)) {
-      const found_item level = shown_names(*node).find(shown, true);
+      const found_item level = shown_names(*node, FAnsi).find(shown, true);
       if (level.Ambiguous) return E_NOT_SUPPORTED;
       if (!level.Item) return 0;
       plan.Levels.push_back(level.Item->Name);
@@ -205,7 +205,7 @@ class delete_call {
       if (!go_to(ACursor, plan.Levels)) return 0;
       read_here(ACursor, *node);
     }
-    const shown_names shown(*node);
+    const shown_names shown(*node, FAnsi);
     std::vector<const TqorListedItem*> chosen;
     for (const wanted_name& name : ANames) {
       // A file name means that file; "dir\*.*" that folder with all it holds; a bare folder name
@@ -366,6 +366,7 @@ class delete_call {
 
   const std::wstring FArchive;
   TqorArchiveProgress FProgress;
+  const bool FAnsi;
   TqorListedFolder FBefore;
   std::vector<folder_plan> FPlans;
   std::set<std::wstring> FGoing;  // listed paths of the chosen items, '\' after a folder, '/' after a file
@@ -374,8 +375,9 @@ class delete_call {
 
 }  // namespace
 
-int DeleteFiles(const std::wstring& APackedFile, const wchar_t* ADeleteList, const TqorProcessDataProcs& AProcs) {
-  delete_call call(APackedFile, AProcs);
+int DeleteFiles(const std::wstring& APackedFile, const wchar_t* ADeleteList, const TqorProcessDataProcs& AProcs,
+                bool AAnsi) {
+  delete_call call(APackedFile, AProcs, AAnsi);
   return call.run(ADeleteList);
 }
 

@@ -11,7 +11,10 @@
 
 namespace qor {
 
-// 0 or the WCX error; ADeleteList is NUL-separated and ends with an empty name.
-int DeleteFiles(const std::wstring& APackedFile, const wchar_t* ADeleteList, const TqorProcessDataProcs& AProcs);
+// 0 or the WCX error; ADeleteList is NUL-separated and ends with an empty name. AAnsi: the names
+// come from a file manager that was shown the ANSI form of the listed names (AnsiPath), and are
+// found through that form, so that no name reaches an item it was not shown for.
+int DeleteFiles(const std::wstring& APackedFile, const wchar_t* ADeleteList, const TqorProcessDataProcs& AProcs,
+                bool AAnsi = false);
 
 }  // namespace qor

@@ -1,6 +1,8 @@
 #include "hosting/qorFarEntryNames.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <unordered_set>
 
 namespace qor {
 namespace {
@@ -68,17 +70,69 @@ bool PlainEntryName(std::wstring_view AName) noexcept {
   return true;
 }
 
-std::wstring ListedEntryPath(std::wstring_view APath) {
-  std::wstring listed;
-  listed.reserve(APath.size() + 1);
-  each_component(APath, [&](std::wstring_view AName, bool) {
-    if (AName.empty()) return;
-    if (!listed.empty()) listed += L'\\';
-    if (device_name(AName)) listed += L'_';
-    const bool climbing = dots_and_spaces(AName);
-    for (wchar_t c : AName) listed += climbing || forbidden_char(c) ? L'_' : c;
+bool ItemNameContained(std::wstring_view AName) noexcept {
+  if (AName.empty()) return false;
+  if (AName.size() >= 2 && is_separator(AName[0]) && is_separator(AName[1])) return false;
+  bool contained = true, first = true;
+  each_component(AName, [&](std::wstring_view APart, bool) {
+    if (APart.empty()) return;
+    if (dots_and_spaces(APart) || device_name(APart)) contained = false;
+    if (first && APart.size() >= 2 && APart[1] == L':') contained = false;
+    first = false;
   });
+  return contained;
+}
+
+namespace {
+
+// One name made safe to show, without regard to the other names of its folder.
+std::wstring listed_item_name(std::wstring_view AName) {
+  if (AName.empty()) return L"_";
+  std::wstring listed(AName);
+  const bool climbing = dots_and_spaces(AName);
+  for (wchar_t& c : listed)
+    if (climbing || forbidden_char(c) || is_separator(c)) c = L'_';
+  if (device_name(listed)) listed.insert(listed.begin(), L'_');
   return listed;
+}
+
+std::wstring with_suffix(const std::wstring& AName, unsigned ANumber) {
+  const size_t dot = AName.find_last_of(L'.');
+  const size_t cut = dot == std::wstring::npos || dot == 0 ? AName.size() : dot;
+  return AName.substr(0, cut) + L"~" + std::to_wstring(ANumber) + AName.substr(cut);
+}
+
+}  // namespace
+
+bool ListedItemNames(const std::vector<std::wstring_view>& ANames, std::vector<std::wstring>& AListed) {
+  AListed.clear();
+  const auto needs_change = [](std::wstring_view AName) {
+    if (AName.empty() || dots_and_spaces(AName) || device_name(AName)) return true;
+    for (wchar_t c : AName)
+      if (forbidden_char(c) || is_separator(c)) return true;
+    return false;
+  };
+  if (std::none_of(ANames.begin(), ANames.end(), needs_change)) return false;
+  AListed.resize(ANames.size());
+  std::vector<size_t> changed;
+  std::unordered_set<std::wstring> taken;
+  taken.reserve(ANames.size());
+  // Names that need no change keep theirs; the first of two identical ones does.
+  for (size_t i = 0; i < ANames.size(); ++i) {
+    AListed[i] = listed_item_name(ANames[i]);
+    if (AListed[i] != ANames[i] || !taken.insert(AListed[i]).second) changed.push_back(i);
+  }
+  for (size_t i : changed) {
+    if (taken.insert(AListed[i]).second) continue;
+    for (unsigned number = 2;; ++number) {
+      std::wstring candidate = with_suffix(AListed[i], number);
+      if (taken.insert(candidate).second) {
+        AListed[i] = std::move(candidate);
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace qor

@@ -19,6 +19,8 @@ constexpr std::uint64_t kReach = 3;
 // Bounds of one call: what a file manager that stops early leaves fetched for nothing.
 constexpr std::uint64_t kMostEntries = 16384;
 constexpr std::uint64_t kMostBytes = 512ull << 20;
+// What an extended-length path can hold, less its "\\?\UNC\" start.
+constexpr size_t kLongestPath = 32767 - 8;
 
 bool is_folder(const TPluginPanelItem& AItem) noexcept { return (AItem.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
@@ -90,7 +92,6 @@ const TPluginPanelItem* TqorFarExtraction::NextEntry() {
   }
   FItem = nullptr;
   FResolved = true;
-  FListedName.clear();
   const TPluginPanelItem* item = FPanel.GetNextFile();
   if (!item) {
     while (!FFolders.empty()) finish_folder();
@@ -100,8 +101,8 @@ const TPluginPanelItem* TqorFarExtraction::NextEntry() {
   FResolved = false;
   FSequence = FNextSequence++;
   const std::wstring& path = FPanel.CurrentFileName();
-  FContained = EntryPathContained(path);
-  FListedName = ListedEntryPath(path);
+  const TqorFarPluginEnum* level = FPanel.CurrentLevel();
+  FContained = level && level->ItemWritable(level->CurrentIndex());
   while (!FFolders.empty() && !inside(path, FFolders.back().Path)) finish_folder();
   FLevel = FFolders.empty() ? 0 : FFolders.back().Sequence + 1;
   FDepth = FFolders.size();
@@ -127,9 +128,11 @@ TqorEntryResult TqorFarExtraction::Extract(const std::wstring& ATarget) {
   if (FProgress.Cancelled()) return TqorEntryResult::Cancelled;
   if (!FItem) throw EqorError(L"No current entry");
   FResolved = true;
-  // A name that would lead the plugin out of its destination is never asked for.
-  if (!FContained) return TqorEntryResult::Refused;
-  FNear = staging_place(ATarget, FListedName);
+  if (FPanel.Lost()) return TqorEntryResult::ReadError;
+  // A name that would lead the plugin out of its destination, or that no file can have, is never
+  // asked for.
+  if (!FContained || ATarget.size() > kLongestPath) return TqorEntryResult::Refused;
+  FNear = staging_place(ATarget, ListedName());
   FProgress.BeginEntry(ATarget, is_folder(*FItem) ? 0 : FItem->FileSize);
   if (is_folder(*FItem)) {
     read_ahead_at_folder();
@@ -158,10 +161,11 @@ TqorEntryResult TqorFarExtraction::Test() {
   if (FProgress.Cancelled()) return TqorEntryResult::Cancelled;
   if (!FItem) throw EqorError(L"No current entry");
   FResolved = true;
+  if (FPanel.Lost()) return TqorEntryResult::ReadError;
   if (!FContained) return TqorEntryResult::Refused;
   // A folder has nothing of its own to test; its entries are tested as they come.
   if (is_folder(*FItem)) return TqorEntryResult::Done;
-  FProgress.BeginEntry(FListedName, FItem->FileSize);
+  FProgress.BeginEntry(ListedName(), FItem->FileSize);
   std::wstring staged;
   // Without a target the staging folder goes to the temporary folder, unless there is one.
   const TqorEntryResult result = obtain(std::wstring(), staged);
@@ -278,7 +282,7 @@ const std::unordered_set<std::wstring>& TqorFarExtraction::duplicates_of(const T
 // asked of the plugin once per folder.
 const TqorFolderMeasure& TqorFarExtraction::measure(const TqorFarPluginEnum& ALevel, size_t AIndex,
                                                     std::uint64_t AEntries, std::uint64_t ABytes) {
-  const std::wstring path = ALevel.FullPath() + std::wstring(ALevel.NameAt(AIndex));
+  const std::wstring path = ALevel.FullPath() + std::wstring(ALevel.ListedNameAt(AIndex));
   auto it = FMeasured.find(path);
   // Too big for a budget is too big for any smaller one; a larger one measures again.
   if (it != FMeasured.end() && (it->second.Whole || it->second.Unfit || it->second.Entries > AEntries ||
@@ -330,7 +334,7 @@ std::vector<size_t> TqorFarExtraction::plan(const TqorFarPluginEnum& ALevel, siz
     // itself, are asked for alone.
     bool usable = PlainEntryName(name) && (!folder || folders) && duplicates.count(FoldedName(name)) == 0;
     if (usable && i != AFrom) {
-      const std::wstring path = prefix + std::wstring(name);
+      const std::wstring path = prefix + std::wstring(ALevel.ListedNameAt(i));
       if (FStaged.count(path) != 0 || FAlone.count(path) != 0) continue;
     }
     std::uint64_t item_entries = 1, item_bytes = item.FileSize;
@@ -381,7 +385,7 @@ void TqorFarExtraction::keep_fetched(const TqorFarPluginEnum& ALevel, const std:
   FLastCall = call_yield{call, AFrom, 0};
   for (size_t k = AFrom; k < APicks.size(); ++k) {
     const bool folder = is_folder(ALevel.Item(APicks[k]));
-    FStaged[prefix + std::wstring(ALevel.NameAt(APicks[k]))] = staged_item{AFolder, prefix.size(), folder, call};
+    FStaged[prefix + std::wstring(ALevel.ListedNameAt(APicks[k]))] = staged_item{AFolder, prefix.size(), folder, call};
   }
   FLiveCalls[call] = live_call{AFolder, APicks.size() - AFrom};
 }
@@ -389,7 +393,8 @@ void TqorFarExtraction::keep_fetched(const TqorFarPluginEnum& ALevel, const std:
 void TqorFarExtraction::ask_alone_later(const TqorFarPluginEnum& ALevel, const std::vector<size_t>& APicks,
                                         size_t AFrom) {
   for (size_t k = AFrom; k < APicks.size(); ++k)
-    if (!is_folder(ALevel.Item(APicks[k]))) FAlone.insert(ALevel.FullPath() + std::wstring(ALevel.NameAt(APicks[k])));
+    if (!is_folder(ALevel.Item(APicks[k])))
+      FAlone.insert(ALevel.FullPath() + std::wstring(ALevel.ListedNameAt(APicks[k])));
 }
 
 // The current file entry, in the staging folder: fetched ahead already, or asked for now.
@@ -549,11 +554,15 @@ intptr_t TqorFarExtraction::fetch_from_parent(const TqorFarPluginEnum& AParent, 
     APicks = plan(AParent, here, AKey, FDepth - 1);
     if (!APicks.empty()) result = fetch(AParent, APicks, ANear, AFolder, AStopped);
   } catch (...) {
-    plugin.SetDirectory(down);
+    if (plugin.SetDirectory(down) == 0) FPanel.MarkLost();
     throw;
   }
-  // The walk goes on below: a plugin that cannot go back has lost its place in the archive.
-  if (plugin.SetDirectory(down) == 0) throw EqorError(L"The plugin did not return to " + name);
+  // The walk goes on below: a plugin that cannot go back has lost its place in the archive, and
+  // would serve later entries from the folder above.
+  if (plugin.SetDirectory(down) == 0) {
+    FPanel.MarkLost();
+    throw EqorError(L"The plugin did not return to " + name);
+  }
   return result;
 }
 

@@ -52,9 +52,9 @@ class TqorFarExtraction {
   // The walker's next entry (nil at the end). What was fetched for the entry before and not
   // asked for goes at once.
   const TPluginPanelItem* NextEntry();
-  // The current entry's path as the file manager is shown it: names Windows cannot hold made
-  // safe (see ListedEntryPath).
-  const std::wstring& ListedName() const noexcept { return FListedName; }
+  // The current entry's path as the file manager is shown it: each level's name made safe and
+  // unique in its folder (see ListedItemNames).
+  const std::wstring& ListedName() const noexcept { return FPanel.CurrentFileName(); }
   // The file manager does not want the current entry: a copy fetched ahead goes at once. Never
   // asks the plugin for anything.
   void Skip();
@@ -129,7 +129,6 @@ class TqorFarExtraction {
   std::uint64_t FClaimedCall = 0;
 
   const TPluginPanelItem* FItem = nullptr;
-  std::wstring FListedName;
   bool FContained = true;  // the current entry's path stays inside any folder it is written into
   bool FResolved = true;
   std::uint64_t FSequence = 0;      // the current entry's place in the walk

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/qorErrors.h"
+#include "hosting/qorFarEntryNames.h"
 #include "hosting/qorFarPlugin.h"
 
 namespace qor {
@@ -30,6 +31,9 @@ class first_error {
   std::exception_ptr FError;
 };
 
+// The longest name a file can have, in UTF-16 units.
+constexpr size_t kLongestFileName = 255;
+
 bool is_dot_name(std::wstring_view AName) noexcept {
   return AName.size() <= 2 && AName.find_first_not_of(L'.') == std::wstring_view::npos;
 }
@@ -40,10 +44,13 @@ bool is_dot_name(std::wstring_view AName) noexcept {
 // TqorFarPluginEnum
 
 TqorFarPluginEnum::TqorFarPluginEnum(TqorFarPluginEnum* AOwner, TqorFarPluginPanel* APanel,
-                                     std::wstring ASubFolderName)
+                                     std::wstring ASubFolderName, std::wstring AListedName)
     : FOwner(AOwner), FPanel(APanel), FFolderName(std::move(ASubFolderName)) {
-  FFullPath = (FOwner ? FOwner->FFullPath : std::wstring()) + FFolderName;
+  if (AListedName.empty()) AListedName = FFolderName;
+  FFullPath = (FOwner ? FOwner->FFullPath : std::wstring()) + AListedName;
   if (!FFullPath.empty()) FFullPath += L'\\';
+  FPrefixWritable = FFolderName.empty() || ((!FOwner || FOwner->FPrefixWritable) && ItemNameContained(FFolderName) &&
+                                            AListedName.size() <= kLongestFileName);
 }
 
 TqorFarPluginEnum::~TqorFarPluginEnum() {
@@ -87,6 +94,14 @@ void TqorFarPluginEnum::Open(const TPluginPanelItem* ASubFolder) {
     const wchar_t* name = FGetFindDataInfo.PanelItem[i].FileName;
     if (name) FFileNames.append(name, FNameStarts[i + 1] - FNameStarts[i]);
   }
+  std::vector<std::wstring_view> names;
+  names.reserve(count);
+  for (size_t i = 0; i < count; ++i) names.push_back(NameAt(i));
+  ListedItemNames(names, FListedNames);
+}
+
+bool TqorFarPluginEnum::ItemWritable(size_t AIndex) const noexcept {
+  return FPrefixWritable && ItemNameContained(NameAt(AIndex)) && ListedNameAt(AIndex).size() <= kLongestFileName;
 }
 
 size_t TqorFarPluginEnum::ItemCount() const noexcept {
@@ -113,7 +128,8 @@ TPluginPanelItem* TqorFarPluginEnum::GetNextFile(std::wstring& AFileName) {
     if (FReadSubFolder) {
       // The folder's contents are entered one call after its own entry was handed out.
       FReadSubFolder = false;
-      FEnum = std::make_unique<TqorFarPluginEnum>(this, FPanel, std::wstring(NameAt(FIndex - 1)));
+      FEnum = std::make_unique<TqorFarPluginEnum>(this, FPanel, std::wstring(NameAt(FIndex - 1)),
+                                                  std::wstring(ListedNameAt(FIndex - 1)));
       FEnum->Open(&FGetFindDataInfo.PanelItem[FIndex - 1]);
       continue;
     }
@@ -125,7 +141,7 @@ TPluginPanelItem* TqorFarPluginEnum::GetNextFile(std::wstring& AFileName) {
       // A file manager reads "." and ".." (and an empty name) as path components: never hand
       // them out, never enter them.
       if (name.empty() || is_dot_name(name)) continue;
-      AFileName.assign(FFullPath).append(name);  // reuses the caller's buffer
+      AFileName.assign(FFullPath).append(ListedNameAt(FIndex - 1));  // reuses the caller's buffer
       FReadSubFolder = (item->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                        FPanel->Plugin()->HasSetDirectory();
       return item;
@@ -139,6 +155,7 @@ void TqorFarPluginEnum::Close() {
   errors.attempt([&] { close_child(); });
   FFileNames.clear();
   FNameStarts.clear();
+  FListedNames.clear();
   const TqorFarPlugin& plugin = *FPanel->Plugin();
   if (FValidGetFindData) {
     FValidGetFindData = false;
@@ -166,7 +183,9 @@ void TqorFarPluginEnum::Close() {
     info.StructSize = SetDirectoryInfoAnnouncedSize;
     info.hPanel = FPanel->Handle();
     info.Dir = L"..";
-    errors.attempt([&] { plugin.SetDirectory(info); });
+    errors.attempt([&] {
+      if (plugin.SetDirectory(info) == 0) FPanel->MarkLost();
+    });
   }
   errors.rethrow();
 }
@@ -205,6 +224,7 @@ const TqorFarPluginEnum* TqorFarPluginPanel::CurrentLevel() const noexcept {
 
 intptr_t TqorFarPluginPanel::GetFiles(TPluginPanelItem* AItems, size_t ACount, const std::wstring& ADestPath) {
   if (!FCurrentItem || !AItems || ACount == 0) throw EqorError(L"No current entry");
+  if (FLost) throw EqorError(L"The plugin lost its place in the archive");
   TGetFilesInfo info{};
   info.StructSize = sizeof(info);
   info.hPanel = FHandle;

@@ -18,8 +18,10 @@ class TqorFarPluginPanel;
 // One folder level of the depth-first walk; owns the walker of the sub-folder being walked.
 class TqorFarPluginEnum {
  public:
-  TqorFarPluginEnum(TqorFarPluginEnum* AOwner, TqorFarPluginPanel* APanel,
-                    std::wstring ASubFolderName);
+  // ASubFolderName is the folder's name as the plugin lists it, AListedName as the file manager is
+  // shown it (by default the same).
+  TqorFarPluginEnum(TqorFarPluginEnum* AOwner, TqorFarPluginPanel* APanel, std::wstring ASubFolderName,
+                    std::wstring AListedName = std::wstring());
   ~TqorFarPluginEnum();
   TqorFarPluginEnum(const TqorFarPluginEnum&) = delete;
   TqorFarPluginEnum& operator=(const TqorFarPluginEnum&) = delete;
@@ -31,11 +33,18 @@ class TqorFarPluginEnum {
   // Every step is tried; the first error is raised afterwards.
   void Close();
 
-  // The level's listing as it was handed out: the items, their names as listed, and the path
-  // prefix of the level's entries (empty for the root, else the folder path and a backslash).
+  // The level's listing as it was handed out: the items, their names as the plugin lists them and
+  // as the file manager is shown them (one name each, made once per listing), and the path prefix
+  // of the level's entries as shown (empty for the root, else the folder path and a backslash).
   size_t ItemCount() const noexcept;
   const TPluginPanelItem& Item(size_t AIndex) const noexcept { return FGetFindDataInfo.PanelItem[AIndex]; }
   std::wstring_view NameAt(size_t AIndex) const noexcept;
+  std::wstring_view ListedNameAt(size_t AIndex) const noexcept {
+    return FListedNames.empty() ? NameAt(AIndex) : std::wstring_view(FListedNames[AIndex]);
+  }
+  // The plugin may be asked to write the item at AIndex: its name and every folder's above it
+  // stay inside a destination, and the name it is shown by can be a file name.
+  bool ItemWritable(size_t AIndex) const noexcept;
   const std::wstring& FullPath() const noexcept { return FFullPath; }
   // The item handed out last; valid once GetNextFile returned one.
   size_t CurrentIndex() const noexcept { return FIndex - 1; }
@@ -54,11 +63,13 @@ class TqorFarPluginEnum {
   TqorFarPluginPanel* FPanel;
   std::wstring FFolderName;
   std::wstring FFullPath;
+  bool FPrefixWritable = true;  // every folder name on the way here
   TGetFindDataInfo FGetFindDataInfo{};
   // Copies of the listed names, one after the other in one buffer (a heap block per listing,
   // not per entry); the name of item i runs from FNameStarts[i] to FNameStarts[i + 1].
   std::wstring FFileNames;
   std::vector<size_t> FNameStarts;
+  std::vector<std::wstring> FListedNames;  // empty when every name is shown as listed
   bool FValidSetDirectory = false;
   bool FValidGetFindData = false;
   size_t FIndex = 0;  // position after the item handed out last
@@ -89,6 +100,10 @@ class TqorFarPluginPanel {
   // Ends the walk: every listing released and the plugin back at the root; the next
   // GetNextFile starts over.
   void Rewind();
+  // A SetDirectoryW of the walk failed: the plugin no longer stands where the walk thinks, and
+  // nothing more is asked of it by name (GetFiles raises).
+  void MarkLost() noexcept { FLost = true; }
+  bool Lost() const noexcept { return FLost; }
   // Returns the plugin to the root, releases every listing, then ClosePanelW; raises the first
   // error after trying every step.
   void Close();
@@ -100,6 +115,7 @@ class TqorFarPluginPanel {
   TPluginPanelItem* FCurrentItem = nullptr;
   std::wstring FCurrentFileName;
   bool FClosed = false;
+  bool FLost = false;
 };
 
 }  // namespace qor

@@ -1,11 +1,13 @@
 #include "hosting/qorFarStaging.h"
 
-#include <atomic>
+#include <cstdio>
 #include <cwchar>
+#include <random>
 #include <set>
 #include <vector>
 
 #include "common/qorErrors.h"
+#include "common/qorFileIdentity.h"
 #include "common/qorHandles.h"
 #include "common/qorLocks.h"
 #include "common/qorOwnedNames.h"
@@ -52,14 +54,70 @@ bool is_link(DWORD AAttributes) noexcept {
   return AAttributes != INVALID_FILE_ATTRIBUTES && (AAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// A new hidden folder in AParent (extended, with its backslash); empty when none can be made there.
+// The file inside every staging folder that says the module made it: the folder's name and its
+// file id, which a folder of the same name that came out of an archive does not have.
+const wchar_t kMarker[] = L"~wexlor-staging";
+
+std::string marker_text(const std::wstring& AFolder, const TqorFileIdentity& AIdentity) {
+  const size_t cut = AFolder.find_last_of(L'\\', AFolder.size() - 2);
+  std::string text;
+  for (wchar_t c : AFolder.substr(cut + 1, AFolder.size() - cut - 2)) text += static_cast<char>(c < 128 ? c : '?');
+  char id[48];
+  std::snprintf(id, sizeof(id), " %08lx-%016llx", static_cast<unsigned long>(AIdentity.Volume), AIdentity.Index);
+  return text + id;
+}
+
+// The identity of the folder AFolder (extended, with its backslash), itself and no link.
+bool folder_identity(const std::wstring& AFolder, TqorFileIdentity& AIdentity) noexcept {
+  unique_handle folder(OpenNoFollow(without_backslash(AFolder), FILE_READ_ATTRIBUTES));
+  return folder.get() != INVALID_HANDLE_VALUE && ReadFileIdentity(folder.get(), AIdentity) &&
+         (AIdentity.Attributes & FILE_ATTRIBUTE_DIRECTORY) && !(AIdentity.Attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// AFolder (extended, with its backslash) holds the marker the module wrote when it made it.
+bool marked(const std::wstring& AFolder) noexcept {
+  try {
+    TqorFileIdentity identity;
+    if (!folder_identity(AFolder, identity)) return false;
+    unique_handle file(::CreateFileW((AFolder + kMarker).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return false;
+    char text[128] = {};
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) return false;
+    return std::string(text, read) == marker_text(AFolder, identity);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool write_marker(const std::wstring& AFolder) noexcept {
+  try {
+    TqorFileIdentity identity;
+    if (!folder_identity(AFolder, identity)) return false;
+    unique_handle file(::CreateFileW((AFolder + kMarker).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return false;
+    const std::string text = marker_text(AFolder, identity);
+    DWORD written = 0;
+    return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+  } catch (...) {
+    return false;
+  }
+}
+
+// A new hidden folder in AParent (extended, with its backslash), marked as the module's; empty
+// when none can be made there.
 std::wstring make_hidden_folder(const std::wstring& AParent) {
   if (AParent.empty()) return {};
   for (int attempt = 0; attempt < 64; ++attempt) {
     const std::wstring path = AParent + OwnedName(kPrefix);
     if (::CreateDirectoryW(path.c_str(), nullptr)) {
       ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
-      return path + L'\\';
+      if (write_marker(path + L'\\')) return path + L'\\';
+      ::RemoveDirectoryW(path.c_str());
+      return {};
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return {};
   }
@@ -70,6 +128,22 @@ std::wstring temporary_folder() {
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
   return length > 0 && length <= MAX_PATH ? with_backslash(temp) : std::wstring();
+}
+
+// Deletes one plain file. A file with other names (hard links) is unlinked only: its marks
+// belong to every name, so a read-only one is deleted without lifting the mark, or left.
+void remove_file(const std::wstring& APath) noexcept {
+  unique_handle file(OpenNoFollow(APath, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
+  TqorFileIdentity identity;
+  if (file.get() == INVALID_HANDLE_VALUE || !ReadFileIdentity(file.get(), identity)) return;
+  if (!(identity.Attributes & FILE_ATTRIBUTE_READONLY)) {
+    DeleteOnClose(file.get());
+  } else if (identity.Links > 1) {
+    DeleteOnCloseIgnoringReadOnly(file.get());
+  } else if (SetAttributesOf(file.get(), identity.Attributes & ~FILE_ATTRIBUTE_READONLY) &&
+             !DeleteOnClose(file.get())) {
+    SetAttributesOf(file.get(), identity.Attributes);
+  }
 }
 
 // Deletes an extended path with everything below it; no link is ever entered.
@@ -86,13 +160,11 @@ void remove_tree(const std::wstring& AExtended) noexcept {
         ::DeleteFileW(path.c_str());
       return;
     }
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-      ::SetFileAttributesW(path.c_str(), attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                        FILE_ATTRIBUTE_SYSTEM));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ::DeleteFileW(path.c_str());
+      remove_file(path);
       return;
     }
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     {
       WIN32_FIND_DATAW data;
       unique_find find(::FindFirstFileW((path + L"\\*").c_str(), &data));
@@ -117,7 +189,10 @@ void remove_stale_folders(const std::wstring& AParent) noexcept {
     unique_find find(::FindFirstFileW((AParent + kPrefix + L"*").c_str(), &data));
     if (find.get() == INVALID_HANDLE_VALUE) return;
     do {
-      if (owner_gone(data.cFileName)) stale.push_back(AParent + data.cFileName);
+      // Only folders the module made: one merely named like them (from an archive, say) stays.
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && owner_gone(data.cFileName) &&
+          marked(AParent + data.cFileName + L'\\'))
+        stale.push_back(AParent + data.cFileName);
     } while (::FindNextFileW(find.get(), &data));
     find.reset();
     for (const std::wstring& path : stale) remove_tree(path);
@@ -278,10 +353,20 @@ TqorStagingFolder::~TqorStagingFolder() {
 }
 
 std::wstring TqorStagingFolder::NewCallFolder() {
-  const std::wstring name = std::to_wstring(++FCalls);
-  if (!::CreateDirectoryW((FExtended + name).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-    RaiseLastOSError();
-  return FPath + name + L'\\';
+  // A folder of this call's own: newly made, under a name a plugin writing beside its destination
+  // cannot guess, and no link.
+  static thread_local std::mt19937_64 random{std::random_device{}() ^ static_cast<unsigned long long>(::GetTickCount64())};
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    wchar_t name[40];
+    std::swprintf(name, 40, L"%x-%08llx", ++FCalls, static_cast<unsigned long long>(random() & 0xFFFFFFFFFFull));
+    const std::wstring path = FExtended + name;
+    if (::CreateDirectoryW(path.c_str(), nullptr)) {
+      if (is_link(attributes_of(path))) RaiseOSError(ERROR_CANT_ACCESS_FILE);
+      return FPath + name + L'\\';
+    }
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) RaiseLastOSError();
+  }
+  RaiseOSError(ERROR_ALREADY_EXISTS);
 }
 
 bool TqorStagingFolder::HoldsFile(const std::wstring& AFolder, const std::wstring& ARelative) const {

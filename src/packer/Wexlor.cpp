@@ -117,31 +117,19 @@ void set_process_data_proc(HANDLE AHandle, P AProc, P TqorProcessDataProcs::*ASl
   }
 }
 
-// Stores the first 1023 characters of AText into an ANSI field of AFieldSize bytes that the
-// caller has cleared: always NUL-terminated inside the field and never cut in the middle of a
-// double-byte character.
+// Stores a path of names into an ANSI field of AFieldSize bytes that the caller has cleared, in the
+// form AnsiPath gives (no name can climb or split there that does not in the wide path): always
+// NUL-terminated inside the field and never cut in the middle of a double-byte character.
 void store_ansi_field(const std::wstring& AText, char* AField, size_t AFieldSize) {
-  const int length = static_cast<int>(std::min<size_t>(AText.size(), 1023));
-  const int room = static_cast<int>(AFieldSize - 1);
-  if (length == 0) return;
-  // Nearly every name fits whole: one conversion straight into the field.
-  const int whole = ::WideCharToMultiByte(CP_ACP, 0, AText.data(), length, AField, room, nullptr, nullptr);
-  if (whole > 0) {
-    AField[whole] = '\0';
-    return;
+  const std::string ansi = AnsiPath(AText.substr(0, 1023));
+  size_t used = 0;
+  while (used < ansi.size()) {
+    const size_t step = ::IsDBCSLeadByte(static_cast<BYTE>(ansi[used])) && used + 1 < ansi.size() ? 2 : 1;
+    if (used + step > AFieldSize - 1) break;
+    used += step;
   }
-  // Too long: cut after the last whole character that fits.
-  std::memset(AField, 0, AFieldSize);
-  int used = 0;
-  for (const wchar_t *p = AText.data(), *end = p + length; p < end;) {
-    const int units = (p + 1 < end && IS_HIGH_SURROGATE(p[0]) && IS_LOW_SURROGATE(p[1])) ? 2 : 1;
-    char bytes[16];
-    const int count = ::WideCharToMultiByte(CP_ACP, 0, p, units, bytes, sizeof(bytes), nullptr, nullptr);
-    if (count <= 0 || used + count > room) break;
-    std::memcpy(AField + used, bytes, static_cast<size_t>(count));
-    used += count;
-    p += units;
-  }
+  std::memcpy(AField, ansi.data(), used);
+  AField[used] = '\0';
 }
 
 // One entry as every header record reports it. Path stays valid until the next entry is read.
@@ -244,6 +232,17 @@ int result_code(TqorEntryResult AResult) {
   return E_EWRITE;
 }
 
+bool climbs(const wchar_t* AName) {
+  for (const wchar_t* start = AName;;) {
+    const wchar_t* end = start;
+    while (*end && *end != L'\\' && *end != L'/') ++end;
+    const size_t length = static_cast<size_t>(end - start);
+    if ((length == 1 && start[0] == L'.') || (length == 2 && start[0] == L'.' && start[1] == L'.')) return true;
+    if (!*end) return false;
+    start = end + 1;
+  }
+}
+
 int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, const wchar_t* ADestName) {
   if (AOperation == PK_SKIP) {
     // Skipping is never refused, not even for a handle the module does not know.
@@ -252,6 +251,8 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   }
   if (AOperation == PK_TEST) return result_code(archive_of(hArcData).Extraction.Test());
   if (AOperation != PK_EXTRACT) return E_NOT_SUPPORTED;
+  // A name with a "." or ".." component leads elsewhere than the entry it stands for.
+  if (ADestName && climbs(ADestName)) return E_ECREATE;
   std::wstring target = ADestPath ? ADestPath : L"";
   target += ADestName ? ADestName : L"";
   // Without a folder the entry would land in whatever the process's current folder is.
@@ -471,10 +472,11 @@ int WINAPI PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddLi
   }
 }
 
-int WINAPI DeleteFilesW(wchar_t* PackedFile, wchar_t* DeleteList) {
+// ANSI names were shown through the ANSI form of the listed names, and are found through it.
+static int delete_files(const wchar_t* APackedFile, const wchar_t* ADeleteList, bool AAnsi) {
   try {
-    if (!PackedFile || !GPanels) return E_EOPEN;
-    return DeleteFiles(PackedFile, DeleteList, packing_procs());
+    if (!APackedFile || !GPanels) return E_EOPEN;
+    return DeleteFiles(APackedFile, ADeleteList, packing_procs(), AAnsi);
   } catch (const std::bad_alloc&) {
     return E_NO_MEMORY;
   } catch (...) {
@@ -482,12 +484,14 @@ int WINAPI DeleteFilesW(wchar_t* PackedFile, wchar_t* DeleteList) {
   }
 }
 
+int WINAPI DeleteFilesW(wchar_t* PackedFile, wchar_t* DeleteList) { return delete_files(PackedFile, DeleteList, false); }
+
 int WINAPI DeleteFiles(char* PackedFile, char* DeleteList) {
   try {
     if (!PackedFile) return E_EOPEN;
-    std::wstring packed = AnsiToWide(PackedFile);
-    std::wstring list = wide_list(DeleteList);
-    return DeleteFilesW(packed.data(), list.data());
+    const std::wstring packed = AnsiToWide(PackedFile);
+    const std::wstring list = wide_list(DeleteList);
+    return delete_files(packed.c_str(), list.c_str(), true);
   } catch (...) {
     return E_NO_MEMORY;
   }

@@ -2,6 +2,7 @@
 // interleaves the file manager's calls with the plugin's call log.
 #pragma once
 
+#include <cctype>
 #include <cstring>
 #include <utility>
 #include <memory>
@@ -90,7 +91,9 @@ inline std::string without_staging(std::string ALine) {
     size_t end = ALine.find('\\', at);
     if (end == std::string::npos) break;
     size_t digits = end + 1;
-    while (digits < ALine.size() && ALine[digits] >= '0' && ALine[digits] <= '9') ++digits;
+    // The call folder: hexadecimal digits and '-'.
+    while (digits < ALine.size() && (std::isxdigit(static_cast<unsigned char>(ALine[digits])) || ALine[digits] == '-'))
+      ++digits;
     if (digits > end + 1 && digits < ALine.size() && ALine[digits] == '\\') end = digits;
     ALine.replace(at, end - at, "<staging>");
   }

@@ -82,7 +82,7 @@ TEST(Changes, AMoveKeepsASourceWhoseEntryTheCallDidNotWrite) {
   EXPECT_EQ(read_pack(archive).at("a.txt"), "alpha");
 }
 
-TEST(Changes, DeletingTakesTheExactNameAndRefusesANameThatStandsForTwo) {
+TEST(Changes, DeletingTakesTheExactShownName) {
   struct Case {
     std::vector<std::pair<std::string, std::string>> held;
     std::wstring name;
@@ -92,7 +92,9 @@ TEST(Changes, DeletingTakesTheExactNameAndRefusesANameThatStandsForTwo) {
   const std::vector<Case> cases = {
       {{{"Readme", "1"}, {"README", "2"}}, L"README", 0, {"Readme"}},
       {{{"Readme", "1"}, {"README", "2"}}, L"readme", wcx::E_NO_FILES, {"README", "Readme"}},
-      {{{"a?b.txt", "1"}, {"a_b.txt", "2"}}, L"a_b.txt", wcx::E_NOT_SUPPORTED, {"a?b.txt", "a_b.txt"}},
+      // Shown as "a_b~2.txt" and "a_b.txt": the name made for the file manager never takes another's.
+      {{{"a?b.txt", "1"}, {"a_b.txt", "2"}}, L"a_b.txt", 0, {"a?b.txt"}},
+      {{{"a?b.txt", "1"}, {"a_b.txt", "2"}}, L"a_b~2.txt", 0, {"a_b.txt"}},
       {{{"only.txt", "1"}, {"other", "2"}}, L"ONLY.TXT", 0, {"other"}},
   };
   for (const Case& c : cases) {
@@ -108,6 +110,36 @@ TEST(Changes, DeletingTakesTheExactNameAndRefusesANameThatStandsForTwo) {
       EXPECT_EQ(read_file(archive), before) << narrow(c.name);
       EXPECT_EQ(count_lines(p.Log(), "DeleteFilesW"), 0) << narrow(c.name);
     }
+  }
+}
+
+// An ANSI file manager is shown names without look-alikes (a full-width "a" is no "a"), and finds
+// entries through the same form; a name that form gives two items is refused.
+TEST(Changes, AnsiNamesReachOnlyTheItemTheyWereShownFor) {
+  ASSERT_EQ(GetACP(), 1252u);
+  const std::string a = "a.txt", wide_a = "\xEF\xBD\x81.txt", wide_b = "\xEF\xBD\x82.txt";  // U+FF41, U+FF42
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> held;
+    std::string name;  // as the ANSI file manager was shown it
+    int result;
+    std::vector<std::string> left;
+  };
+  const std::vector<Case> cases = {
+      {{{a, "1"}, {wide_a, "2"}}, "a.txt", 0, {wide_a}},
+      {{{a, "1"}, {wide_a, "2"}}, "_.txt", 0, {a}},
+      {{{wide_a, "1"}, {wide_b, "2"}}, "_.txt", wcx::E_NOT_SUPPORTED, {wide_a, wide_b}},
+  };
+  for (const Case& c : cases) {
+    Packer p;
+    const std::wstring archive = p.Archive(L"old.wxp");
+    const std::string before = pack_text(c.held);
+    write_file(archive, before);
+    std::string path = narrow(archive), list = c.name + std::string(2, '\0');
+    EXPECT_EQ(p.Fm.DeleteFiles(path.data(), list.data()), c.result) << c.name;
+    std::vector<std::string> left;
+    for (const auto& entry : read_pack(archive)) left.push_back(entry.first);
+    EXPECT_EQ(left, c.left) << c.name;
+    if (c.result != 0) EXPECT_EQ(read_file(archive), before) << c.name;
   }
 }
 

@@ -120,3 +120,26 @@ TEST(Dbcs, AnsiPathsWithDoubleByteCharactersDetectOpenAndExtract) {
   EXPECT_EQ(fm.CloseArchive(h), 0);
   EXPECT_EQ(read_file(dest + L"\u65e5\\\u65e5.txt"), "sun");
 }
+
+// In code page 932 the byte of '\' is the yen sign: a name with a yen sign is no path of two
+// names in the ANSI header, and it is extracted as one file inside the target.
+TEST(Dbcs, AYenSignNeverBecomesASeparator) {
+  ASSERT_EQ(GetACP(), 932u);
+  FileManager fm({kFull});
+  const std::wstring archive = fm.WriteArchive(L"yen.fix", "WXFIX\nfile ..\xC2\xA5..\xC2\xA5" "evil.txt data=evil\n");
+  const std::wstring dest = fm.Root() + L"out\\";
+  CreateDirectoryW(dest.c_str(), nullptr);
+  std::string path = to_acp(archive);
+  wcx::tOpenArchiveData open{};
+  open.ArcName = path.data();
+  open.OpenMode = wcx::PK_OM_EXTRACT;
+  HANDLE h = fm.OpenArchive(&open);
+  ASSERT_NE(h, nullptr);
+  wcx::tHeaderDataEx header{};
+  ASSERT_EQ(fm.ReadHeaderEx(h, &header), 0);
+  EXPECT_EQ(std::string(header.FileName), ".._.._evil.txt");
+  EXPECT_EQ(fm.ProcessFile(h, wcx::PK_EXTRACT, to_acp(dest).c_str(), header.FileName), 0);
+  EXPECT_EQ(fm.CloseArchive(h), 0);
+  EXPECT_EQ(read_file(dest + L".._.._evil.txt"), "evil");
+  EXPECT_FALSE(file_exists(fm.Root() + L"evil.txt"));
+}
