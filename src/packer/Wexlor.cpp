@@ -295,7 +295,10 @@ int WINAPI GetPackerCaps() {
          PK_CAPS_SEARCHTEXT | PK_CAPS_HIDE | PK_CAPS_ENCRYPT;
 }
 
-int WINAPI GetBackgroundFlags() { return BACKGROUND_UNPACK; }
+// Packing and deleting may run on a file manager's worker thread: changes of one archive wait for
+// each other, every per-call state is the calling thread's, and the dialogs they show belong to
+// the file manager's window without disabling it.
+int WINAPI GetBackgroundFlags() { return BACKGROUND_UNPACK | BACKGROUND_PACK; }
 
 // The settings file goes beside the file manager's suggested one.
 void WINAPI PackSetDefaultParams(PackDefaultParamStruct* dps) {
@@ -450,6 +453,7 @@ int WINAPI PackFilesW(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, w
     request.SrcPath = SrcPath;
     request.AddList = AddList;
     request.Flags = Flags;
+    const TqorThreadOwnerScope owner(CallerOwnerWindow());
     return PackFiles(request, packing_procs(), &ask_password);
   } catch (const std::bad_alloc&) {
     return E_NO_MEMORY;
@@ -476,6 +480,7 @@ int WINAPI PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddLi
 static int delete_files(const wchar_t* APackedFile, const wchar_t* ADeleteList, bool AAnsi) {
   try {
     if (!APackedFile || !GPanels) return E_EOPEN;
+    const TqorThreadOwnerScope owner(CallerOwnerWindow());
     return DeleteFiles(APackedFile, ADeleteList, packing_procs(), AAnsi);
   } catch (const std::bad_alloc&) {
     return E_NO_MEMORY;

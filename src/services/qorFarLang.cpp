@@ -16,7 +16,8 @@ TqorFarLang* FarLang = nullptr;
 
 namespace {
 
-constexpr size_t kHeaderReadSize = 64u << 10;
+// The header line is short: a longer first line is read whole afterwards.
+constexpr size_t kHeaderReadSize = 4u << 10;
 
 // Held by the module: every empty answer points here, so it outlives any plugin.
 constexpr wchar_t kEmptyText[] = L"";
@@ -57,14 +58,40 @@ std::string read_lng_bytes(const std::wstring& AFileName, size_t ALimit = MaxLng
   return bytes;
 }
 
+// Appends AData as ACodePage gives it. Invalid sequences become U+FFFD: the lines around them keep
+// their text and their numbers. No byte makes more than one UTF-16 unit.
+void append_converted(UINT ACodePage, const char* AData, size_t ASize, std::wstring& AText) {
+  if (ASize == 0) return;
+  const size_t at = AText.size();
+  AText.resize(at + ASize);
+  const int written =
+      ::MultiByteToWideChar(ACodePage, 0, AData, static_cast<int>(ASize), &AText[at], static_cast<int>(ASize));
+  AText.resize(at + (written > 0 ? static_cast<size_t>(written) : 0));
+}
+
 std::wstring multibyte_to_wide(UINT ACodePage, const char* AData, size_t ASize) {
-  if (ASize == 0) return {};
-  // Invalid sequences become U+FFFD: the lines around them keep their text and their numbers.
-  const int length = ::MultiByteToWideChar(ACodePage, 0, AData, static_cast<int>(ASize), nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring text(static_cast<size_t>(length), L'\0');
-  const int written = ::MultiByteToWideChar(ACodePage, 0, AData, static_cast<int>(ASize), text.data(), length);
-  text.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  // Most of a message file is ASCII, which every code page reads alike: it is widened here, and
+  // only the rest goes through the system's conversion, which costs several times as much. In
+  // UTF-8 a run of bytes above 0x7F is whole characters; in another code page a trail byte may be
+  // below 0x80, so there everything from the first such byte on is converted by the system.
+  std::wstring text;
+  // One place more: a reader may end the text's last line in place.
+  text.reserve(ASize + 1);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(AData);
+  size_t i = 0;
+  while (i < ASize) {
+    const size_t ascii = i;
+    while (i < ASize && bytes[i] < 0x80) ++i;
+    for (size_t k = ascii; k < i; ++k) text.push_back(static_cast<wchar_t>(bytes[k]));
+    if (i == ASize) break;
+    const size_t other = i;
+    if (ACodePage != CP_UTF8) {
+      append_converted(ACodePage, AData + other, ASize - other, text);
+      break;
+    }
+    while (i < ASize && bytes[i] >= 0x80) ++i;
+    append_converted(ACodePage, AData + other, i - other, text);
+  }
   return text;
 }
 
@@ -148,9 +175,7 @@ bool find_plugin_folder(const GUID& APluginID, std::wstring& AFolder) {
   return false;
 }
 
-const wchar_t* text_of(const TqorShellTagValue* AEntry) noexcept {
-  return AEntry && !AEntry->Value.empty() ? AEntry->Value.c_str() : kEmptyText;
-}
+const wchar_t* text_of(const wchar_t* AText) noexcept { return AText && *AText ? AText : kEmptyText; }
 
 }  // namespace
 
@@ -242,22 +267,57 @@ std::wstring GetLngFileLanguage(const std::wstring& AFileName) {
   }
 }
 
-void LoadLngFile(TqorShellLanguage* ALang, const GUID& APluginID, const std::wstring& AFileName) {
+namespace {
+
+// The message of the line [AStart, AEnd) of AText, as ParseLngMessage gives it: its start, ended
+// in place; nil for a line that is no message.
+const wchar_t* message_in(std::wstring& AText, size_t AStart, size_t AEnd) {
+  while (AStart < AEnd && is_blank(AText[AStart])) ++AStart;
+  while (AEnd > AStart && is_blank(AText[AEnd - 1])) --AEnd;
+  if (AStart == AEnd || AText[AStart] != L'"') return nullptr;
+  if (AEnd - AStart > 1 && AText[AEnd - 1] == L'"') --AEnd;
+  // The character after the message is a quote, a blank or a line break: it becomes its end.
+  AText[AEnd] = L'\0';
+  return AText.c_str() + AStart + 1;
+}
+
+}  // namespace
+
+void ReadLngMessages(const std::wstring& AFileName, TqorLngMessages& AMessages) {
+  AMessages.Messages.clear();
   try {
     const std::string bytes = read_lng_bytes(AFileName);
-    const std::vector<std::wstring> lines = DecodeLngLines(bytes.data(), bytes.size());
+    // One extra place at the end: the last message may end there.
+    AMessages.Text = decode_lng_text(bytes.data(), bytes.size(), false);
+    const size_t n = AMessages.Text.size();
+    AMessages.Text.push_back(L'\0');
+    AMessages.Messages.reserve(n / 64);
+    for (size_t start = 0; start < n;) {
+      size_t end = start;
+      while (end < n && AMessages.Text[end] != L'\r' && AMessages.Text[end] != L'\n') ++end;
+      const size_t next = end < n && AMessages.Text[end] == L'\r' && end + 1 < n && AMessages.Text[end + 1] == L'\n'
+                              ? end + 2
+                              : end + 1;
+      if (const wchar_t* message = message_in(AMessages.Text, start, end)) AMessages.Messages.push_back(message);
+      start = next;
+    }
+  } catch (...) {
+    // The messages read before the failure stay.
+  }
+}
+
+void LoadLngFile(TqorShellLanguage* ALang, const GUID& APluginID, const std::wstring& AFileName) {
+  try {
+    TqorLngMessages messages;
+    ReadLngMessages(AFileName, messages);
     std::wstring tag = GuidToText(APluginID) + L",";
     const size_t prefix_length = tag.size();
-    int counter = 0;
-    std::wstring text;
     // One write hold for the whole file: the table is locked once, not once per message.
     write_hold hold(*ALang);
-    for (const std::wstring& line : lines) {
-      if (!ParseLngMessage(line, text)) continue;
+    for (size_t i = 0; i < messages.Messages.size(); ++i) {
       tag.resize(prefix_length);
-      tag += IntToTag(counter);
-      ALang->Add(tag, text);
-      ++counter;
+      tag += IntToTag(static_cast<int>(i));
+      ALang->Add(tag, messages.Messages[i]);
     }
   } catch (...) {
     // The messages added before the failure stay.
@@ -266,36 +326,60 @@ void LoadLngFile(TqorShellLanguage* ALang, const GUID& APluginID, const std::wst
 
 // ---------------------------------------------------------------------------------------------
 
+TqorFarLang::TqorFarLang() = default;
+TqorFarLang::~TqorFarLang() = default;
+
 const wchar_t* TqorFarLang::keep_text(const std::wstring& AText) {
   FKeptTexts.push_back(std::make_unique<std::wstring>(AText));
   return FKeptTexts.back()->c_str();
 }
 
+const TqorFarLang::messages* TqorFarLang::find_published(LANGID ALang, const GUID& APluginID) const noexcept {
+  const published* list = FPublished.load(std::memory_order_acquire);
+  if (!list) return nullptr;
+  for (const messages* table : list->Tables)
+    if (table->Lang == ALang && IsEqualGUID(table->PluginID, APluginID)) return table;
+  return nullptr;
+}
+
+void TqorFarLang::publish(std::unique_ptr<messages> ATable) {
+  auto list = std::make_unique<published>();
+  if (const published* current = FPublished.load(std::memory_order_relaxed)) list->Tables = current->Tables;
+  list->Tables.push_back(ATable.get());
+  FTables.push_back(std::move(ATable));
+  FPublished.store(list.get(), std::memory_order_release);
+  FLists.push_back(std::move(list));
+}
+
 const wchar_t* TqorFarLang::GetString(const GUID& APluginID, int AMsgID) {
-  TqorShellLanguage* lang = FarLanguages->Lang();
-  // The key is built on the stack, so that a lookup allocates nothing.
-  wchar_t key_text[64];
-  write_guid_text(APluginID, key_text);
-  const int number_length = std::swprintf(key_text + 38, 26, L",%d", AMsgID);
-  const std::wstring_view key(key_text, 38 + static_cast<size_t>(number_length > 0 ? number_length : 0));
-  if (const TqorShellTagValue* entry = lang->Find(key)) return text_of(entry);
-  const std::wstring marker(key_text, 38);
+  const LANGID language = GetCurrentLangID();
+  const auto text_at = [AMsgID](const messages* ATable) -> const wchar_t* {
+    // A number the file does not have is "".
+    if (AMsgID < 0 || static_cast<size_t>(AMsgID) >= ATable->Texts.Messages.size()) return kEmptyText;
+    return text_of(ATable->Texts.Messages[static_cast<size_t>(AMsgID)]);
+  };
+  if (const messages* table = find_published(language, APluginID)) return text_at(table);
 
   // The plugin's folder is looked up before our lock is taken: a plugin starting on another
   // thread may call here while it registers.
   std::wstring folder;
-  bool registered = false;
-  if (!lang->Find(marker)) registered = find_plugin_folder(APluginID, folder);
+  const bool registered = find_plugin_folder(APluginID, folder);
 
   lock_guard<critical_section> guard(FLoadLock);
-  if (lang->AddIfAbsent(marker, L"")) {
-    // The first request of this plugin in this language; the marker stops every later load.
-    if (!registered) return keep_text(marker);
-    const std::wstring file = choose_lng_file(lang->LangID(), folder);
-    if (!file.empty()) LoadLngFile(lang, APluginID, file);
+  // Perhaps published by a thread that has just finished loading.
+  if (const messages* table = find_published(language, APluginID)) return text_at(table);
+  // The first request of this plugin in this language; the table stops every later load.
+  auto table = std::make_unique<messages>();
+  table->Lang = language;
+  table->PluginID = APluginID;
+  if (registered) {
+    const std::wstring file = choose_lng_file(language, folder);
+    if (!file.empty()) ReadLngMessages(file, table->Texts);
   }
-  // Requested before, perhaps by a thread that has just finished loading: a missing number is "".
-  return text_of(lang->Find(key));
+  const messages* loaded = table.get();
+  publish(std::move(table));
+  // A plugin nobody registered is told its own GUID once, so that the answer shows what is wrong.
+  return registered ? text_at(loaded) : keep_text(GuidToText(APluginID));
 }
 
 void RegisterPluginFolder(const GUID& APluginID, const std::wstring& APluginFile) {

@@ -1,9 +1,12 @@
-// Plugin message catalogue: answers a plugin's GetMsg from its own .lng files, cached per UI
-// language in the store FarLanguages.
+// Plugin message catalogue: answers a plugin's GetMsg from its own .lng files. A plugin's messages
+// in one UI language are read once, into a table that never changes afterwards and is published
+// with its pointer: lookups after that take no lock, so that threads asking at once do not wait
+// for each other.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,18 +17,48 @@
 
 namespace qor {
 
+// The messages of a .lng file, numbered from 0: the text between the quotes of every line that
+// starts with one (blanks around it ignored). They stay in the decoded text of the file, each
+// ended in place, so that a file of thousands costs no allocation per message; the object is
+// filled where it stands and must not be copied or moved afterwards.
+struct TqorLngMessages {
+  std::wstring Text;
+  std::vector<const wchar_t*> Messages;
+};
 class TqorFarLang {
  public:
+  TqorFarLang();
+  ~TqorFarLang();
+  TqorFarLang(const TqorFarLang&) = delete;
+  TqorFarLang& operator=(const TqorFarLang&) = delete;
+
   // The text of message AMsgID of the plugin APluginID in the calling thread's UI language; the
-  // pointer stays valid until the store is freed at unload.
+  // pointer stays valid until the catalogue is freed at unload.
   const wchar_t* GetString(const GUID& APluginID, int AMsgID);
 
  private:
+  // One plugin's messages in one language, numbered from 0; never changed once published.
+  struct messages {
+    LANGID Lang;
+    GUID PluginID;
+    TqorLngMessages Texts;
+  };
+  // Every table published so far; replaced whole (never changed) when one is added.
+  struct published {
+    std::vector<const messages*> Tables;
+  };
+
+  const messages* find_published(LANGID ALang, const GUID& APluginID) const noexcept;
+  void publish(std::unique_ptr<messages> ATable);
   const wchar_t* keep_text(const std::wstring& AText);
 
-  // Serialises the first request of a plugin per language: its check-and-mark and the load, so
-  // that a text once handed out is never replaced and a second thread waits for the texts.
+  std::atomic<const published*> FPublished{nullptr};
+  // Serialises the first request of a plugin per language: the load and the publishing, so that a
+  // text once handed out is never replaced and a second thread waits for the texts. What readers
+  // may still hold (every table and every list of them) is freed only with the catalogue.
   critical_section FLoadLock;
+  std::vector<std::unique_ptr<messages>> FTables;
+  std::vector<std::unique_ptr<published>> FLists;
   std::vector<std::unique_ptr<std::wstring>> FKeptTexts;
 };
 
@@ -38,6 +71,8 @@ std::wstring GuidToText(const GUID& AGuid);
 std::wstring GetLocaleLanguageName(LANGID ALangID);
 // The language named in a .lng file's header, or "".
 std::wstring GetLngFileLanguage(const std::wstring& AFileName);
+// Fills AMessages; stops silently at a failure, keeping what was read.
+void ReadLngMessages(const std::wstring& AFileName, TqorLngMessages& AMessages);
 // Adds every message of a .lng file to ALang, numbered from 0; stops silently at a failure.
 void LoadLngFile(TqorShellLanguage* ALang, const GUID& APluginID, const std::wstring& AFileName);
 

@@ -557,7 +557,10 @@ void TqorForm::OnGetMinMaxInfo(TqorMessage& AMessage) {
 int TqorForm::ShowModal() {
   HWND wnd = Handle();
   HWND owner = ::GetWindow(wnd, GW_OWNER);
-  const bool disabled_owner = owner && ::IsWindowEnabled(owner);
+  // An owner of another thread (a file manager's window, while it packs on a worker thread) stays
+  // usable: its thread goes on with the user's work.
+  const bool disabled_owner =
+      owner && ::IsWindowEnabled(owner) && ::GetWindowThreadProcessId(owner, nullptr) == ::GetCurrentThreadId();
   if (disabled_owner) ::EnableWindow(owner, FALSE);
   FModalResult = mrNone;
   FInModalLoop = true;

@@ -1,6 +1,7 @@
 // Answers the module's forms as a user does: types a text into the field that has the focus and
-// presses Enter, or presses Esc when the text is empty. Keeps how many forms it answered and the
-// text the last one's field showed first.
+// presses Enter, or presses Esc when the text is empty. Keeps how many forms it answered, the
+// text the last one's field showed first, the thread that ran it, and its owner window and whether
+// that was enabled while the form stood.
 #pragma once
 
 #include <windows.h>
@@ -21,10 +22,16 @@ class FormAnswerer {
     std::lock_guard<std::mutex> guard(FLock);
     return FInitial;
   }
+  DWORD Thread() const { return FThread; }
+  HWND Owner() const { return FOwner; }
+  bool OwnerEnabled() const { return FOwnerEnabled; }
 
  private:
   void answer(HWND AWnd) {
     Sleep(200);
+    FThread = GetWindowThreadProcessId(AWnd, nullptr);
+    FOwner = GetWindow(AWnd, GW_OWNER);
+    FOwnerEnabled = FOwner && IsWindowEnabled(FOwner);
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
     GetGUIThreadInfo(GetWindowThreadProcessId(AWnd, nullptr), &info);
@@ -54,6 +61,9 @@ class FormAnswerer {
   std::mutex FLock;
   std::wstring FInitial;
   std::atomic<int> FCount{0};
+  std::atomic<DWORD> FThread{0};
+  std::atomic<HWND> FOwner{nullptr};
+  std::atomic<bool> FOwnerEnabled{false};
   FormWatchThread FWatch{[this](HWND AFound) {
     if (AFound) answer(AFound);
   }};

@@ -44,7 +44,56 @@ TEST(Packing, CapsOfferNewModifyAndDelete) {
   const int caps = p.Fm.GetPackerCaps();
   EXPECT_EQ(caps & (wcx::PK_CAPS_NEW | wcx::PK_CAPS_MODIFY | wcx::PK_CAPS_DELETE),
             wcx::PK_CAPS_NEW | wcx::PK_CAPS_MODIFY | wcx::PK_CAPS_DELETE);
-  EXPECT_EQ(p.Fm.GetBackgroundFlags() & wcx::BACKGROUND_PACK, 0);
+  EXPECT_NE(p.Fm.GetBackgroundFlags() & wcx::BACKGROUND_PACK, 0);
+}
+
+// A file manager packs on a worker thread while its main thread lists and extracts another archive:
+// the plugin's dialog runs on the worker, owned by the file manager's window, which stays usable.
+TEST(Packing, PackingOnAWorkerThreadLeavesTheMainThreadFree) {
+  Packer p(L"pack_plugin.dll", "dialog=yes");
+  HWND main = CreateWindowExW(0, L"STATIC", L"File manager", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200,
+                              nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(main, nullptr);
+  SetForegroundWindow(main);
+  const std::wstring archive = p.Archive(L"old.wxp"), other = p.Archive(L"other.wxp");
+  write_file(archive, pack_text({{"keep.txt", "kept"}}));
+  write_file(other, pack_text({{"one.txt", "1"}, {"two.txt", "2"}}));
+  FormAnswerer answerer(L"x");
+  std::atomic<DWORD> worker_id{0};
+  std::atomic<int> result{-1};
+  std::thread worker([&] {
+    worker_id = GetCurrentThreadId();
+    result = p.Pack(archive, kTree);
+  });
+  int listed = 0;
+  const std::wstring out = p.Fm.Root() + L"extracted\\";
+  CreateDirectoryW(out.c_str(), nullptr);
+  while (result == -1) {
+    ASSERT_EQ(ListArchive(p.Fm, other).size(), 2u);
+    wcx::tOpenArchiveDataW open{};
+    std::wstring path = other;
+    open.ArcName = path.data();
+    open.OpenMode = wcx::PK_OM_EXTRACT;
+    HANDLE h = p.Fm.OpenArchiveW(&open);
+    ASSERT_NE(h, nullptr);
+    wcx::tHeaderDataExW header{};
+    ASSERT_EQ(p.Fm.ReadHeaderExW(h, &header), 0);
+    EXPECT_EQ(p.Fm.ProcessFileW(h, wcx::PK_EXTRACT, out.c_str(), header.FileName), 0);
+    EXPECT_EQ(p.Fm.CloseArchive(h), 0);
+    ++listed;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  worker.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_GT(listed, 0);
+  EXPECT_EQ(answerer.Count(), 1);
+  EXPECT_EQ(answerer.Thread(), worker_id.load()) << "the dialog ran on the worker thread";
+  EXPECT_EQ(answerer.Owner(), main) << "owned by the file manager's window";
+  EXPECT_TRUE(answerer.OwnerEnabled()) << "which stays usable";
+  EXPECT_EQ(read_pack(archive).at("d\\b.txt"), "bravo!");
+  EXPECT_EQ(read_file(out + L"one.txt"), "1");
+  DestroyWindow(main);
 }
 
 TEST(Packing, NewArchiveThroughTheCommandInterfaceIsRenamedOnlyWhenWhole) {

@@ -35,7 +35,7 @@ TEST(Registry, LoadsPluginStartsItAndShutsItDownOnUnload) {
 TEST(Registry, ExportsAndConstantsNeedNoRegistry) {
   FileManager fm({{L"Fix", L"fixture_full.dll"}});
   EXPECT_EQ(fm.GetPackerCaps(), 991);
-  EXPECT_EQ(fm.GetBackgroundFlags(), 1);
+  EXPECT_EQ(fm.GetBackgroundFlags(), wcx::BACKGROUND_UNPACK | wcx::BACKGROUND_PACK);
   wcx::PackDefaultParamStruct params{};
   params.size = sizeof(params);
   fm.PackSetDefaultParams(&params);
