@@ -19,6 +19,34 @@ class critical_section {
   CRITICAL_SECTION FSection;
 };
 
+// A slim reader/writer lock: readers share it, so that lookups on several threads do not queue.
+class srw_lock {
+ public:
+  srw_lock() noexcept = default;
+  srw_lock(const srw_lock&) = delete;
+  srw_lock& operator=(const srw_lock&) = delete;
+  void lock() noexcept { ::AcquireSRWLockExclusive(&FLock); }
+  void unlock() noexcept { ::ReleaseSRWLockExclusive(&FLock); }
+  void lock_shared() noexcept { ::AcquireSRWLockShared(&FLock); }
+  void unlock_shared() noexcept { ::ReleaseSRWLockShared(&FLock); }
+
+ private:
+  SRWLOCK FLock = SRWLOCK_INIT;
+};
+
+// Holds a reader/writer lock shared for its scope.
+template <class Lock>
+class shared_guard {
+ public:
+  explicit shared_guard(Lock& ALock) noexcept : FLock(ALock) { FLock.lock_shared(); }
+  ~shared_guard() { FLock.unlock_shared(); }
+  shared_guard(const shared_guard&) = delete;
+  shared_guard& operator=(const shared_guard&) = delete;
+
+ private:
+  Lock& FLock;
+};
+
 template <class Lock>
 class lock_guard {
  public:

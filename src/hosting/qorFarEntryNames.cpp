@@ -83,6 +83,26 @@ bool ItemNameContained(std::wstring_view AName) noexcept {
   return contained;
 }
 
+TqorItemNameTraits JudgeItemName(std::wstring_view AName) noexcept {
+  TqorItemNameTraits traits;
+  if (AName.empty()) return traits;
+  bool separators = false, special = false, dots_spaces = true;
+  for (wchar_t c : AName) {
+    if (is_separator(c)) separators = true;
+    else if (forbidden_char(c)) special = true;
+    if (c != L'.' && c != L' ') dots_spaces = false;
+  }
+  // A name with separators is judged part by part; most names have none and are judged whole.
+  if (separators) {
+    traits.Contained = ItemNameContained(AName);
+    return traits;
+  }
+  const bool device = device_name(AName);
+  traits.Contained = !dots_spaces && !device && !(AName.size() >= 2 && AName[1] == L':');
+  traits.ShownAsListed = !dots_spaces && !device && !special;
+  return traits;
+}
+
 namespace {
 
 // One name made safe to show, without regard to the other names of its folder.

@@ -29,6 +29,15 @@ bool PlainEntryName(std::wstring_view AName) noexcept;
 // two in a row inside, keep a joined path inside the destination.
 bool ItemNameContained(std::wstring_view AName) noexcept;
 
+// What the listing needs to know of one name, read in one pass: whether ItemNameContained holds
+// for it, and whether it is shown as it is (no character to change, no device name, not of dots
+// and spaces only, not empty).
+struct TqorItemNameTraits {
+  bool Contained = false;
+  bool ShownAsListed = false;
+};
+TqorItemNameTraits JudgeItemName(std::wstring_view AName) noexcept;
+
 // The names the file manager is shown for the items of one listing, in their order: every
 // character a Windows file name cannot hold ('\' and '/' among them) becomes '_', a reserved device
 // name gets '_' in front, a name of dots and spaces only has each of them as '_', an empty name is

@@ -115,8 +115,7 @@ void TqorFarExtraction::Skip() {
   FResolved = true;
   // A skip never asks the plugin for anything: what follows may be skipped as well.
   if (is_folder(*FItem)) return;
-  const std::wstring& path = FPanel.CurrentFileName();
-  FAlone.erase(path);
+  if (!FAlone.empty()) FAlone.erase(FPanel.CurrentFileName());
   staged_hit hit;
   if (find_staged(hit)) resolve(hit, false);
   // More skipped in a row than asked for: the file manager is picking entries, not going through.

@@ -94,6 +94,15 @@ void TqorFarPluginEnum::Open(const TPluginPanelItem* ASubFolder) {
     const wchar_t* name = FGetFindDataInfo.PanelItem[i].FileName;
     if (name) FFileNames.append(name, FNameStarts[i + 1] - FNameStarts[i]);
   }
+  // Every name judged once, in one pass; the names shown are made only when one needs a change.
+  FContained.resize(count);
+  bool all_shown = true;
+  for (size_t i = 0; i < count; ++i) {
+    const TqorItemNameTraits traits = JudgeItemName(NameAt(i));
+    FContained[i] = traits.Contained;
+    all_shown = all_shown && traits.ShownAsListed;
+  }
+  if (all_shown) return;
   std::vector<std::wstring_view> names;
   names.reserve(count);
   for (size_t i = 0; i < count; ++i) names.push_back(NameAt(i));
@@ -101,7 +110,8 @@ void TqorFarPluginEnum::Open(const TPluginPanelItem* ASubFolder) {
 }
 
 bool TqorFarPluginEnum::ItemWritable(size_t AIndex) const noexcept {
-  return FPrefixWritable && ItemNameContained(NameAt(AIndex)) && ListedNameAt(AIndex).size() <= kLongestFileName;
+  return FPrefixWritable && AIndex < FContained.size() && FContained[AIndex] &&
+         ListedNameAt(AIndex).size() <= kLongestFileName;
 }
 
 size_t TqorFarPluginEnum::ItemCount() const noexcept {
@@ -156,6 +166,7 @@ void TqorFarPluginEnum::Close() {
   FFileNames.clear();
   FNameStarts.clear();
   FListedNames.clear();
+  FContained.clear();
   const TqorFarPlugin& plugin = *FPanel->Plugin();
   if (FValidGetFindData) {
     FValidGetFindData = false;

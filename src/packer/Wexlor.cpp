@@ -3,13 +3,15 @@
 #include "packer/Wexlor.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "common/qorErrors.h"
+#include "common/qorLocks.h"
 #include "common/qorText.h"
 #include "dialogs/qorPasswordForm.h"
 #include "hosting/qorFarDeletion.h"
@@ -56,18 +58,19 @@ struct open_archive_state {
 class live_panels {
  public:
   HANDLE add(std::unique_ptr<TqorFarPluginPanel> APanel) {
-    std::lock_guard<std::mutex> guard(FLock);
+    lock_guard<srw_lock> guard(FLock);
     TqorFarPluginPanel* key = APanel.get();
     FPanels.emplace(key, std::make_unique<open_archive_state>(std::move(APanel), FDefaultProcs));
     return key;
   }
+  // Called for every header and every entry: readers share the lock.
   open_archive_state* find(HANDLE AHandle) {
-    std::lock_guard<std::mutex> guard(FLock);
+    shared_guard<srw_lock> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
     return it == FPanels.end() ? nullptr : it->second.get();
   }
   std::unique_ptr<open_archive_state> take(HANDLE AHandle) {
-    std::lock_guard<std::mutex> guard(FLock);
+    lock_guard<srw_lock> guard(FLock);
     auto it = FPanels.find(static_cast<TqorFarPluginPanel*>(AHandle));
     if (it == FPanels.end()) return nullptr;
     std::unique_ptr<open_archive_state> archive = std::move(it->second);
@@ -75,22 +78,22 @@ class live_panels {
     return archive;
   }
   TqorProcessDataProcs default_procs() {
-    std::lock_guard<std::mutex> guard(FLock);
+    shared_guard<srw_lock> guard(FLock);
     return FDefaultProcs;
   }
   template <class F>
   void change_default_procs(F AChange) {
-    std::lock_guard<std::mutex> guard(FLock);
+    lock_guard<srw_lock> guard(FLock);
     AChange(FDefaultProcs);
   }
   // Archives the file manager never closed go before the plugins that own them.
   void close_all() noexcept {
-    std::lock_guard<std::mutex> guard(FLock);
+    lock_guard<srw_lock> guard(FLock);
     FPanels.clear();
   }
 
  private:
-  std::mutex FLock;
+  srw_lock FLock;
   std::unordered_map<TqorFarPluginPanel*, std::unique_ptr<open_archive_state>> FPanels;
   TqorProcessDataProcs FDefaultProcs;
 };
@@ -176,6 +179,7 @@ void store_numbers(const entry_header& AEntry, tHeaderData& ARecord) {
 void store_name(const entry_header& AEntry, tHeaderDataExW& ARecord) {
   const size_t length = std::min<size_t>(AEntry.Path->size(), 1023);
   std::memcpy(ARecord.FileName, AEntry.Path->data(), length * sizeof(wchar_t));
+  std::memset(ARecord.FileName + length, 0, (std::size(ARecord.FileName) - length) * sizeof(wchar_t));
 }
 
 template <class Record>
@@ -185,8 +189,22 @@ void store_name(const entry_header& AEntry, Record& ARecord) {
 
 // Every header record is cleared once, here; the entry then fills only what it has.
 template <class Record>
-int read_header(HANDLE hArcData, Record& AHeader) {
+void clear_record(Record& AHeader) {
   std::memset(&AHeader, 0, sizeof(AHeader));
+}
+
+// The record Unicode file managers read for every entry, 5 KiB: its name field is cleared with the
+// name (store_name), the archive name (a string nobody reads past its end) to its first character,
+// everything after the name whole.
+void clear_record(tHeaderDataExW& AHeader) {
+  AHeader.ArcName[0] = L'\0';
+  AHeader.FileName[0] = L'\0';
+  std::memset(&AHeader.Flags, 0, sizeof(tHeaderDataExW) - offsetof(tHeaderDataExW, Flags));
+}
+
+template <class Record>
+int read_header(HANDLE hArcData, Record& AHeader) {
+  clear_record(AHeader);
   entry_header entry;
   if (!next_entry(hArcData, entry)) return E_END_ARCHIVE;
   store_name(entry, AHeader);
