@@ -83,23 +83,44 @@ bool ItemNameContained(std::wstring_view AName) noexcept {
   return contained;
 }
 
+namespace {
+
+// What each ASCII character is to a name, one table look per character.
+enum : unsigned char { kSeparator = 1, kForbidden = 2, kNotDotOrSpace = 4 };
+
+struct char_classes {
+  unsigned char Of[128] = {};
+  constexpr char_classes() {
+    for (int c = 0; c < 128; ++c) {
+      unsigned char bits = (c == '.' || c == ' ') ? 0 : kNotDotOrSpace;
+      if (c == '\\' || c == '/') bits |= kSeparator;
+      else if (c < 32 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*')
+        bits |= kForbidden;
+      Of[c] = bits;
+    }
+  }
+};
+constexpr char_classes kClasses;
+
+}  // namespace
+
 TqorItemNameTraits JudgeItemName(std::wstring_view AName) noexcept {
   TqorItemNameTraits traits;
   if (AName.empty()) return traits;
-  bool separators = false, special = false, dots_spaces = true;
-  for (wchar_t c : AName) {
-    if (is_separator(c)) separators = true;
-    else if (forbidden_char(c)) special = true;
-    if (c != L'.' && c != L' ') dots_spaces = false;
-  }
+  unsigned bits = 0;
+  for (wchar_t c : AName) bits |= c < 128 ? kClasses.Of[c] : kNotDotOrSpace;
   // A name with separators is judged part by part; most names have none and are judged whole.
-  if (separators) {
+  if (bits & kSeparator) {
     traits.Contained = ItemNameContained(AName);
     return traits;
   }
-  const bool device = device_name(AName);
+  const bool dots_spaces = !(bits & kNotDotOrSpace);
+  // Every device name starts with one of these letters.
+  const wchar_t first = AName[0] | 0x20;
+  const bool device =
+      (first == L'c' || first == L'p' || first == L'a' || first == L'n' || first == L'l') && device_name(AName);
   traits.Contained = !dots_spaces && !device && !(AName.size() >= 2 && AName[1] == L':');
-  traits.ShownAsListed = !dots_spaces && !device && !special;
+  traits.ShownAsListed = !dots_spaces && !device && !(bits & kForbidden);
   return traits;
 }
 

@@ -70,7 +70,7 @@ class TqorFarPluginEnum {
   std::wstring FFileNames;
   std::vector<size_t> FNameStarts;
   std::vector<std::wstring> FListedNames;  // empty when every name is shown as listed
-  std::vector<bool> FContained;            // ItemNameContained of each name, judged once
+  std::vector<unsigned char> FContained;   // ItemNameContained of each name, judged once
   bool FValidSetDirectory = false;
   bool FValidGetFindData = false;
   size_t FIndex = 0;  // position after the item handed out last
