@@ -3,9 +3,10 @@
 // from the start of the archive up to the furthest entry it was asked for, as a decompressor that
 // restarts at the start of its block does; the entries asked for are written with their time.
 //
-// Archive file: "WXSOLID <folders> <files> <unit> <fixed>". With folders 0 the root holds <files>
-// files; otherwise the root holds <folders> folders of <files> files each. <unit> is the work per
-// entry passed, <fixed> the work per call, both in rounds of a mixing loop. In archive order the
+// Archive file: "WXSOLID <folders> <files> <unit> <fixed> [<bytes>]". With folders 0 the root holds
+// <files> files; otherwise the root holds <folders> folders of <files> files each. <unit> is the
+// work per entry passed, <fixed> the work per call, both in rounds of a mixing loop; every file
+// has <bytes> bytes (4096 by default, at most that). In archive order the
 // files of folder k come after those of folders 0..k-1.
 #include <windows.h>
 
@@ -24,6 +25,7 @@ constexpr unsigned long long kTime = 133500000000000000ULL;  // 2024-01-21, as a
 
 struct Panel {
   int folders = 0, files = 0;
+  size_t bytes = kFileSize;
   unsigned long long unit = 0, fixed = 0;
   int folder = -1;  // the folder the panel is in, -1 for the root
 };
@@ -60,13 +62,13 @@ long long position(const Panel& APanel, int AFolder, int AFile) {
   return (AFolder < 0 ? 0LL : static_cast<long long>(AFolder) * APanel.files) + AFile;
 }
 
-bool write_file(const std::wstring& APath, long long APosition) {
+bool write_file(const std::wstring& APath, long long APosition, size_t ASize) {
   HANDLE file = CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   char bytes[kFileSize];
   for (size_t i = 0; i < kFileSize; ++i) bytes[i] = static_cast<char>((APosition * 31 + static_cast<long long>(i)) % 251);
   DWORD written = 0;
-  bool ok = WriteFile(file, bytes, kFileSize, &written, nullptr) && written == kFileSize;
+  bool ok = WriteFile(file, bytes, static_cast<DWORD>(ASize), &written, nullptr) && written == ASize;
   const FILETIME time{static_cast<DWORD>(kTime), static_cast<DWORD>(kTime >> 32)};
   ok = SetFileTime(file, nullptr, nullptr, &time) && ok;
   CloseHandle(file);
@@ -93,10 +95,14 @@ HANDLE WINAPI OpenW(const TOpenInfo* AInfo) {
   char head[96] = {};
   std::memcpy(head, open->Info->Buffer, std::min<size_t>(open->Info->BufferSize, 95));
   auto* panel = new Panel;
-  if (std::sscanf(head, "WXSOLID %d %d %llu %llu", &panel->folders, &panel->files, &panel->unit, &panel->fixed) != 4) {
+  unsigned bytes = kFileSize;
+  const int fields = std::sscanf(head, "WXSOLID %d %d %llu %llu %u", &panel->folders, &panel->files, &panel->unit,
+                                 &panel->fixed, &bytes);
+  if (fields < 4) {
     delete panel;
     return nullptr;
   }
+  panel->bytes = std::min<size_t>(bytes, kFileSize);
   return panel;
 }
 
@@ -111,7 +117,7 @@ intptr_t WINAPI GetFindDataW(TGetFindDataInfo* AInfo) {
     TPluginPanelItem& item = listing->items[i];
     item.FileName = listing->names[i].c_str();
     item.FileAttributes = root_of_folders ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    item.FileSize = root_of_folders ? 0 : kFileSize;
+    item.FileSize = root_of_folders ? 0 : panel->bytes;
     item.LastWriteTime = FILETIME{static_cast<DWORD>(kTime), static_cast<DWORD>(kTime >> 32)};
     item.UserData.Data = reinterpret_cast<void*>(static_cast<intptr_t>(i));
     item.Reserved[0] = reinterpret_cast<intptr_t>(listing);
@@ -160,9 +166,9 @@ intptr_t WINAPI GetFilesW(TGetFilesInfo* AInfo) {
     if (item.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       const std::wstring folder = dest + item.FileName + L"\\";
       CreateDirectoryW(folder.c_str(), nullptr);
-      for (int f = 0; f < panel->files; ++f) ok = write_file(folder + file_name(f), position(*panel, index, f)) && ok;
+      for (int f = 0; f < panel->files; ++f) ok = write_file(folder + file_name(f), position(*panel, index, f), panel->bytes) && ok;
     } else {
-      ok = write_file(dest + item.FileName, position(*panel, panel->folder, index)) && ok;
+      ok = write_file(dest + item.FileName, position(*panel, panel->folder, index), panel->bytes) && ok;
     }
   }
   return ok ? 1 : 0;
