@@ -128,28 +128,13 @@ class delete_call {
     const TqorArchiveChangeLock lock(FArchive);
     if (::GetFileAttributesW(FArchive.c_str()) == INVALID_FILE_ATTRIBUTES) return E_EOPEN;
     TqorArchiveChange change(FArchive);
-    int result = 0;
-    {
-      HANDLE handle = nullptr;
-      TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(FArchive, handle);
-      if (!plugin) return E_UNKNOWN_FORMAT;
-      if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return E_EOPEN;
-      TqorFarPluginPanel panel(plugin, handle);
-      if (!plugin->HasDeleteFiles()) return E_NOT_SUPPORTED;
-      FProgress.BeginWhole(FArchive, 0);
-      {
-        TqorFarPanelCursor cursor(panel);
-        result = resolve(cursor, wanted);
-        if (result == 0) result = delete_planned(cursor);
-        if (result == 0 && !change_holds(cursor)) result = E_EWRITE;
-      }
-      // The plugin may hold the archive open: it is closed before the archive is put back.
-      try {
-        panel.Close();
-      } catch (...) {
-        if (result == 0) result = E_EWRITE;
-      }
-    }
+    FProgress.BeginWhole(FArchive, 0);
+    const int result = ChangeThroughPanel(FArchive, &TqorFarPlugin::HasDeleteFiles, [&](TqorFarPanelCursor& ACursor) {
+      int done = resolve(ACursor, wanted);
+      if (done == 0) done = delete_planned(ACursor);
+      if (done == 0 && !change_holds(ACursor)) done = E_EWRITE;
+      return done;
+    });
     if (result != 0) {
       change.RollBack();
       return result;

@@ -116,26 +116,12 @@ class pack_call {
     // No plugin is known to take a password for an update: plain data must not pass for encrypted.
     if (wants_password()) return E_NOT_SUPPORTED;
     TqorArchiveChange change(FArchive);
-    int result = 0;
-    {
-      HANDLE handle = nullptr;
-      TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(FArchive, handle);
-      if (!plugin) return E_UNKNOWN_FORMAT;
-      if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return E_EOPEN;
-      TqorFarPluginPanel panel(plugin, handle);
-      if (!plugin->HasPutFiles()) return E_NOT_SUPPORTED;
-      {
-        TqorFarPanelCursor cursor(panel);
-        result = walk_and_put(cursor);
-        if (result == 0 && !read_after(cursor)) result = -1;
-      }
-      // The plugin may hold the archive open: it is closed before the archive is put back.
-      try {
-        panel.Close();
-      } catch (...) {
-        if (result == 0) result = E_EWRITE;
-      }
-    }
+    // As FAR re-reads its panel after the call, the check reads what the plugin now shows there;
+    // a panel that cannot show it is opened afresh (-1).
+    int result = ChangeThroughPanel(FArchive, &TqorFarPlugin::HasPutFiles, [&](TqorFarPanelCursor& ACursor) {
+      const int done = walk_and_put(ACursor);
+      return done == 0 && !read_after(ACursor) ? -1 : done;
+    });
     if (result == -1) result = reopen_and_read_after() ? 0 : E_EWRITE;
     if (result == 0 && !change_holds()) result = E_EWRITE;
     if (result != 0) {

@@ -1,8 +1,10 @@
 // Silent moves through a plugin's folders, and the changes made in them in FAR's order.
 #include "hosting/qorFarPanelCursor.h"
 
+#include "api/qorWcxApi.h"
 #include "common/qorText.h"
 #include "hosting/qorFarPlugin.h"
+#include "hosting/qorFarPlugins.h"
 
 namespace qor {
 
@@ -136,6 +138,27 @@ intptr_t TqorFarPanelCursor::Make(const std::wstring& AName) {
   info.Name = name.c_str();
   info.OpMode = OPM_SILENT;
   return FPanel.Plugin()->MakeDirectory(info);
+}
+
+int ChangeThroughPanel(const std::wstring& AArchive, bool (TqorFarPlugin::*ACan)() const noexcept,
+                       const std::function<int(TqorFarPanelCursor&)>& ABody) {
+  HANDLE handle = nullptr;
+  TqorFarPlugin* plugin = PluginRegistry().FindPluginAndOpen(AArchive, handle);
+  if (!plugin) return wcx::E_UNKNOWN_FORMAT;
+  if (!handle || handle == reinterpret_cast<HANDLE>(PANEL_STOP)) return wcx::E_EOPEN;
+  TqorFarPluginPanel panel(plugin, handle);
+  if (!(plugin->*ACan)()) return wcx::E_NOT_SUPPORTED;
+  int result = 0;
+  {
+    TqorFarPanelCursor cursor(panel);
+    result = ABody(cursor);
+  }
+  try {
+    panel.Close();
+  } catch (...) {
+    if (result == 0) result = wcx::E_EWRITE;
+  }
+  return result;
 }
 
 }  // namespace qor

@@ -4,11 +4,13 @@
 // for goes through here, so that it comes in FAR's order: FAR shows a folder before the user can
 // act in it, and plugins build their changes from what they listed (the widely used archive plugin
 // builds its update from the index its first listing makes, and without one keeps nothing of the
-// old archive). Calls the plugin module and the walker's folder level.
+// old archive). Calls the plugin list (to open an archive for a change), the plugin module and the
+// walker's folder level.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@
 #include "hosting/qorFarPluginPanel.h"
 
 namespace qor {
+
+class TqorFarPlugin;
 
 class TqorFarPanelCursor {
  public:
@@ -57,5 +61,12 @@ class TqorFarPanelCursor {
   size_t FDepth = 0;
   bool FShown = false;
 };
+
+// Opens AArchive with the plugin that lists it, checks that the plugin can make the change
+// (ACan), runs ABody on a cursor at the panel's root and closes the panel, which happens before
+// the caller may put the archive back (the plugin may hold it open). ABody's result, or the WCX
+// error when the archive cannot be opened or changed so, or its panel fails to close.
+int ChangeThroughPanel(const std::wstring& AArchive, bool (TqorFarPlugin::*ACan)() const noexcept,
+                       const std::function<int(TqorFarPanelCursor&)>& ABody);
 
 }  // namespace qor

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "archive_util.h"
+#include "pack_util.h"
 
 using namespace wxt;
 
@@ -13,18 +14,6 @@ namespace {
 
 const PluginSpec kFull{L"Fix", L"fixture_full.dll"};
 using Lines = std::vector<std::string>;
-
-std::vector<std::wstring> files_in_folder(const std::wstring& AFolder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((AFolder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  return names;
-}
 
 struct NamesFixture : ::testing::Test {
   FileManager fm{{kFull}};
@@ -126,7 +115,7 @@ TEST_F(NamesFixture, StagingNeverUsesACallFolderItDidNotMake) {
     for (const wchar_t* name : {L"f0", L"f2", L"f3"}) EXPECT_EQ(read_file(target + name), narrow(name)) << kind;
     EXPECT_GE(count_prefix(fm.Log(L"Fix", L"fixture_full.dll"), "planted"), 2) << kind;
     fm.ClearLog(L"Fix", L"fixture_full.dll");
-    EXPECT_TRUE(files_in_folder(outside).empty()) << kind;
+    EXPECT_TRUE(files_in(outside).empty()) << kind;
   }
 }
 
