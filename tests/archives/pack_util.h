@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
@@ -83,6 +84,12 @@ struct Packer {
     CreateDirectoryW(Archives.c_str(), nullptr);
     write_file(Source + L"a.txt", "alpha");
     write_file(Source + L"d\\b.txt", "bravo!");
+  }
+  // FAR's order, in every test: no change was asked for on a folder not listed since the panel came
+  // there or last changed.
+  ~Packer() {
+    for (const std::string& line : Log())
+      if (line.rfind("unshown ", 0) == 0) ADD_FAILURE() << line;
   }
   void Configure(const std::string& AText) { write_file(Fm.PluginFile(L"pack", L"pack.cfg"), AText); }
   std::vector<std::string> Log() { return Fm.Log(L"pack", Dll); }
