@@ -106,8 +106,7 @@ TqorArchiveChange::~TqorArchiveChange() {
 
 void TqorArchiveChange::drop_link() noexcept {
   if (FLink.empty()) return;
-  unique_handle link(OpenNoFollow(FLink, DELETE));
-  if (link.get() != INVALID_HANDLE_VALUE) DeleteOnClose(link.get());
+  ::DeleteFileW(FLink.c_str());
   FLink.clear();
 }
 

@@ -165,9 +165,11 @@ class delete_call {
     std::vector<const wanted_by_folder::value_type*> order;
     for (const auto& group : AWanted) order.push_back(&group);
     // The shallower first: what a deleted folder holds goes with it.
-    std::stable_sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
-      return split_path(a->first).size() < split_path(b->first).size();
-    });
+    const auto depth = [](const std::wstring& APath) {
+      return APath.empty() ? 0 : 1 + std::count(APath.begin(), APath.end(), L'\\');
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](const auto* a, const auto* b) { return depth(a->first) < depth(b->first); });
     try {
       for (const auto* group : order)
         if (const int error = resolve_folder(ACursor, group->first, group->second)) return error;

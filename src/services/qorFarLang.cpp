@@ -31,6 +31,17 @@ std::wstring trim(const std::wstring& AText) {
   return AText.substr(first, last - first);
 }
 
+// Where the message of the line [AStart, AEnd) of AText lies: blanks around the line ignored, its
+// opening quote and a closing one left out. False for a line that is no message.
+bool message_bounds(const wchar_t* AText, size_t& AStart, size_t& AEnd) noexcept {
+  while (AStart < AEnd && is_blank(AText[AStart])) ++AStart;
+  while (AEnd > AStart && is_blank(AText[AEnd - 1])) --AEnd;
+  if (AStart == AEnd || AText[AStart] != L'"') return false;
+  if (AEnd - AStart > 1 && AText[AEnd - 1] == L'"') --AEnd;
+  ++AStart;
+  return true;
+}
+
 bool same_text_ignoring_case(const std::wstring& A, const std::wstring& B) noexcept {
   return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, A.c_str(), static_cast<int>(A.size()),
                           B.c_str(), static_cast<int>(B.size())) == CSTR_EQUAL;
@@ -195,11 +206,9 @@ std::vector<std::wstring> DecodeLngLines(const char* AData, size_t ASize, size_t
 }
 
 bool ParseLngMessage(const std::wstring& ALine, std::wstring& AText) {
-  const std::wstring line = trim(ALine);
-  if (line.empty() || line[0] != L'"') return false;
-  size_t length = line.size() - 1;
-  if (length > 0 && line.back() == L'"') --length;
-  AText.assign(line, 1, length);
+  size_t start = 0, end = ALine.size();
+  if (!message_bounds(ALine.c_str(), start, end)) return false;
+  AText.assign(ALine, start, end - start);
   return true;
 }
 
@@ -270,15 +279,12 @@ std::wstring GetLngFileLanguage(const std::wstring& AFileName) {
 namespace {
 
 // The message of the line [AStart, AEnd) of AText, as ParseLngMessage gives it: its start, ended
-// in place; nil for a line that is no message.
+// in place (the character after it is a quote, a blank or a line break); nil for a line that is
+// no message.
 const wchar_t* message_in(std::wstring& AText, size_t AStart, size_t AEnd) {
-  while (AStart < AEnd && is_blank(AText[AStart])) ++AStart;
-  while (AEnd > AStart && is_blank(AText[AEnd - 1])) --AEnd;
-  if (AStart == AEnd || AText[AStart] != L'"') return nullptr;
-  if (AEnd - AStart > 1 && AText[AEnd - 1] == L'"') --AEnd;
-  // The character after the message is a quote, a blank or a line break: it becomes its end.
+  if (!message_bounds(AText.c_str(), AStart, AEnd)) return nullptr;
   AText[AEnd] = L'\0';
-  return AText.c_str() + AStart + 1;
+  return AText.c_str() + AStart;
 }
 
 }  // namespace

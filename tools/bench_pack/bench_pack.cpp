@@ -171,6 +171,17 @@ struct Direct {
     return ok;
   }
 
+  // What GetFindDataW gave back to the plugin.
+  void free_listing(HANDLE APanel, const TGetFindDataInfo& AFind) const {
+    if (!AFind.PanelItem) return;
+    TFreeFindDataInfo free_info{};
+    free_info.StructSize = sizeof(free_info);
+    free_info.hPanel = APanel;
+    free_info.PanelItem = AFind.PanelItem;
+    free_info.ItemsNumber = AFind.ItemsNumber;
+    p.FreeFindDataW(&free_info);
+  }
+
   // AFolder of ASource put into the archive's root, once the root was listed.
   bool add(const std::wstring& AArchive, const std::wstring& ASource, const std::wstring& AFolder) const {
     const HANDLE panel = open_archive(AArchive);
@@ -178,14 +189,7 @@ struct Direct {
     TGetFindDataInfo find{};
     find.StructSize = sizeof(find);
     find.hPanel = panel;
-    if (p.GetFindDataW(&find) && find.PanelItem) {
-      TFreeFindDataInfo free_info{};
-      free_info.StructSize = sizeof(free_info);
-      free_info.hPanel = panel;
-      free_info.PanelItem = find.PanelItem;
-      free_info.ItemsNumber = find.ItemsNumber;
-      p.FreeFindDataW(&free_info);
-    }
+    if (p.GetFindDataW(&find)) free_listing(panel, find);
     TPluginPanelItem item{};
     item.FileName = AFolder.c_str();
     item.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
@@ -225,14 +229,7 @@ struct Direct {
       del.OpMode = OPM_SILENT;
       ok = p.DeleteFilesW(&del) != 0;
     }
-    if (find.PanelItem) {
-      TFreeFindDataInfo free_info{};
-      free_info.StructSize = sizeof(free_info);
-      free_info.hPanel = panel;
-      free_info.PanelItem = find.PanelItem;
-      free_info.ItemsNumber = find.ItemsNumber;
-      p.FreeFindDataW(&free_info);
-    }
+    free_listing(panel, find);
     close_panel(panel);
     return ok;
   }
