@@ -1,5 +1,6 @@
 #include "common/qorPluginGuard.h"
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 
@@ -37,7 +38,22 @@ void arm_stack_guard(size_t AReserve) noexcept {
   ::VirtualProtect(p, page, PAGE_READWRITE | PAGE_GUARD, &old);
 }
 
+// Calls begun and ended; both start at 1 so that a quiet epoch is never 0.
+std::atomic<std::uint64_t> GCallsBegun{1};
+std::atomic<std::uint64_t> GCallsEnded{1};
+
 }  // namespace
+
+TqorWritingCall::TqorWritingCall() noexcept { GCallsBegun.fetch_add(1); }
+
+TqorWritingCall::~TqorWritingCall() { GCallsEnded.fetch_add(1); }
+
+std::uint64_t WritingCallsEpoch() noexcept {
+  // Ended first: a call that begins and ends between the two reads makes them differ.
+  const std::uint64_t ended = GCallsEnded.load();
+  const std::uint64_t begun = GCallsBegun.load();
+  return begun == ended ? begun : 0;
+}
 
 // The one place where the two targets differ: i686 chains a handler record into the thread's
 // frame list, x86-64 describes the guarded range in the unwind tables of an assembly trampoline.

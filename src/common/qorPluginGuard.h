@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -49,6 +51,20 @@ template <class F>
 bool RunGuardedLambda(F& AFunction) noexcept {
   return RunGuarded([](void* AContext) noexcept { (*static_cast<F*>(AContext))(); }, &AFunction) == 0;
 }
+
+// A plugin call that is given a place on the disk to write (extracting, packing, deleting, making
+// a folder), counted on every thread while it runs. A plugin writes files only in such calls, so
+// what the module checked on the disk after one stays as checked until the next one begins.
+class TqorWritingCall {
+ public:
+  TqorWritingCall() noexcept;
+  ~TqorWritingCall();
+  TqorWritingCall(const TqorWritingCall&) = delete;
+  TqorWritingCall& operator=(const TqorWritingCall&) = delete;
+};
+
+// The number of writing calls begun so far while none runs on any thread; 0 while one runs.
+std::uint64_t WritingCallsEpoch() noexcept;
 
 template <class F, class... A>
 auto GuardedCall(const wchar_t* AEntryPoint, F AFunction, A... AArgs) {

@@ -379,6 +379,7 @@ intptr_t TqorFarExtraction::fetch(const TqorFarPluginEnum& ALevel, const std::ve
 // call (if any) counts as claimed.
 void TqorFarExtraction::keep_fetched(const TqorFarPluginEnum& ALevel, const std::vector<size_t>& APicks, size_t AFrom,
                                      const std::wstring& AFolder) {
+  FStaging->Survey(AFolder);
   const std::wstring& prefix = ALevel.FullPath();
   const std::uint64_t call = ++FCalls;
   FLastCall = call_yield{call, AFrom, 0};

@@ -184,10 +184,13 @@ intptr_t TqorFarPlugin::SetDirectory(const TSetDirectoryInfo& AInfo) const {
 }
 
 intptr_t TqorFarPlugin::GetFiles(TGetFilesInfo& AInfo) const {
+  const TqorWritingCall writing;
   return GuardedCall(L"GetFilesW", FGetFilesW, &AInfo);
 }
 
 void TqorFarPlugin::ClosePanel(const TClosePanelInfo& AInfo) const {
+  // A plugin may write what it put off until its panel closes.
+  const TqorWritingCall writing;
   if (FClosePanelW) GuardedCall(L"ClosePanelW", FClosePanelW, &AInfo);
 }
 
@@ -196,14 +199,17 @@ void TqorFarPlugin::GetOpenPanelInfo(TOpenPanelInfo& AInfo) const {
 }
 
 intptr_t TqorFarPlugin::PutFiles(const TPutFilesInfo& AInfo) const {
+  const TqorWritingCall writing;
   return FPutFilesW ? GuardedCall(L"PutFilesW", FPutFilesW, &AInfo) : 0;
 }
 
 intptr_t TqorFarPlugin::DeleteFiles(const TDeleteFilesInfo& AInfo) const {
+  const TqorWritingCall writing;
   return FDeleteFilesW ? GuardedCall(L"DeleteFilesW", FDeleteFilesW, &AInfo) : 0;
 }
 
 intptr_t TqorFarPlugin::MakeDirectory(TMakeDirectoryInfo& AInfo) const {
+  const TqorWritingCall writing;
   return FMakeDirectoryW ? GuardedCall(L"MakeDirectoryW", FMakeDirectoryW, &AInfo) : 0;
 }
 

@@ -11,6 +11,7 @@
 #include "common/qorHandles.h"
 #include "common/qorLocks.h"
 #include "common/qorOwnedNames.h"
+#include "common/qorPluginGuard.h"
 
 namespace qor {
 namespace {
@@ -369,11 +370,85 @@ std::wstring TqorStagingFolder::NewCallFolder() {
   RaiseOSError(ERROR_ALREADY_EXISTS);
 }
 
+void TqorStagingFolder::Survey(const std::wstring& ACallFolder) noexcept {
+  try {
+    take_survey(ACallFolder);
+  } catch (...) {
+    // Out of memory: HoldsFile looks at the disk instead.
+    FSurveys.clear();
+  }
+}
+
+void TqorStagingFolder::take_survey(const std::wstring& ACallFolder) {
+  if (ACallFolder.size() <= FPath.size() || ACallFolder.compare(0, FPath.size(), FPath) != 0) return;
+  std::wstring name = ACallFolder.substr(FPath.size());
+  while (!name.empty() && is_separator(name.back())) name.pop_back();
+  FSurveys.erase(name);
+  if (name.empty() || name.find_first_of(L"\\/") != std::wstring::npos) return;
+  // Read before the pass: a writing call that begins during it makes the survey stale.
+  survey taken;
+  taken.Epoch = WritingCallsEpoch();
+  if (taken.Epoch == 0) return;
+  const DWORD attributes = attributes_of(FExtended + name);
+  if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  // Plain folders only: what lies beyond a link is left out, and HoldsFile then looks and refuses.
+  std::vector<std::wstring> pending{name + L'\\'};
+  while (!pending.empty()) {
+    const std::wstring folder = std::move(pending.back());
+    pending.pop_back();
+    WIN32_FIND_DATAW data;
+    unique_find find(::FindFirstFileW((FExtended + folder + L'*').c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        pending.push_back(folder + data.cFileName + L'\\');
+      else
+        taken.Files.insert(folder + data.cFileName);
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  FSurveys[name] = std::move(taken);
+}
+
+bool TqorStagingFolder::surveyed(const std::wstring& ARelative) const noexcept {
+  try {
+    const size_t cut = ARelative.find(L'\\');
+    if (cut == std::wstring::npos) return false;
+    const auto it = FSurveys.find(ARelative.substr(0, cut));
+    if (it == FSurveys.end() || it->second.Epoch != WritingCallsEpoch() || it->second.Files.count(ARelative) == 0)
+      return false;
+    for (size_t at = ARelative.find(L'\\', cut + 1); at != std::wstring::npos; at = ARelative.find(L'\\', at + 1))
+      if (it->second.Removed.count(ARelative.substr(0, at)) != 0) return false;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TqorStagingFolder::forget(const std::wstring& ARelative) noexcept {
+  try {
+    std::wstring relative = ARelative;
+    while (!relative.empty() && is_separator(relative.back())) relative.pop_back();
+    const size_t cut = relative.find(L'\\');
+    const auto it = FSurveys.find(relative.substr(0, cut));
+    if (it == FSurveys.end()) return;
+    if (cut == std::wstring::npos)
+      FSurveys.erase(it);
+    else if (it->second.Files.erase(relative) == 0)
+      it->second.Removed.insert(relative);
+  } catch (...) {
+    // Out of memory: the survey goes, and HoldsFile looks at the disk.
+    FSurveys.clear();
+  }
+}
+
 bool TqorStagingFolder::HoldsFile(const std::wstring& AFolder, const std::wstring& ARelative) const {
   if (AFolder.compare(0, FPath.size(), FPath) != 0 || ARelative.empty()) return false;
+  const std::wstring relative = AFolder.substr(FPath.size()) + ARelative;
+  if (surveyed(relative)) return true;
   // Every step from the staging folder down is checked: a plugin may have restored a link.
   std::wstring path = FExtended;
-  const std::wstring relative = AFolder.substr(FPath.size()) + ARelative;
   size_t start = 0;
   for (size_t i = 0; i <= relative.size(); ++i) {
     if (i < relative.size() && !is_separator(relative[i])) continue;
@@ -418,7 +493,7 @@ std::wstring TqorStagingFolder::OnlyFileIn(const std::wstring& AFolder) const {
   return several || found.empty() ? std::wstring() : AFolder + found;
 }
 
-DWORD TqorStagingFolder::Claim(const std::wstring& AStaged, const std::wstring& ATarget) const noexcept {
+DWORD TqorStagingFolder::Claim(const std::wstring& AStaged, const std::wstring& ATarget) noexcept {
   try {
     if (AStaged.compare(0, FPath.size(), FPath) != 0) return ERROR_INVALID_NAME;
     const std::wstring staged = FExtended + AStaged.substr(FPath.size());
@@ -436,17 +511,19 @@ DWORD TqorStagingFolder::Claim(const std::wstring& AStaged, const std::wstring& 
       make_parent_folders(target);
       error = claim();
     }
+    if (error == 0) forget(AStaged.substr(FPath.size()));
     return error;
   } catch (...) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
-void TqorStagingFolder::Remove(const std::wstring& APath) const noexcept {
+void TqorStagingFolder::Remove(const std::wstring& APath) noexcept {
   try {
     if (APath.size() <= FPath.size() || APath.compare(0, FPath.size(), FPath) != 0) return;
     std::wstring relative = APath.substr(FPath.size());
     while (!relative.empty() && is_separator(relative.back())) relative.pop_back();
+    forget(relative);
     // Inside, and reached without a link: every folder on the way is checked; the last step may
     // be a link, which goes itself.
     std::wstring path = FExtended;

@@ -10,7 +10,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace qor {
 
@@ -32,8 +35,12 @@ class TqorStagingFolder {
   // A new empty sub-folder for one plugin call, with its trailing backslash.
   std::wstring NewCallFolder();
 
-  // True when AFolder (a call folder of this one, with its backslash) holds ARelative as a plain
-  // file, reached without passing a link: a file a plugin wrote there.
+  // Takes stock of what a call into ACallFolder (from NewCallFolder) wrote: every plain file
+  // reached without passing a link, in one pass over the folder. Until the next plugin call that
+  // writes, HoldsFile answers for those files without a look at the disk.
+  void Survey(const std::wstring& ACallFolder) noexcept;
+  // True when AFolder (a call folder of this one or a folder in it, with its backslash) holds
+  // ARelative as a plain file, reached without passing a link: a file a plugin wrote there.
   bool HoldsFile(const std::wstring& AFolder, const std::wstring& ARelative) const;
   // The one file a call into AFolder wrote, anywhere below it; empty when there is none or more.
   std::wstring OnlyFileIn(const std::wstring& AFolder) const;
@@ -41,16 +48,27 @@ class TqorStagingFolder {
   // near or the target lies on another volume: a file already there is replaced, even a
   // read-only or hidden one, and only once the new one is whole beside it. Missing folders of the
   // target are made. Returns 0 or the system error.
-  DWORD Claim(const std::wstring& AStaged, const std::wstring& ATarget) const noexcept;
+  DWORD Claim(const std::wstring& AStaged, const std::wstring& ATarget) noexcept;
   // Deletes a file or a folder with everything in it, if it lies inside this folder and no link
   // leads to it; a link itself goes, never what it points to.
-  void Remove(const std::wstring& APath) const noexcept;
+  void Remove(const std::wstring& APath) noexcept;
 
  private:
+  // What one call wrote, by path below the staging folder, as it stood when no writing call ran.
+  struct survey {
+    std::uint64_t Epoch = 0;
+    std::unordered_set<std::wstring> Files;
+    std::unordered_set<std::wstring> Removed;  // folders in it the module has removed since
+  };
+  void take_survey(const std::wstring& ACallFolder);
+  bool surveyed(const std::wstring& ARelative) const noexcept;
+  void forget(const std::wstring& ARelative) noexcept;
+
   std::wstring FPath;      // plain
   std::wstring FExtended;  // the same, extended-length
   bool FNear = true;
   unsigned FCalls = 0;
+  std::unordered_map<std::wstring, survey> FSurveys;  // by call folder name
 };
 
 // APath as an extended-length path ("\\?\C:\...", "\\?\UNC\server\share\..."), with '/' read as

@@ -175,6 +175,30 @@ TEST_F(ContainmentFixture, ALinkRestoredInAFolderFetchedWholeIsNeverFollowed) {
   for (const auto& staging : staging_folders(dest)) EXPECT_EQ(files_below(dest + staging.first), 0u);
 }
 
+// A later call of the plugin turns a folder an earlier call wrote into a link to a folder outside:
+// the files the earlier call was seen to bring are looked at again before one is taken, and what
+// lies behind the link stays where it is.
+TEST_F(ContainmentFixture, ALinkMadeByALaterCallIsSeenBeforeAnEarlierCallsFileIsTaken) {
+  const std::wstring outside = fm.Root() + L"outside";
+  CreateDirectoryW(outside.c_str(), nullptr);
+  write_file(outside + L"\\g", "precious");
+  // A comes whole with the read-ahead, but for A\f, which only a call of its own writes; that call
+  // makes the first call's A a link to the folder outside.
+  const std::wstring archive = fm.WriteArchive(
+      L"relink.fix", "WXFIX\noption relink A\noption relink_target " + escaped(outside) +
+                         "\ndir d0\nfile d0\\f data=f\ndir A\nfile A\\f data=f alone_only\nfile A\\g data=mine\nfile z data=z\n");
+  Steps steps(fm, archive, dest);
+  EXPECT_EQ(steps.steps("xxxxxx"), (Lines{"d0=0", "d0\\f=0", "A=0", "A\\f=0", "A\\g=0", "z=0"}));
+  EXPECT_EQ(steps.close(), 0);
+  const Lines items = get_files_items(fm);
+  bool relinked = false;
+  for (const std::string& line : fm.Log(L"Fix", L"fixture_full.dll")) relinked = relinked || line.rfind("relinked ", 0) == 0;
+  ASSERT_TRUE(relinked) << "the later call made no link: " << ::testing::PrintToString(items);
+  EXPECT_EQ(read_file(outside + L"\\g"), "precious");
+  EXPECT_EQ(read_file(dest + L"A\\g"), "mine");
+  EXPECT_EQ(read_file(dest + L"A\\f"), "f");
+}
+
 // Names a plain path cannot carry and a target past MAX_PATH arrive exactly; a claim that fails
 // (a folder stands at the target) leaves no staging folder behind.
 TEST_F(ContainmentFixture, TrailingDotsSpacesAndLongPathsArriveExactly) {
