@@ -108,7 +108,7 @@ TqorItemNameTraits JudgeItemName(std::wstring_view AName) noexcept {
   TqorItemNameTraits traits;
   if (AName.empty()) return traits;
   unsigned bits = 0;
-  for (wchar_t c : AName) bits |= c < 128 ? kClasses.Of[c] : kNotDotOrSpace;
+  for (wchar_t c : AName) bits |= c < 128 ? kClasses.Of[c] : static_cast<unsigned>(kNotDotOrSpace);
   // A name with separators is judged part by part; most names have none and are judged whole.
   if (bits & kSeparator) {
     traits.Contained = ItemNameContained(AName);
