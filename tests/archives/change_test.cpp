@@ -139,7 +139,9 @@ TEST(Changes, AnsiNamesReachOnlyTheItemTheyWereShownFor) {
     std::vector<std::string> left;
     for (const auto& entry : read_pack(archive)) left.push_back(entry.first);
     EXPECT_EQ(left, c.left) << c.name;
-    if (c.result != 0) EXPECT_EQ(read_file(archive), before) << c.name;
+    if (c.result != 0) {
+      EXPECT_EQ(read_file(archive), before) << c.name;
+    }
   }
 }
 

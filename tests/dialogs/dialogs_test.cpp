@@ -799,12 +799,6 @@ void bring_to_front(HWND AWnd) {
   Sleep(100);
 }
 
-std::wstring window_text(HWND AWnd) {
-  wchar_t text[256] = {};
-  GetWindowTextW(AWnd, text, 256);
-  return text;
-}
-
 DialogPlan encrypted_prompt() {
   DialogPlan plan = password_prompt();
   plan.extra = "param=77 password=s3cr&t";

@@ -51,8 +51,9 @@ bool print_version(const wchar_t* AFile) {
     std::fprintf(stderr, "verinfo: %s: no version resource (error %lu)\n", utf8(AFile).c_str(), GetLastError());
     return false;
   }
-  std::printf("%s\t%lu.%lu.%lu.%lu\t%s\t%s\n", utf8(AFile).c_str(), HIWORD(fixed->dwFileVersionMS),
-              LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
+  std::printf("%s\t%u.%u.%u.%u\t%s\t%s\n", utf8(AFile).c_str(), unsigned(HIWORD(fixed->dwFileVersionMS)),
+              unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
+              unsigned(LOWORD(fixed->dwFileVersionLS)),
               utf8(string_value(block, L"FileVersion")).c_str(),
               utf8(string_value(block, L"ProductVersion")).c_str());
   return true;
