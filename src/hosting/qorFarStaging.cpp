@@ -182,6 +182,29 @@ void remove_tree(const std::wstring& AExtended) noexcept {
   }
 }
 
+// Goes depth first through the plain folders from ARoot + AStart (AStart empty or ending with a
+// backslash), never into a link: AVisit(path below ARoot, attributes) for every file and every
+// link; false from it ends the walk.
+template <class F>
+void for_each_entry_below(const std::wstring& ARoot, const std::wstring& AStart, F AVisit) {
+  std::vector<std::wstring> pending{AStart};
+  while (!pending.empty()) {
+    const std::wstring folder = std::move(pending.back());
+    pending.pop_back();
+    WIN32_FIND_DATAW data;
+    unique_find find(::FindFirstFileW((ARoot + folder + L'*').c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
+      const DWORD attributes = data.dwFileAttributes;
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        pending.push_back(folder + data.cFileName + L'\\');
+      else if (!AVisit(folder + data.cFileName, attributes))
+        return;
+    } while (::FindNextFileW(find.get(), &data));
+  }
+}
+
 // Staging folders a killed process left in AParent (extended, with its backslash).
 void remove_stale_folders(const std::wstring& AParent) noexcept {
   try {
@@ -391,23 +414,11 @@ void TqorStagingFolder::take_survey(const std::wstring& ACallFolder) {
   if (taken.Epoch == 0) return;
   const DWORD attributes = attributes_of(FExtended + name);
   if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  // Plain folders only: what lies beyond a link is left out, and HoldsFile then looks and refuses.
-  std::vector<std::wstring> pending{name + L'\\'};
-  while (!pending.empty()) {
-    const std::wstring folder = std::move(pending.back());
-    pending.pop_back();
-    WIN32_FIND_DATAW data;
-    unique_find find(::FindFirstFileW((FExtended + folder + L'*').c_str(), &data));
-    if (find.get() == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        pending.push_back(folder + data.cFileName + L'\\');
-      else
-        taken.Files.insert(folder + data.cFileName);
-    } while (::FindNextFileW(find.get(), &data));
-  }
+  // What lies beyond a link is left out, and HoldsFile then looks and refuses.
+  for_each_entry_below(FExtended, name + L'\\', [&](const std::wstring& ARelative, DWORD AAttributes) {
+    if (!(AAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) taken.Files.insert(ARelative);
+    return true;
+  });
   FSurveys[name] = std::move(taken);
 }
 
@@ -469,28 +480,15 @@ bool TqorStagingFolder::HoldsFile(const std::wstring& AFolder, const std::wstrin
 std::wstring TqorStagingFolder::OnlyFileIn(const std::wstring& AFolder) const {
   if (AFolder.compare(0, FPath.size(), FPath) != 0) return {};
   std::wstring found;  // relative to AFolder
-  bool several = false;
-  // Depth-first through plain folders only; a link anywhere makes the call's result unusable.
-  std::vector<std::wstring> pending{std::wstring()};
-  while (!pending.empty() && !several) {
-    const std::wstring relative = pending.back();
-    pending.pop_back();
-    WIN32_FIND_DATAW data;
-    unique_find find(::FindFirstFileW((FExtended + AFolder.substr(FPath.size()) + relative + L"*").c_str(), &data));
-    if (find.get() == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {};
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        pending.push_back(relative + data.cFileName + L'\\');
-      } else if (found.empty()) {
-        found = relative + data.cFileName;
-      } else {
-        several = true;
-      }
-    } while (!several && ::FindNextFileW(find.get(), &data));
-  }
-  return several || found.empty() ? std::wstring() : AFolder + found;
+  bool usable = true;
+  // A link anywhere makes the call's result unusable.
+  for_each_entry_below(FExtended + AFolder.substr(FPath.size()), std::wstring(),
+                       [&](const std::wstring& ARelative, DWORD AAttributes) {
+                         usable = !(AAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && found.empty();
+                         if (usable) found = ARelative;
+                         return usable;
+                       });
+  return usable && !found.empty() ? AFolder + found : std::wstring();
 }
 
 DWORD TqorStagingFolder::Claim(const std::wstring& AStaged, const std::wstring& ATarget) noexcept {

@@ -45,12 +45,10 @@ TEST(Ansi, HeadersInAllThreeRecordShapes) {
   };
   for (int shape = 0; shape < 2; ++shape) {
     SCOPED_TRACE(shape == 0 ? "ReadHeaderEx" : "ReadHeader");
-    std::string path = narrow(archive);
-    wcx::tOpenArchiveData open{};
-    open.ArcName = path.data();
-    HANDLE h = fm.OpenArchive(&open);
+    int opened = -1;
+    HANDLE h = open_archive_ansi(fm, narrow(archive), wcx::PK_OM_LIST, &opened);
     ASSERT_NE(h, nullptr);
-    ASSERT_EQ(open.OpenResult, 0);
+    ASSERT_EQ(opened, 0);
     for (const auto& e : expected) {
       SCOPED_TRACE(e.name_ex.substr(0, 20));
       if (shape == 0) {
@@ -95,12 +93,9 @@ TEST(Ansi, ExtractThroughTheAnsiEntryPoints) {
   const std::wstring archive = fm.WriteArchive(L"\u00e4rchiv.fix", "WXFIX\nfile f.txt data=ansi\n");
   const std::wstring dest = fm.Root() + L"\u00f6ut\\";
   CreateDirectoryW(dest.c_str(), nullptr);
-  std::string path = cp1252(archive);
+  const std::string path = cp1252(archive);
   EXPECT_EQ(fm.CanYouHandleThisFile(path.c_str()), -1);
-  wcx::tOpenArchiveData open{};
-  open.ArcName = path.data();
-  open.OpenMode = wcx::PK_OM_EXTRACT;
-  HANDLE h = fm.OpenArchive(&open);
+  HANDLE h = open_archive_ansi(fm, path, wcx::PK_OM_EXTRACT);
   ASSERT_NE(h, nullptr);
   wcx::tHeaderData header{};
   ASSERT_EQ(fm.ReadHeader(h, &header), 0);

@@ -49,6 +49,16 @@ inline HANDLE open_archive(FileManager& AFm, const std::wstring& AArchive, int A
   return h;
 }
 
+// The same through the ANSI export, with the archive's path in the ANSI code page.
+inline HANDLE open_archive_ansi(FileManager& AFm, std::string AArchive, int AMode, int* AResult = nullptr) {
+  wcx::tOpenArchiveData open{};
+  open.ArcName = AArchive.data();
+  open.OpenMode = AMode;
+  HANDLE h = AFm.OpenArchive(&open);
+  if (AResult) *AResult = open.OpenResult;
+  return h;
+}
+
 // What a file manager does to unpack chosen entries: folders are made by the file manager
 // itself, files are handed to ProcessFileW with the full target path; the rest is skipped.
 // Returns "name=result" per entry read, and the final header result last.

@@ -58,10 +58,7 @@ TEST(Dbcs, NamesAreCutBeforeADoubleByteCharacterThatDoesNotFit) {
   for (const auto& c : cases) script += "file " + c.script_name + " size=1\n";
   const std::wstring archive = fm.WriteArchive(L"a.fix", script);
   for (int shape = 0; shape < 2; ++shape) {
-    std::string path = to_acp(archive);
-    wcx::tOpenArchiveData open{};
-    open.ArcName = path.data();
-    HANDLE h = fm.OpenArchive(&open);
+    HANDLE h = open_archive_ansi(fm, to_acp(archive), wcx::PK_OM_LIST);
     ASSERT_NE(h, nullptr);
     for (const auto& c : cases) {
       SCOPED_TRACE(std::to_string(shape) + " " + std::to_string(c.ex_bytes));
@@ -100,12 +97,9 @@ TEST(Dbcs, AnsiPathsWithDoubleByteCharactersDetectOpenAndExtract) {
   const std::wstring dest = fm.Root() + L"\u51fa\u529b\\";
   CreateDirectoryW(dest.c_str(), nullptr);
   CreateDirectoryW((dest + L"\u65e5").c_str(), nullptr);
-  std::string path = to_acp(archive);
+  const std::string path = to_acp(archive);
   EXPECT_EQ(fm.CanYouHandleThisFile(path.c_str()), -1);
-  wcx::tOpenArchiveData open{};
-  open.ArcName = path.data();
-  open.OpenMode = wcx::PK_OM_EXTRACT;
-  HANDLE h = fm.OpenArchive(&open);
+  HANDLE h = open_archive_ansi(fm, path, wcx::PK_OM_EXTRACT);
   ASSERT_NE(h, nullptr);
   wcx::tHeaderData header{};
   ASSERT_EQ(fm.ReadHeader(h, &header), 0);
@@ -129,11 +123,7 @@ TEST(Dbcs, AYenSignNeverBecomesASeparator) {
   const std::wstring archive = fm.WriteArchive(L"yen.fix", "WXFIX\nfile ..\xC2\xA5..\xC2\xA5" "evil.txt data=evil\n");
   const std::wstring dest = fm.Root() + L"out\\";
   CreateDirectoryW(dest.c_str(), nullptr);
-  std::string path = to_acp(archive);
-  wcx::tOpenArchiveData open{};
-  open.ArcName = path.data();
-  open.OpenMode = wcx::PK_OM_EXTRACT;
-  HANDLE h = fm.OpenArchive(&open);
+  HANDLE h = open_archive_ansi(fm, to_acp(archive), wcx::PK_OM_EXTRACT);
   ASSERT_NE(h, nullptr);
   wcx::tHeaderDataEx header{};
   ASSERT_EQ(fm.ReadHeaderEx(h, &header), 0);

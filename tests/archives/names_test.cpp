@@ -69,11 +69,8 @@ TEST_F(NamesFixture, AnsiNamesNeverClimbAndADestNameThatClimbsIsRefused) {
   const std::wstring archive = fm.WriteArchive(
       L"wide.fix", "WXFIX\nfile " + fullwidth_dot + fullwidth_dot + fullwidth_backslash + fullwidth_dot + fullwidth_dot +
                        fullwidth_backslash + "evil.txt data=evil\nfile " + fullwidth_slash + "x data=x\nfile last data=last\n");
-  std::string path = narrow(archive), ansi_dest = narrow(dest);
-  wcx::tOpenArchiveData open{};
-  open.ArcName = path.data();
-  open.OpenMode = wcx::PK_OM_EXTRACT;
-  HANDLE h = fm.OpenArchive(&open);
+  const std::string ansi_dest = narrow(dest);
+  HANDLE h = open_archive_ansi(fm, narrow(archive), wcx::PK_OM_EXTRACT);
   ASSERT_NE(h, nullptr);
   Lines names;
   for (int i = 0; i < 2; ++i) {
