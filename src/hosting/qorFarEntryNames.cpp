@@ -63,6 +63,12 @@ bool EntryPathContained(std::wstring_view APath) noexcept {
   return contained;
 }
 
+bool PathHasDotComponent(std::wstring_view APath) noexcept {
+  bool dotted = false;
+  each_component(APath, [&](std::wstring_view AName, bool) { dotted = dotted || AName == L"." || AName == L".."; });
+  return dotted;
+}
+
 bool PlainEntryName(std::wstring_view AName) noexcept {
   if (!EntryPathContained(AName)) return false;
   for (wchar_t c : AName)

@@ -19,6 +19,9 @@ namespace qor {
 // device-namespace path, and a reserved device name (CON, NUL, COM1, ...) as any component.
 bool EntryPathContained(std::wstring_view APath) noexcept;
 
+// True for a path with a "." or ".." component: it leads elsewhere than the names it spells.
+bool PathHasDotComponent(std::wstring_view APath) noexcept;
+
 // True for a single name that a plugin writes as itself, exactly, right inside its destination:
 // contained, without separators or characters that Windows file names cannot hold.
 bool PlainEntryName(std::wstring_view AName) noexcept;

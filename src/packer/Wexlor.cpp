@@ -15,6 +15,7 @@
 #include "common/qorText.h"
 #include "dialogs/qorPasswordForm.h"
 #include "hosting/qorFarDeletion.h"
+#include "hosting/qorFarEntryNames.h"
 #include "hosting/qorFarExtraction.h"
 #include "hosting/qorFarOperationScope.h"
 #include "hosting/qorFarPacking.h"
@@ -250,17 +251,6 @@ int result_code(TqorEntryResult AResult) {
   return E_EWRITE;
 }
 
-bool climbs(const wchar_t* AName) {
-  for (const wchar_t* start = AName;;) {
-    const wchar_t* end = start;
-    while (*end && *end != L'\\' && *end != L'/') ++end;
-    const size_t length = static_cast<size_t>(end - start);
-    if ((length == 1 && start[0] == L'.') || (length == 2 && start[0] == L'.' && start[1] == L'.')) return true;
-    if (!*end) return false;
-    start = end + 1;
-  }
-}
-
 int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, const wchar_t* ADestName) {
   if (AOperation == PK_SKIP) {
     // Skipping is never refused, not even for a handle the module does not know.
@@ -270,7 +260,7 @@ int process_file(HANDLE hArcData, int AOperation, const wchar_t* ADestPath, cons
   if (AOperation == PK_TEST) return result_code(archive_of(hArcData).Extraction.Test());
   if (AOperation != PK_EXTRACT) return E_NOT_SUPPORTED;
   // A name with a "." or ".." component leads elsewhere than the entry it stands for.
-  if (ADestName && climbs(ADestName)) return E_ECREATE;
+  if (ADestName && PathHasDotComponent(ADestName)) return E_ECREATE;
   std::wstring target = ADestPath ? ADestPath : L"";
   target += ADestName ? ADestName : L"";
   // Without a folder the entry would land in whatever the process's current folder is.
